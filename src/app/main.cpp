@@ -1,0 +1,13 @@
+// Entry point: creates the application and its window.
+#include <QApplication>
+#include <QMainWindow>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QMainWindow window;
+    window.setWindowTitle(QStringLiteral("Talvex"));
+    window.resize(800, 600);
+    window.show();
+    return app.exec();
+}
