@@ -23,12 +23,6 @@ public:
     {
     }
 
-    ~CScintillaAccessible() override
-    {
-        if (m_bIndexed && m_control)
-            m_control->SendScintilla(Sci::SCI_RELEASELINECHARACTERINDEX, Sci::SC_LINECHARACTERINDEX_UTF16);
-    }
-
     void *interface_cast(QAccessible::InterfaceType t) override
     {
         if (t == QAccessible::TextInterface)
@@ -156,6 +150,8 @@ private:
     bool Utf8() const { return Send(Sci::SCI_GETCODEPAGE) == Sci::SC_CP_UTF8; }
     bool ReadOnly() const { return m_control && Send(Sci::SCI_GETREADONLY) != 0; }
 
+    // The index lives with the document and goes with it; it is not released here, because
+    // Qt deletes this interface while the control is being destroyed.
     void EnsureIndex() const
     {
         if (m_bIndexed)
