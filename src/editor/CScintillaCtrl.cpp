@@ -150,21 +150,19 @@ QByteArray CScintillaCtrl::GetSelText() const
     const Pos end = GetSelectionEnd();
     if (end <= start)
         return {};
-    // The size the control asks for covers every part of a multiple or rectangular selection
-    // (with its line ends); the trailing NUL it may count is dropped below.
+    // A plain selection is read by range, which keeps NUL bytes (SCI_GETSELTEXT turns them
+    // into spaces). Only a rectangular or multiple selection, whose parts Scintilla joins with
+    // line ends, goes through SCI_GETSELTEXT; its size includes the terminating NUL.
+    if (SendScintilla(SCI_GETSELECTIONS) <= 1 && SendScintilla(SCI_SELECTIONISRECTANGLE) == 0)
+        return GetTextRange(start, end);
     const long needed = SendScintilla(SCI_GETSELTEXT, 0UL, static_cast<void *>(nullptr));
     if (needed <= 0)
         return {};
     QByteArray buffer(needed + 1, '\0');
     SendScintilla(SCI_GETSELTEXT, 0UL, static_cast<void *>(buffer.data()));
-    // The text is the selection's bytes; only a multi-part selection differs from end - start.
-    Pos length = end - start;
-    if (SendScintilla(SCI_GETSELECTIONS) > 1 || SendScintilla(SCI_SELECTIONISRECTANGLE) != 0) {
-        length = needed;
-        while (length > 0 && buffer.at(length - 1) == '\0')
-            --length;
-    }
-    buffer.truncate(qMin<Pos>(length, needed));
+    buffer.truncate(needed);
+    while (!buffer.isEmpty() && buffer.endsWith('\0'))
+        buffer.chop(1);
     return buffer;
 }
 

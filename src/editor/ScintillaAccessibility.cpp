@@ -169,7 +169,14 @@ private:
         const long line = Send(Sci::SCI_LINEFROMINDEXPOSITION, offset, Sci::SC_LINECHARACTERINDEX_UTF16);
         const long lineStart = Send(Sci::SCI_POSITIONFROMLINE, line);
         const long base = Send(Sci::SCI_INDEXPOSITIONFROMLINE, line, Sci::SC_LINECHARACTERINDEX_UTF16);
-        return Send(Sci::SCI_POSITIONRELATIVECODEUNITS, lineStart, offset - base);
+        const long units = offset - base;
+        const long pos = Send(Sci::SCI_POSITIONRELATIVECODEUNITS, lineStart, units);
+        if (units > 0 && pos <= lineStart) {
+            // Inside a surrogate pair (or past the end): the start of that character, or the end.
+            const long before = Send(Sci::SCI_POSITIONRELATIVECODEUNITS, lineStart, units - 1);
+            return before > lineStart || units == 1 ? before : Send(Sci::SCI_GETLENGTH);
+        }
+        return pos;
     }
 
     QString Decode(long start, long end) const
