@@ -63,15 +63,15 @@ protected:
 private:
     struct Session;
 
-    void IoThread(std::shared_ptr<Session> session);
-    // Adds bytes to the waiting output; true when the consumer must be told.
-    bool QueueOutput(std::string &bytes);
-    void QueueMessage(const char *text);
-    void AbandonOrJoin(Session &session);
+    void IoThread(const std::shared_ptr<Session> &session);
+    void WritePending(Session &session);
+    // Adds bytes to the waiting output (taking them from bytes) and tells the consumer when
+    // output starts waiting. A full buffer throttles the session's reading.
+    void QueueOutput(std::string &bytes, const std::shared_ptr<Session> &session);
+    void QueueMessage(const char *text, const std::shared_ptr<Session> &session);
 
     std::shared_ptr<Session> m_pSession;     // the running (or ended) child; null when idle
     std::thread m_ioThread;
-    std::thread::id m_ioThreadId;
     mutable std::mutex m_sessionMutex;       // guards m_pSession against WriteToLisp on other threads
 
     // Output waiting for the sink.

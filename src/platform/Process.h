@@ -60,15 +60,21 @@ public:
     // Writes as much of data as the input pipe takes now, without blocking.
     IoStatus Write(const char *data, size_t length, size_t &written, unsigned long &errorCode);
 
-    // Closes the program's end of the child's input: the child sees the end of its input.
+    // Closes the program's end of the child's input: the child sees the end of its input. Only
+    // when no other thread may be using the descriptor.
     void CloseInput();
 
     // True once the direct child has ended (the child is not reaped).
     bool HasExited();
 
+    // Reaps descendants that were orphaned, became children of this process and have ended since.
+    // Cheap enough to call about once a second while the child runs.
+    void ReapOrphans();
+
     // Ends the child and every process descended from it, also descendants that were orphaned or
     // started a new session, leaves first; reaps every one of them that is or becomes a child of
-    // this process. Returns within a few seconds at most. Safe to call more than once.
+    // this process. Returns within a few seconds at most. Safe to call more than once, and while
+    // another thread waits, reads or writes: no descriptor is closed here.
     void Terminate();
 
     bool IsStarted() const;
