@@ -58,6 +58,7 @@ public:
     QPushButton *FindNextButton() const { return m_pFindNext; }
     QPushButton *ReplaceButton() const { return m_pReplace; }
     QPushButton *ReplaceAllButton() const { return m_pReplaceAll; }
+    QPushButton *CancelButton() const { return m_pCancel; }
     QLineEdit *FindEdit() const { return m_pFindEdit; }
 
 signals:
