@@ -213,6 +213,44 @@ std::vector<ProcEntry> TakeSnapshot()
     return entries;
 }
 
+// The children of a process from the kernel's per-thread lists; false when the kernel has none.
+bool ReadChildren(pid_t pid, std::vector<pid_t> &children)
+{
+    children.clear();
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/task", static_cast<int>(pid));
+    DIR *dir = ::opendir(path);
+    if (!dir)
+        return pid != ::getpid();   // a process that is gone has no children
+    bool found = true;
+    while (dirent *item = ::readdir(dir)) {
+        if (item->d_name[0] < '1' || item->d_name[0] > '9')
+            continue;
+        char file[320];
+        std::snprintf(file, sizeof file, "/proc/%d/task/%s/children", static_cast<int>(pid),
+                      item->d_name);
+        char buffer[4096];
+        size_t length = 0;
+        if (!ReadFileInto(file, buffer, sizeof buffer - 1, length)) {
+            if (errno == ENOENT && pid == ::getpid())
+                found = false;   // no child lists in this kernel
+            continue;
+        }
+        buffer[length] = '\0';
+        char *cursor = buffer;
+        while (*cursor) {
+            char *end = nullptr;
+            const long value = std::strtol(cursor, &end, 10);
+            if (end == cursor)
+                break;
+            children.push_back(static_cast<pid_t>(value));
+            cursor = end;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
 bool HasEnvironmentEntry(pid_t pid, const std::string &entry)
 {
     char path[64];
@@ -415,34 +453,69 @@ struct CChildProcess::Impl
         return exited;
     }
 
-    // Every process of this session in the snapshot: descendants of the child, and of orphans that
-    // carry the session's mark and now are children of this process.
-    std::vector<ProcEntry> CollectTree(const std::vector<ProcEntry> &snapshot, bool readMarks)
+    // Whether a child of this process belongs to the session: the child itself, or an orphan of
+    // the session (known, or carrying the session's mark in its environment).
+    bool IsSessionRoot(const ProcEntry &e, bool readMarks)
+    {
+        if (e.pid == pid)
+            return true;
+        auto known = adopted.find(e.pid);
+        if (known != adopted.end())
+            return known->second == e.start;
+        if (readMarks && e.state != 'Z' && HasEnvironmentEntry(e.pid, marker)) {
+            adopted[e.pid] = e.start;
+            return true;
+        }
+        return false;
+    }
+
+    // Every process of this session, children before their parent (the order in which the tree
+    // is ended): the descendants of the child, and of the session's orphans.
+    std::vector<ProcEntry> CollectTree(bool readMarks)
     {
         const pid_t self = ::getpid();
+        std::vector<ProcEntry> order;
+        std::vector<pid_t> own;
+        if (ReadChildren(self, own)) {
+            // Walk down from the roots through the kernel's per-thread child lists.
+            std::vector<std::pair<ProcEntry, bool>> stack;
+            for (pid_t p : own) {
+                ProcEntry e;
+                if (ReadStat(p, e) && IsSessionRoot(e, readMarks))
+                    stack.emplace_back(e, false);
+            }
+            std::vector<pid_t> seen;
+            while (!stack.empty()) {
+                auto [entry, expanded] = stack.back();
+                stack.pop_back();
+                if (expanded) {
+                    order.push_back(entry);
+                    continue;
+                }
+                if (std::find(seen.begin(), seen.end(), entry.pid) != seen.end())
+                    continue;
+                seen.push_back(entry.pid);
+                stack.emplace_back(entry, true);
+                std::vector<pid_t> children;
+                ReadChildren(entry.pid, children);
+                for (pid_t c : children) {
+                    ProcEntry e;
+                    if (ReadStat(c, e))
+                        stack.emplace_back(e, false);
+                }
+            }
+            return order;
+        }
+
+        // Without child lists: one pass over all of /proc.
+        const std::vector<ProcEntry> snapshot = TakeSnapshot();
         std::multimap<pid_t, size_t> children;
         for (size_t i = 0; i < snapshot.size(); ++i)
             children.emplace(snapshot[i].ppid, i);
-        std::vector<size_t> roots;
-        for (size_t i = 0; i < snapshot.size(); ++i) {
-            const ProcEntry &e = snapshot[i];
-            if (e.pid == pid && e.ppid == self) {
-                roots.push_back(i);
-            } else if (e.ppid == self) {
-                auto known = adopted.find(e.pid);
-                if (known != adopted.end() && known->second == e.start)
-                    roots.push_back(i);
-                else if (readMarks && e.state != 'Z' && HasEnvironmentEntry(e.pid, marker)) {
-                    adopted[e.pid] = e.start;
-                    roots.push_back(i);
-                }
-            }
-        }
-        // Depth-first, children before their parent: the order in which the tree is ended.
-        std::vector<ProcEntry> order;
         std::vector<std::pair<size_t, bool>> stack;
-        for (auto it = roots.rbegin(); it != roots.rend(); ++it)
-            stack.emplace_back(*it, false);
+        for (size_t i = snapshot.size(); i-- > 0;)
+            if (snapshot[i].ppid == self && IsSessionRoot(snapshot[i], readMarks))
+                stack.emplace_back(i, false);
         std::vector<bool> seen(snapshot.size(), false);
         while (!stack.empty()) {
             auto [index, expanded] = stack.back();
@@ -717,10 +790,7 @@ void CChildProcess::ReapOrphans()
     if (d.pid <= 0)
         return;
     const pid_t self = ::getpid();
-    for (const ProcEntry &e : TakeSnapshot())
-        if (e.ppid == self && e.pid != d.pid && e.state != 'Z' && !d.adopted.count(e.pid)
-            && HasEnvironmentEntry(e.pid, d.marker))
-            d.adopted[e.pid] = e.start;
+    d.CollectTree(true);   // records the session's orphans among this process's children
     for (auto it = d.adopted.begin(); it != d.adopted.end();) {
         ProcEntry e;
         if (!ReadStat(it->first, e) || e.start != it->second) {
@@ -748,7 +818,7 @@ void CChildProcess::Terminate()
     std::vector<ProcEntry> order;
     const auto freezeDeadline = Clock::now() + std::chrono::milliseconds(500);
     for (bool first = true;; first = false) {
-        order = d.CollectTree(TakeSnapshot(), true);
+        order = d.CollectTree(true);
         bool grew = false, allStopped = true;
         for (const ProcEntry &e : order) {
             auto [it, added] = members.emplace(e.pid, e.start);

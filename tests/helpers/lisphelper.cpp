@@ -8,7 +8,8 @@
 //   exit     prints "last words\n" to stdout, "on stderr\n" to stderr, exits with code 3
 //   crash    prints "about to crash\n" and aborts
 //   tree     starts children and grandchildren (one in a new session, one orphaned), prints
-//            "pid <n>\n" for each, then "ready\n", and waits for end of input
+//            "pid <n>\n" for each ("orphan <n>\n" for the orphan), then "ready\n", and waits for
+//            end of input
 //   mixed    alternates lines on stdout and stderr: "out 1\n", "err 1\n", ... "err 5\n"
 //   bytes    prints CR-only lines and NUL bytes: "a\rb\rc\r" "x\0y\0z" "\n"
 #include <algorithm>
@@ -147,6 +148,7 @@ int Tree()
     pid_t a = ::fork();
     if (a == 0) {
         ::close(link[0]);
+        ::close(link[1]);
         SleepForever();
     }
     report += PidLine(a);
@@ -154,9 +156,12 @@ int Tree()
     // A child with a grandchild.
     pid_t b = ::fork();
     if (b == 0) {
+        ::close(link[0]);
         pid_t g = ::fork();
-        if (g == 0)
+        if (g == 0) {
+            ::close(link[1]);
             SleepForever();
+        }
         WriteText(link[1], PidLine(g));
         ::close(link[1]);
         SleepForever();
@@ -167,12 +172,13 @@ int Tree()
     pid_t c = ::fork();
     if (c == 0) {
         ::setsid();
+        ::close(link[0]);
         pid_t g = ::fork();
         if (g == 0) {
             ::close(link[1]);
             SleepForever();
         }
-        WriteText(link[1], PidLine(g));
+        WriteText(link[1], "orphan " + std::to_string(g) + "\n");
         ::_exit(0);
     }
     report += PidLine(c);
