@@ -81,7 +81,7 @@ public:
         return [path](QWidget *w) {
             if (auto *dlg = qobject_cast<QFileDialog *>(w)) {
                 dlg->selectFile(path);
-                dlg->accept();
+                static_cast<QDialog *>(dlg)->accept(); // QFileDialog::accept via the public base
             } else {
                 static_cast<QDialog *>(w)->reject();
             }
