@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QThread>
 #include <QUrl>
 
 #include <algorithm>
@@ -169,7 +170,10 @@ void CMainFrame::OnDestroy()
 {
     m_keys.reset();
     m_idle.reset();
-    QCoreApplication::exit(1);
+    // The run ends with exit code 1. Without a running loop there is nothing to end, and asking
+    // anyway would make every later event loop of this thread return at once.
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(1);
 }
 
 CTalvexView *CMainFrame::GetActiveView() const
