@@ -12,6 +12,7 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
+#include <QFontDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -154,6 +155,9 @@ private slots:
     void keywordSetKeepsCheck();
     void lineEndingAlreadyChecked();
     void lineEndingConvertsAll();
+    void evaluationCommands_data();
+    void evaluationCommands();
+    void setFont();
     void clipboardToFocus();
     void findDialogPaste();
     void viewToggles();
@@ -699,6 +703,88 @@ void TestMainFrame::lineEndingConvertsAll()
     frame->OnCommand(32827);
     QCOMPARE(a->GetText(), QByteArray("(a)\r(b)\r"));
     QCOMPARE(frame->m_console.GetEOLMode(), consoleMode);
+}
+
+void TestMainFrame::evaluationCommands_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("mods");
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QByteArray>("written");
+    QTest::newRow("send to lisp") << 0 << 0 << 32800 << QByteArray("(f 1 2)");
+    QTest::newRow("macroexpand-1, Ctrl+Enter") << int(Qt::Key_Return) << int(Qt::ControlModifier) << 0
+                                               << QByteArray("(pprint (macroexpand-1 '(f 1 2)))");
+    QTest::newRow("prettyprint, Alt+Enter") << int(Qt::Key_Return) << int(Qt::AltModifier) << 0
+                                            << QByteArray("(pprint '(f 1 2))");
+}
+
+void TestMainFrame::evaluationCommands()
+{
+    QFETCH(int, key);
+    QFETCH(int, mods);
+    QFETCH(int, id);
+    QFETCH(QByteArray, written);
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    CTalvexPipe &console = frame->m_console;
+    QTRY_VERIFY(console.IsLispRunning());
+    // With no document nothing is sent and the console stays as it is.
+    const QByteArray empty = console.GetText();
+    frame->OnCommand(32800);
+    frame->OnCommand(32816);
+    frame->OnCommand(32836);
+    QTest::qWait(50);
+    QCOMPARE(console.GetText(), empty);
+    // The Lisp here is cat: what it is sent comes straight back into the console.
+    CTalvexView *view = NewDoc(*frame, "'(f 1 2)");
+    view->setFocus();
+    view->GotoPos(view->GetLength());
+    const QByteArray before = view->GetText();
+    if (id)
+        frame->OnCommand(id);
+    else
+        QTest::keyClick(view, Qt::Key(key), Qt::KeyboardModifiers(mods));
+    QTRY_VERIFY(console.GetText().contains(written));
+    QCOMPARE(console.GetText().count(written), 1);
+    QCOMPARE(view->GetText(), before); // the document is left as it was
+}
+
+void TestMainFrame::setFont()
+{
+    auto frame = MakeFrame(false);
+    QVERIFY(frame);
+    CSettingsStore &store = CSettingsStore::Instance();
+    QFont start;
+    int messages = 0;
+    bool accept = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *dlg = qobject_cast<QFontDialog *>(modal)) {
+            start = dlg->currentFont();
+            if (accept) {
+                dlg->setCurrentFont(QFont(QStringLiteral("DejaVu Sans Mono"), 12));
+                dlg->accept();
+            } else {
+                dlg->reject();
+            }
+        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            QCOMPARE(box->text(), QStringLiteral("Please restart Talvex"));
+            ++messages;
+            box->accept();
+        }
+    });
+    poll.start(5);
+    frame->OnCommand(32808); // cancelled: nothing stored, no message
+    // The dialog opens on the console's font (it may spell the family in its own case).
+    QCOMPARE(start.family().toLower(), frame->m_console.Font().family().toLower());
+    QCOMPARE(store.ReadString(kSettings, QStringLiteral("FontName"), QStringLiteral("-")), QStringLiteral("-"));
+    QCOMPARE(messages, 0);
+    accept = true;
+    frame->OnCommand(32808);
+    QCOMPARE(store.ReadString(kSettings, QStringLiteral("FontName"), QString()), QStringLiteral("DejaVu Sans Mono"));
+    QCOMPARE(store.ReadInt(kSettings, QStringLiteral("FontSize"), 0), 120);
+    QCOMPARE(messages, 1);
 }
 
 void TestMainFrame::clipboardToFocus()

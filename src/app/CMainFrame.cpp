@@ -33,6 +33,7 @@ const QString kSettings = QStringLiteral("Settings");
 static void InitResources()
 {
     Q_INIT_RESOURCE(app);
+    Q_INIT_RESOURCE(help); // the about box's picture
 }
 
 CMainFrame::CMainFrame(QWidget *parent)
