@@ -1109,6 +1109,10 @@ void TestMainFrame::exitCodes()
     env.insert(QStringLiteral("DISPLAY"), display);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    // Under the sanitizers the X11 client libraries' own leftovers at exit would change the
+    // exit code this test is about; leaks are checked by the tests that run in this process.
+    if (env.contains(QStringLiteral("ASAN_OPTIONS")))
+        env.insert(QStringLiteral("ASAN_OPTIONS"), env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
     {
         qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
         if (!lisp.isEmpty())
