@@ -606,7 +606,7 @@ void TstConsole::startupAsksOnlyWithoutPath()
     QCOMPARE(calls, 0);
     QCOMPARE(m_console->m_strCommandLine, std::string("/usr/bin/sbcl --noinform"));
 
-    CSettingsStore::Instance().WriteString(kSettings, QStringLiteral("Lisp"), QString());
+    CSettingsStore::Instance().DeleteValue(kSettings, QStringLiteral("Lisp"));
     QVERIFY(!InitLispCommandLine(nullptr, *m_console));
     QCOMPARE(calls, 1);
     QVERIFY(m_console->m_strCommandLine.empty());
