@@ -351,7 +351,9 @@ void Parse(QByteArrayView input, QSettings::SettingsMap &map)
             end = data.size();
         line = data.sliced(pos, end - pos);
         pos = end + 1;
-        if (line.endsWith('\r'))
+        // Every CR before the LF goes, so that no kept line ends in one and loses it when the
+        // file is read again.
+        while (line.endsWith('\r'))
             line.chop(1);
         return true;
     };
