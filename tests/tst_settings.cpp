@@ -451,7 +451,7 @@ void TestSettingsStore::everyVersionHasNewerTime()
 
 void TestSettingsStore::twoProcessesWriting()
 {
-    constexpr int kCount = 150;
+    constexpr int kCount = 80;
     QVERIFY(Store().WriteInt(u"Settings"_s, u"Start"_s, 1));
     QProcess first, second;
     const QString self = QCoreApplication::applicationFilePath();
