@@ -1,0 +1,328 @@
+// Runs the user's Lisp as a child process: the I/O thread, the write queue and output hand-over.
+#include "lisp/CRedirector.h"
+
+#include "platform/Process.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <cstdio>
+#include <deque>
+#include <system_error>
+
+namespace {
+
+// Output waiting for the sink beyond this stops the reading until the sink has taken it.
+constexpr size_t kMaxPendingOutput = 4u << 20;
+
+// How long StopLisp waits for the I/O thread, which ends at once unless a delivery on it blocks.
+constexpr auto kThreadStopWait = std::chrono::milliseconds(2000);
+
+// How often a running session looks for ended orphans to reap.
+constexpr auto kOrphanReapInterval = std::chrono::seconds(1);
+
+constexpr const char kChildEnded[] = "\r\n<ERROR>: Child process ended\r\n";
+constexpr const char kReadError[] = "Read stdout pipe error\r\n";
+
+} // namespace
+
+struct CRedirector::Session
+{
+    platform::CChildProcess process;
+
+    std::mutex mutex;                 // guards the write queue and inputOpen
+    std::deque<std::string> writes;   // whole texts in the order they were written
+    size_t writeOffset = 0;           // bytes of writes.front() already in the pipe
+    bool inputOpen = true;            // false once the child ended or its input closed
+
+    std::atomic<bool> stop{false};
+    std::atomic<bool> childEnded{false};
+    std::atomic<bool> throttled{false};
+
+    std::mutex doneMutex;
+    std::condition_variable doneCondition;
+    bool done = false;
+};
+
+CRedirector::CRedirector() = default;
+
+CRedirector::~CRedirector()
+{
+    StopLisp();
+}
+
+void CRedirector::OnOutputPending()
+{
+    DrainOutput();
+}
+
+bool CRedirector::IsLispRunning() const
+{
+    std::lock_guard lock(m_sessionMutex);
+    return m_pSession && !m_pSession->childEnded.load();
+}
+
+bool CRedirector::StartLisp()
+{
+    StopLisp();
+
+    auto session = std::make_shared<Session>();
+    unsigned long error = 0;
+    if (!session->process.Start(m_strCommandLine, error)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "Redirect console error: %lx\r\n", error);
+        QueueMessage(text, nullptr);
+        return false;
+    }
+    try {
+        std::lock_guard lock(m_sessionMutex);
+        m_pSession = session;
+        m_ioThread = std::thread(&CRedirector::IoThread, this, session);
+    } catch (const std::system_error &e) {
+        {
+            std::lock_guard lock(m_sessionMutex);
+            m_pSession.reset();
+        }
+        session->process.Terminate();
+        char text[64];
+        std::snprintf(text, sizeof text, "Redirect console error: %x\r\n",
+                      static_cast<unsigned>(e.code().value()));
+        QueueMessage(text, nullptr);
+        return false;
+    }
+    return true;
+}
+
+void CRedirector::StopLisp()
+{
+    std::shared_ptr<Session> session;
+    std::thread thread;
+    {
+        std::lock_guard lock(m_sessionMutex);
+        session = std::move(m_pSession);
+        thread = std::move(m_ioThread);
+    }
+    if (!session) {
+        if (thread.joinable())
+            thread.detach();
+        return;
+    }
+    session->stop = true;
+    session->process.Wake();
+
+    bool joined = false;
+    if (thread.joinable()) {
+        if (thread.get_id() == std::this_thread::get_id()) {
+            // Called from a delivery on the I/O thread: it cannot wait for itself. It sees the
+            // stop as soon as the delivery returns and ends without touching the session again.
+            thread.detach();
+        } else {
+            std::unique_lock lock(session->doneMutex);
+            if (session->doneCondition.wait_for(lock, kThreadStopWait, [&] { return session->done; })) {
+                lock.unlock();
+                thread.join();
+                joined = true;
+            } else {
+                // A delivery on the I/O thread does not return. The thread keeps its own
+                // reference to the session, so no descriptor it may still use is closed under it.
+                lock.unlock();
+                thread.detach();
+            }
+        }
+    }
+    if (joined)
+        session->process.CloseInput();   // the child sees the end of its input
+    session->process.Terminate();
+
+    {
+        std::lock_guard lock(m_outputMutex);
+        if (m_pThrottled == session)
+            m_pThrottled.reset();
+    }
+    // The last reference closes the pipes: here, or when an abandoned I/O thread ends.
+}
+
+bool CRedirector::WriteToLisp(std::string &text)
+{
+    std::shared_ptr<Session> session;
+    {
+        std::lock_guard lock(m_sessionMutex);
+        session = m_pSession;
+    }
+    if (!session)
+        return false;
+    if (m_bFrameCommands)
+        text = "[cmd]\n" + text + "[/cmd]\n";
+    bool wake = false;
+    {
+        std::lock_guard lock(session->mutex);
+        if (!session->inputOpen)
+            return false;
+        if (text.empty())
+            return true;
+        wake = session->writes.empty();
+        session->writes.push_back(text);
+    }
+    if (wake)
+        session->process.Wake();
+    return true;
+}
+
+size_t CRedirector::DrainOutput()
+{
+    if (m_deliveringThread.load() == std::this_thread::get_id())
+        return 0;   // from inside AppendOutput: the outer delivery keeps the order
+    std::lock_guard deliver(m_deliverMutex);
+    std::shared_ptr<Session> throttled;
+    {
+        std::lock_guard lock(m_outputMutex);
+        m_strDelivering.swap(m_strPending);
+        m_bNotified = false;
+        throttled = std::move(m_pThrottled);
+        if (throttled)
+            throttled->throttled = false;
+    }
+    if (throttled)
+        throttled->process.Wake();
+    const size_t length = m_strDelivering.size();
+    if (length > 0) {
+        m_deliveringThread = std::this_thread::get_id();
+        AppendOutput(m_strDelivering.data(), length);
+        m_deliveringThread = std::thread::id();
+    }
+    m_strDelivering.clear();
+    if (m_strDelivering.capacity() > 2 * kMaxPendingOutput)
+        m_strDelivering.shrink_to_fit();   // a burst is over; do not keep its memory
+    return length;
+}
+
+void CRedirector::QueueOutput(const char *data, size_t length, const std::shared_ptr<Session> &session)
+{
+    bool notify = false;
+    {
+        std::lock_guard lock(m_outputMutex);
+        m_strPending.append(data, length);
+        if (session && m_strPending.size() >= kMaxPendingOutput) {
+            session->throttled = true;
+            m_pThrottled = session;
+        }
+        if (!m_bNotified) {
+            m_bNotified = true;
+            notify = true;
+        }
+    }
+    if (notify)
+        OnOutputPending();
+}
+
+void CRedirector::QueueMessage(const char *text, const std::shared_ptr<Session> &session)
+{
+    QueueOutput(text, std::strlen(text), session);
+}
+
+void CRedirector::WritePending(Session &session)
+{
+    std::lock_guard lock(session.mutex);
+    while (!session.writes.empty()) {
+        const std::string &front = session.writes.front();
+        size_t written = 0;
+        unsigned long error = 0;
+        const platform::IoStatus status = session.process.Write(
+            front.data() + session.writeOffset, front.size() - session.writeOffset, written, error);
+        if (status == platform::IoStatus::Ok) {
+            session.writeOffset += written;
+            if (session.writeOffset < front.size())
+                return;   // the pipe is full; the rest when it takes more
+            session.writes.pop_front();
+            session.writeOffset = 0;
+        } else if (status == platform::IoStatus::WouldBlock) {
+            return;
+        } else {
+            // The child closed its input: what it will never read is dropped, and so are later
+            // writes, which fail.
+            session.inputOpen = false;
+            session.writes.clear();
+            session.writeOffset = 0;
+            return;
+        }
+    }
+}
+
+void CRedirector::IoThread(const std::shared_ptr<Session> &sessionRef)
+{
+    std::shared_ptr<Session> session = sessionRef;   // the thread's own reference
+    Session &s = *session;
+    std::unique_ptr<char[]> buffer;   // grows to the largest read; never zero-filled
+    size_t capacity = 0;
+    bool outputOpen = true;
+    auto lastReap = std::chrono::steady_clock::now();
+
+    // Reads whatever the pipe holds and hands it on; false once the output is finished.
+    auto readOutput = [&](bool untilEmpty) {
+        for (;;) {
+            // Exactly what the pipe holds; with nothing reported, a small read still tells the
+            // end of the output from an empty pipe.
+            const size_t want = std::max<size_t>(s.process.OutputAvailable(), 4096);
+            if (want > capacity) {
+                buffer = std::make_unique_for_overwrite<char[]>(want);
+                capacity = want;
+            }
+            size_t count = 0;
+            unsigned long error = 0;
+            const platform::IoStatus status = s.process.ReadOutput(buffer.get(), want, count, error);
+            if (status == platform::IoStatus::Ok) {
+                QueueOutput(buffer.get(), count, session);
+                if (!untilEmpty || s.stop)
+                    return true;
+                continue;
+            }
+            if (status == platform::IoStatus::WouldBlock)
+                return true;
+            QueueMessage(status == platform::IoStatus::Closed ? kChildEnded : kReadError, session);
+            return false;
+        }
+    };
+
+    while (!s.stop) {
+        bool wantInput;
+        {
+            std::lock_guard lock(s.mutex);
+            wantInput = s.inputOpen && !s.writes.empty();
+        }
+        const bool wantOutput = outputOpen && !s.throttled;
+        const platform::WaitResult r = s.process.Wait(m_nPollTimeout, wantOutput, wantInput);
+        if (s.stop)
+            break;
+        if (r.outputReady && wantOutput)
+            outputOpen = readOutput(false);
+        if (s.stop)
+            break;
+        if (r.inputReady && wantInput)
+            WritePending(s);
+        if (r.childExited) {
+            // What the child wrote before it ended is in the pipe; when no other process holds
+            // the pipe open, its end follows and the ended message with it.
+            if (outputOpen)
+                readOutput(true);
+            {
+                std::lock_guard lock(s.mutex);
+                s.inputOpen = false;
+                s.writes.clear();
+            }
+            s.childEnded = true;
+            break;
+        }
+        if (!r.outputReady && !r.inputReady && !r.woken) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - lastReap >= kOrphanReapInterval) {
+                s.process.ReapOrphans();
+                lastReap = now;
+            }
+        }
+    }
+    {
+        std::lock_guard lock(s.doneMutex);
+        s.done = true;
+    }
+    s.doneCondition.notify_all();
+}

@@ -1,0 +1,87 @@
+// Runs the user's Lisp as a child process: writes to its input, hands its output to a sink.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+// One Lisp process with its input and output. All process I/O runs on one I/O thread of its own:
+// writes are queued (whole and in order) and written as the child's input pipe takes them, so no
+// caller ever blocks on a full pipe; output that is read waits in one buffer until DrainOutput
+// hands all of it to AppendOutput as one chunk. The I/O thread stops reading while more than a
+// few megabytes wait, so a Lisp that never stops printing cannot exhaust memory.
+//
+// Messages of the redirector itself go through the same buffer, so the sink sees them in order
+// with the child's output:
+//   "Redirect console error: %x\r\n"        the process could not be started (system error code)
+//   "\r\n<ERROR>: Child process ended\r\n"  the child ended and its output pipe closed
+//   "Read stdout pipe error\r\n"            reading the output failed otherwise
+class CRedirector
+{
+public:
+    CRedirector();
+    virtual ~CRedirector();            // derived classes call StopLisp() in their own destructor
+    CRedirector(const CRedirector &) = delete;
+    CRedirector &operator=(const CRedirector &) = delete;
+
+    // Runs m_strCommandLine; stops a running process first. False (and the error line in the
+    // sink) when the process cannot be started.
+    bool StartLisp();
+
+    // Ends the I/O thread and the child with every process it started. Safe when nothing runs,
+    // more than once, and from any thread, also from inside AppendOutput / OnOutputPending.
+    // Never waits on a delivery: returns in well under a second, never later than 5 s.
+    void StopLisp();
+
+    // Queues the text for the child's input; never blocks. When m_bFrameCommands is set the text
+    // is first replaced by "[cmd]\n" + text + "[/cmd]\n" (the caller's string changes). False and
+    // nothing written when no child runs (never started, stopped, ended, or its input closed).
+    bool WriteToLisp(std::string &text);
+
+    // True from a successful StartLisp until the child ends or StopLisp runs.
+    bool IsLispRunning() const;
+
+    std::string m_strCommandLine;
+    bool m_bFrameCommands = false;
+    int m_nPollTimeout = 100;          // milliseconds between two checks of an idle child
+
+protected:
+    // Sink: receives output bytes (child output and the redirector's own messages, in order).
+    virtual void AppendOutput(const char *data, size_t length) = 0;
+    // Called on the I/O thread when output starts waiting (and on the caller's thread for a start
+    // error). Default: DrainOutput() right there. The console overrides it to post DrainOutput()
+    // to the UI thread.
+    virtual void OnOutputPending();
+    // Hands everything waiting to AppendOutput as one chunk; returns the byte count. Any thread;
+    // calls are serialised, so chunks arrive in order. A call from inside AppendOutput returns 0.
+    size_t DrainOutput();
+
+private:
+    struct Session;
+
+    void IoThread(const std::shared_ptr<Session> &session);
+    void WritePending(Session &session);
+    // Adds bytes to the waiting output and tells the consumer when output starts waiting. A full
+    // buffer throttles the session's reading.
+    void QueueOutput(const char *data, size_t length, const std::shared_ptr<Session> &session);
+    void QueueMessage(const char *text, const std::shared_ptr<Session> &session);
+
+    std::shared_ptr<Session> m_pSession;     // the running (or ended) child; null when idle
+    std::thread m_ioThread;
+    mutable std::mutex m_sessionMutex;       // guards m_pSession against WriteToLisp on other threads
+
+    // Output waiting for the sink.
+    std::mutex m_outputMutex;
+    std::string m_strPending;
+    bool m_bNotified = false;                // OnOutputPending called, DrainOutput not yet run
+    std::shared_ptr<Session> m_pThrottled;   // session whose I/O thread waits for the sink
+
+    std::mutex m_deliverMutex;               // one delivery at a time, in order
+    std::string m_strDelivering;             // the chunk being delivered; swaps with m_strPending
+                                             // so both keep their capacity
+    std::atomic<std::thread::id> m_deliveringThread{};
+};

@@ -1,0 +1,108 @@
+// The process layer: one child process with redirected standard streams, and ending its whole tree.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// What a wait on a child's streams found. Several may be true at once.
+struct WaitResult
+{
+    bool outputReady = false;   // output can be read: data, end of stream, or an error to report
+    bool inputReady = false;    // the child's input pipe takes more bytes (only when asked for)
+    bool childExited = false;   // the direct child has ended (it is not reaped by the wait)
+    bool woken = false;         // Wake() was called
+};
+
+// Outcome of a read or write on one of the child's pipes.
+enum class IoStatus
+{
+    Ok,          // bytes moved (possibly fewer than asked, for writes)
+    WouldBlock,  // nothing to read now / the pipe takes nothing now
+    Closed,      // the other side is gone: end of output, or the child's input is closed
+    Error        // anything else; the error code says what
+};
+
+// A child process whose standard input is one pipe and whose standard output and standard error
+// share a second pipe, so both arrive in the order the child wrote them. The program's ends of the
+// pipes are never inherited by any child. All members except Wake() are used by one thread at a
+// time; Wake() may be called from any thread while the object exists.
+//
+// The direct child is reaped only by Terminate(), so its process id cannot be given to another
+// process while this object may still signal it.
+class CChildProcess
+{
+public:
+    CChildProcess();
+    ~CChildProcess();   // closes every descriptor still open; ends no process (call Terminate first)
+    CChildProcess(const CChildProcess &) = delete;
+    CChildProcess &operator=(const CChildProcess &) = delete;
+
+    // Starts the program that the command line names (see SplitCommandLine) with the rest of the
+    // line as its arguments. When the program part names a folder, that folder becomes the current
+    // directory of this process (the child inherits it). On failure returns false with the system
+    // error code (2 when the line names no executable file) and leaves nothing behind.
+    bool Start(const std::string &commandLine, unsigned long &errorCode);
+
+    // Waits at most timeoutMs for output, child exit, Wake(), and, when wantInput, for room in the
+    // child's input pipe. wantOutput false leaves output unread (the consumer is behind).
+    WaitResult Wait(int timeoutMs, bool wantOutput, bool wantInput);
+
+    // Makes a current or the next Wait() return at once. Any thread.
+    void Wake();
+
+    // How many bytes the output pipe holds now (0 when empty or unknown).
+    size_t OutputAvailable();
+
+    // Reads at most size bytes of output into data without blocking; count says how many.
+    IoStatus ReadOutput(char *data, size_t size, size_t &count, unsigned long &errorCode);
+
+    // Writes as much of data as the input pipe takes now, without blocking.
+    IoStatus Write(const char *data, size_t length, size_t &written, unsigned long &errorCode);
+
+    // Closes the program's end of the child's input: the child sees the end of its input. Only
+    // when no other thread may be using the descriptor.
+    void CloseInput();
+
+    // True once the direct child has ended (the child is not reaped).
+    bool HasExited();
+
+    // Reaps descendants that were orphaned, became children of this process and have ended since.
+    // Cheap enough to call about once a second while the child runs.
+    void ReapOrphans();
+
+    // Ends the child and every process descended from it, also descendants that were orphaned or
+    // started a new session, leaves first; reaps every one of them that is or becomes a child of
+    // this process. Returns within a few seconds at most. Safe to call more than once, and while
+    // another thread waits, reads or writes: no descriptor is closed here.
+    void Terminate();
+
+    bool IsStarted() const;
+    long ProcessId() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_pImpl;
+};
+
+// The command line read as the system's process creation reads it: a leading quoted part is the
+// program; otherwise the shortest space-separated prefix that names an executable file (or, without
+// a folder, a program found on the search path). The rest is split into arguments like a shell
+// splits words, without any expansion.
+struct CommandLineParts
+{
+    std::string program;                 // the program part as written
+    std::string executable;              // the file that runs (absolute path); empty = none found
+    std::string arguments;               // the rest of the line, unsplit
+    std::string folder;                  // the folder the program part names; empty = none
+};
+CommandLineParts SplitCommandLine(const std::string &commandLine);
+
+// Splits text into words like a shell (spaces and tabs separate, quotes and backslashes group and
+// escape) without expanding anything.
+bool SplitArguments(const std::string &text, std::vector<std::string> &words);
+
+} // namespace platform

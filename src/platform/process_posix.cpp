@@ -1,0 +1,356 @@
+// POSIX process layer: spawning with redirected pipes, one poll for all events, non-blocking I/O.
+#include "platform/Process.h"
+#include "platform/ProcessTree.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace platform {
+
+namespace {
+
+// The environment variable that marks every process of one Lisp session, so that descendants
+// which were orphaned (and so became children of this process) can still be told apart from
+// unrelated children, such as programs started detached by other parts of the application.
+constexpr const char kSessionVariable[] = "TALVEX_LISP_SESSION";
+
+constexpr int kOutputPipeSize = 1 << 20;
+
+void CloseFd(int &fd)
+{
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+// Moves a new descriptor above the standard ones, so that dup2 onto 0, 1, 2 in the child never
+// meets a descriptor that already has that number.
+bool LiftFd(int &fd)
+{
+    if (fd > 2)
+        return true;
+    const int lifted = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (lifted < 0)
+        return false;
+    ::close(fd);
+    fd = lifted;
+    return true;
+}
+
+std::atomic<unsigned> g_sessionCounter{0};
+
+} // namespace
+
+struct CChildProcess::Impl
+{
+    pid_t pid = -1;
+    int pidfd = -1;
+    int inputFd = -1;    // the program's end of the child's standard input (non-blocking)
+    int outputFd = -1;   // the program's end of the child's standard output and error
+    int wakeFd = -1;     // eventfd that Wake() signals
+    bool exited = false;
+    bool reaped = false;
+    std::string marker;   // "TALVEX_LISP_SESSION=<pid>.<n>"
+    CProcessTree tree;
+
+    bool CheckExited()
+    {
+        if (exited || pid <= 0)
+            return exited;
+        if (pidfd >= 0) {
+            pollfd p{pidfd, POLLIN, 0};
+            if (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN))
+                exited = true;
+        } else {
+            siginfo_t info{};
+            if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0
+                && info.si_pid == pid)
+                exited = true;
+        }
+        return exited;
+    }
+};
+
+CChildProcess::CChildProcess() : m_pImpl(std::make_unique<Impl>()) {}
+
+CChildProcess::~CChildProcess()
+{
+    CloseFd(m_pImpl->inputFd);
+    CloseFd(m_pImpl->outputFd);
+    CloseFd(m_pImpl->wakeFd);
+    CloseFd(m_pImpl->pidfd);
+}
+
+bool CChildProcess::IsStarted() const { return m_pImpl->pid > 0; }
+
+long CChildProcess::ProcessId() const { return m_pImpl->pid; }
+
+bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCode)
+{
+    Impl &d = *m_pImpl;
+    errorCode = 0;
+    if (d.pid > 0) {
+        errorCode = EBUSY;
+        return false;
+    }
+    CProcessTree::BecomeSubreaper();
+
+    const CommandLineParts parts = SplitCommandLine(commandLine);
+    if (parts.executable.empty()) {
+        errorCode = ENOENT;
+        return false;
+    }
+    std::vector<std::string> words;
+    SplitArguments(parts.arguments, words);
+
+    int output[2] = {-1, -1};
+    int input[2] = {-1, -1};
+    auto fail = [&](int code) {
+        errorCode = static_cast<unsigned long>(code);
+        CloseFd(output[0]);
+        CloseFd(output[1]);
+        CloseFd(input[0]);
+        CloseFd(input[1]);
+        CloseFd(d.wakeFd);
+        return false;
+    };
+    if (::pipe2(output, O_CLOEXEC) != 0)
+        return fail(errno);
+    if (::pipe2(input, O_CLOEXEC) != 0)
+        return fail(errno);
+    for (int *fd : {&output[0], &output[1], &input[0], &input[1]})
+        if (!LiftFd(*fd))
+            return fail(errno);
+    if (::fcntl(output[0], F_SETFL, O_NONBLOCK) != 0 || ::fcntl(input[1], F_SETFL, O_NONBLOCK) != 0)
+        return fail(errno);
+#ifdef F_SETPIPE_SZ
+    // A larger output pipe lets a fast-printing Lisp run ahead of the reader with fewer wake-ups
+    // and larger reads. Best effort: the system's limit may be lower.
+    ::fcntl(output[0], F_SETPIPE_SZ, kOutputPipeSize);
+#endif
+    d.wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (d.wakeFd < 0)
+        return fail(errno);
+
+    // Arguments and environment, built before anything changes in this process.
+    std::vector<char *> argv;
+    std::string program = parts.program;
+    argv.push_back(program.data());
+    for (std::string &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+
+    d.marker = std::string(kSessionVariable) + "=" + std::to_string(::getpid()) + "."
+        + std::to_string(++g_sessionCounter);
+    std::vector<char *> envp;
+    const size_t prefixLength = sizeof kSessionVariable;   // name plus '='
+    for (char **e = environ; e && *e; ++e)
+        if (std::strncmp(*e, d.marker.c_str(), prefixLength) != 0)
+            envp.push_back(*e);
+    envp.push_back(d.marker.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attr);
+    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, output[1], 2);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    // Descriptors that other parts of the program opened without close-on-exec stay here too.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+#endif
+    // The program may ignore or block signals (SIGPIPE in particular); the Lisp starts clean.
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    // The program's own current directory becomes the program's folder; the child inherits it.
+    // A folder that cannot be entered leaves the current directory as it was.
+    if (!parts.folder.empty() && ::chdir(parts.folder.c_str()) != 0) {
+        // deliberately ignored
+    }
+
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, parts.executable.c_str(), &actions, &attr, argv.data(),
+                                 envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0)
+        return fail(rc);
+
+    CloseFd(input[0]);
+    CloseFd(output[1]);
+    d.pid = pid;
+    d.pidfd = PidfdOpen(pid);   // -1 on kernels without pidfds: exit is then checked by waitid
+    d.inputFd = input[1];
+    d.outputFd = output[0];
+    d.exited = false;
+    d.reaped = false;
+    d.tree.Reset(pid, d.pidfd, d.marker);
+    return true;
+}
+
+WaitResult CChildProcess::Wait(int timeoutMs, bool wantOutput, bool wantInput)
+{
+    Impl &d = *m_pImpl;
+    WaitResult result;
+    pollfd fds[4];
+    nfds_t n = 0;
+    int wakeIndex = -1, outIndex = -1, inIndex = -1, exitIndex = -1;
+    if (d.wakeFd >= 0) {
+        wakeIndex = static_cast<int>(n);
+        fds[n++] = {d.wakeFd, POLLIN, 0};
+    }
+    if (wantOutput && d.outputFd >= 0) {
+        outIndex = static_cast<int>(n);
+        fds[n++] = {d.outputFd, POLLIN, 0};
+    }
+    if (wantInput && d.inputFd >= 0) {
+        inIndex = static_cast<int>(n);
+        fds[n++] = {d.inputFd, POLLOUT, 0};
+    }
+    if (d.pidfd >= 0 && !d.exited) {
+        exitIndex = static_cast<int>(n);
+        fds[n++] = {d.pidfd, POLLIN, 0};
+    }
+    if (d.pidfd < 0 && d.CheckExited()) {
+        result.childExited = true;
+        timeoutMs = 0;
+    }
+    const int rc = ::poll(fds, n, timeoutMs);
+    if (rc > 0) {
+        if (wakeIndex >= 0 && (fds[wakeIndex].revents & POLLIN)) {
+            eventfd_t value;
+            ::eventfd_read(d.wakeFd, &value);
+            result.woken = true;
+        }
+        if (outIndex >= 0 && fds[outIndex].revents != 0)
+            result.outputReady = true;
+        if (inIndex >= 0 && fds[inIndex].revents != 0)
+            result.inputReady = true;
+        if (exitIndex >= 0 && (fds[exitIndex].revents & POLLIN)) {
+            d.exited = true;
+            result.childExited = true;
+        }
+    }
+    if (d.pidfd < 0 && d.CheckExited())
+        result.childExited = true;
+    if (d.exited)
+        result.childExited = true;
+    return result;
+}
+
+void CChildProcess::Wake()
+{
+    if (m_pImpl->wakeFd >= 0)
+        ::eventfd_write(m_pImpl->wakeFd, 1);
+}
+
+size_t CChildProcess::OutputAvailable()
+{
+    int available = 0;
+    if (m_pImpl->outputFd < 0 || ::ioctl(m_pImpl->outputFd, FIONREAD, &available) != 0)
+        return 0;
+    return available > 0 ? static_cast<size_t>(available) : 0;
+}
+
+IoStatus CChildProcess::ReadOutput(char *data, size_t size, size_t &count, unsigned long &errorCode)
+{
+    count = 0;
+    if (m_pImpl->outputFd < 0)
+        return IoStatus::Closed;
+    ssize_t n;
+    do {
+        n = ::read(m_pImpl->outputFd, data, size);
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        count = static_cast<size_t>(n);
+        return IoStatus::Ok;
+    }
+    if (n == 0)
+        return IoStatus::Closed;
+    if (errno == EAGAIN || errno == EWOULDBLOCK)
+        return IoStatus::WouldBlock;
+    errorCode = static_cast<unsigned long>(errno);
+    return IoStatus::Error;
+}
+
+IoStatus CChildProcess::Write(const char *data, size_t length, size_t &written,
+                              unsigned long &errorCode)
+{
+    Impl &d = *m_pImpl;
+    written = 0;
+    if (d.inputFd < 0)
+        return IoStatus::Closed;
+    if (length == 0)
+        return IoStatus::Ok;
+    // A write to a pipe whose reader is gone raises SIGPIPE, which would end the whole program:
+    // block it for this thread around the write and discard the one the write raised.
+    sigset_t pipeSet, previous, pending;
+    sigemptyset(&pipeSet);
+    sigaddset(&pipeSet, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSet, &previous);
+    sigemptyset(&pending);
+    sigpending(&pending);
+    const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
+    ssize_t n;
+    do {
+        n = ::write(d.inputFd, data, length);
+    } while (n < 0 && errno == EINTR);
+    const int error = errno;
+    if (n < 0 && error == EPIPE && !wasPending) {
+        const timespec zero{0, 0};
+        ::sigtimedwait(&pipeSet, nullptr, &zero);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (n >= 0) {
+        written = static_cast<size_t>(n);
+        return n > 0 ? IoStatus::Ok : IoStatus::WouldBlock;
+    }
+    if (error == EAGAIN || error == EWOULDBLOCK)
+        return IoStatus::WouldBlock;
+    if (error == EPIPE)
+        return IoStatus::Closed;
+    errorCode = static_cast<unsigned long>(error);
+    return IoStatus::Error;
+}
+
+void CChildProcess::CloseInput() { CloseFd(m_pImpl->inputFd); }
+
+bool CChildProcess::HasExited() { return m_pImpl->CheckExited(); }
+
+void CChildProcess::ReapOrphans()
+{
+    if (m_pImpl->pid > 0)
+        m_pImpl->tree.ReapOrphans();
+}
+
+void CChildProcess::Terminate()
+{
+    Impl &d = *m_pImpl;
+    if (d.pid <= 0 || d.reaped)
+        return;
+    d.reaped = d.tree.KillAndReap();
+    d.exited = true;
+}
+
+} // namespace platform

@@ -1,0 +1,252 @@
+// A stand-in Lisp for the redirector tests: LISPHELPER_MODE picks what it does with its streams.
+//
+// Modes (extra settings in further LISPHELPER_* variables):
+//   echo     copies its input to its output as it arrives, until the end of its input
+//   args     prints every argument as "[arg]\n", then its current directory as "cwd=<dir>\n"
+//   flood    writes LISPHELPER_MB megabytes of a pattern without reading its input, then reads
+//            LISPHELPER_READ bytes and prints "digest <hex> <count>\n"; then waits for end of input
+//   exit     prints "last words\n" to stdout, "on stderr\n" to stderr, exits with code 3
+//   crash    prints "about to crash\n" and aborts
+//   tree     starts children and grandchildren (one in a new session, one orphaned), prints
+//            "pid <n>\n" for each ("orphan <n>\n" for the orphan), then "ready\n", and waits for
+//            end of input
+//   mixed    alternates lines on stdout and stderr: "out 1\n", "err 1\n", ... "err 5\n"
+//   bytes    prints CR-only lines and NUL bytes: "a\rb\rc\r" "x\0y\0z" "\n"
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+bool WriteAll(int fd, const char *data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t n = ::write(fd, data, length);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool WriteText(int fd, const std::string &text) { return WriteAll(fd, text.data(), text.size()); }
+
+long EnvNumber(const char *name, long fallback)
+{
+    const char *value = std::getenv(name);
+    return value && *value ? std::strtol(value, nullptr, 10) : fallback;
+}
+
+void WaitForEndOfInput()
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(0, buffer, sizeof buffer);
+        if (n == 0 || (n < 0 && errno != EINTR))
+            return;
+    }
+}
+
+// The flood pattern; the test computes the same bytes to check order and completeness.
+unsigned char PatternByte(size_t i)
+{
+    const size_t j = i & ((1u << 20) - 1);
+    return static_cast<unsigned char>(((j * 131) + (j >> 8)) ^ (i >> 20));
+}
+
+int Echo()
+{
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(0, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return 0;
+        if (!WriteAll(1, buffer, static_cast<size_t>(n)))
+            return 1;
+    }
+}
+
+int Args(int argc, char **argv)
+{
+    std::string text;
+    for (int i = 1; i < argc; ++i)
+        text += std::string("[") + argv[i] + "]\n";
+    char cwd[4096];
+    text += std::string("cwd=") + (::getcwd(cwd, sizeof cwd) ? cwd : "?") + "\n";
+    WriteText(1, text);
+    WaitForEndOfInput();
+    return 0;
+}
+
+int Flood()
+{
+    const size_t total = static_cast<size_t>(EnvNumber("LISPHELPER_MB", 1)) << 20;
+    const size_t toRead = static_cast<size_t>(EnvNumber("LISPHELPER_READ", 0));
+    // Block b of 1 MB is the first block with every byte xor b, so a block costs next to nothing.
+    std::vector<unsigned char> base(1u << 20);
+    for (size_t k = 0; k < base.size(); ++k)
+        base[k] = PatternByte(k);
+    std::vector<char> block(base.size());
+    for (size_t offset = 0; offset < total; offset += block.size()) {
+        const size_t length = std::min(block.size(), total - offset);
+        const unsigned char x = static_cast<unsigned char>(offset >> 20);
+        for (size_t k = 0; k < length; ++k)
+            block[k] = static_cast<char>(base[k] ^ x);
+        if (!WriteAll(1, block.data(), length))
+            return 1;
+    }
+    uint64_t digest = 1469598103934665603ull;   // FNV-1a
+    size_t count = 0;
+    while (count < toRead) {
+        const ssize_t n = ::read(0, block.data(), std::min(block.size(), toRead - count));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        for (ssize_t k = 0; k < n; ++k) {
+            digest ^= static_cast<unsigned char>(block[static_cast<size_t>(k)]);
+            digest *= 1099511628211ull;
+        }
+        count += static_cast<size_t>(n);
+    }
+    if (toRead > 0) {
+        char line[96];
+        std::snprintf(line, sizeof line, "digest %016llx %zu\n",
+                      static_cast<unsigned long long>(digest), count);
+        WriteText(1, line);
+    }
+    WaitForEndOfInput();
+    return 0;
+}
+
+[[noreturn]] void SleepForever()
+{
+    for (;;)
+        ::pause();
+}
+
+std::string PidLine(pid_t pid) { return "pid " + std::to_string(pid) + "\n"; }
+
+int Tree()
+{
+    std::string report;
+    int link[2];   // grandchildren report their pids through it
+    if (::pipe(link) != 0)
+        return 1;
+
+    // A child that only sleeps.
+    pid_t a = ::fork();
+    if (a == 0) {
+        ::close(link[0]);
+        ::close(link[1]);
+        SleepForever();
+    }
+    report += PidLine(a);
+
+    // A child with a grandchild.
+    pid_t b = ::fork();
+    if (b == 0) {
+        ::close(link[0]);
+        pid_t g = ::fork();
+        if (g == 0) {
+            ::close(link[1]);
+            SleepForever();
+        }
+        WriteText(link[1], PidLine(g));
+        ::close(link[1]);
+        SleepForever();
+    }
+    report += PidLine(b);
+
+    // A child in a new session whose own child outlives it: that grandchild is orphaned.
+    pid_t c = ::fork();
+    if (c == 0) {
+        ::setsid();
+        ::close(link[0]);
+        pid_t g = ::fork();
+        if (g == 0) {
+            ::close(link[1]);
+            SleepForever();
+        }
+        WriteText(link[1], "orphan " + std::to_string(g) + "\n");
+        ::_exit(0);
+    }
+    report += PidLine(c);
+    ::close(link[1]);
+    ::waitpid(c, nullptr, 0);   // the session leader is gone; its child now has a new parent
+
+    char buffer[256];
+    for (;;) {
+        const ssize_t n = ::read(link[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        report.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(link[0]);
+    report += "ready\n";
+    WriteText(1, report);
+    WaitForEndOfInput();
+    return 0;
+}
+
+int Mixed()
+{
+    for (int i = 1; i <= 5; ++i) {
+        WriteText(1, "out " + std::to_string(i) + "\n");
+        WriteText(2, "err " + std::to_string(i) + "\n");
+    }
+    WaitForEndOfInput();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const char *modeValue = std::getenv("LISPHELPER_MODE");
+    const std::string mode = modeValue ? modeValue : "echo";
+    if (mode == "echo")
+        return Echo();
+    if (mode == "args")
+        return Args(argc, argv);
+    if (mode == "flood")
+        return Flood();
+    if (mode == "tree")
+        return Tree();
+    if (mode == "mixed")
+        return Mixed();
+    if (mode == "exit") {
+        WriteText(1, "last words\n");
+        WriteText(2, "on stderr\n");
+        return 3;
+    }
+    if (mode == "crash") {
+        WriteText(1, "about to crash\n");
+        std::abort();
+    }
+    if (mode == "bytes") {
+        static const char data[] = "a\rb\rc\rx\0y\0z\n";
+        WriteAll(1, data, sizeof data - 1);
+        WaitForEndOfInput();
+        return 0;
+    }
+    WriteText(2, "lisphelper: unknown mode " + mode + "\n");
+    return 2;
+}
