@@ -294,7 +294,10 @@ private slots:
         QVERIFY(!r.WriteToLisp(text));
         QTest::qWait(50);
         QCOMPARE(r.Text(), lastOutput.toStdString() + kEnded);   // nothing more, no error text
-        // The ended child waits as a zombie for StopLisp, which reaps it.
+        // The ended child waits as a zombie for StopLisp, so its pid cannot be reused meanwhile.
+        const auto children = OwnChildren();
+        QCOMPARE(children.size(), 1);
+        QCOMPARE(children.first().second, 'Z');
         r.StopLisp();
         QVERIFY(OwnChildren().isEmpty());
     }
@@ -510,6 +513,46 @@ private slots:
         std::string again = "again\n";
         QVERIFY(r.WriteToLisp(again));
         QVERIFY(r.WaitFor("again\n"));
+    }
+
+    // A delivery that does not return (the sink waits for the thread that calls StopLisp):
+    // StopLisp still ends the child in bounded time, and the left-behind thread ends later.
+    void stopWhileDeliveryBlocks()
+    {
+        const int threadsBefore = CountEntries("/proc/self/task");
+        std::mutex mutex;
+        std::condition_variable released;
+        bool entered = false, release = false;
+        {
+            DirectRedirector r;
+            r.m_strCommandLine = kHelper.toStdString();
+            r.m_onAppend = [&] {
+                std::unique_lock lock(mutex);
+                entered = true;
+                released.notify_all();
+                released.wait_for(lock, std::chrono::seconds(20), [&] { return release; });
+            };
+            QVERIFY(r.StartLisp());
+            std::string text = "blocked\n";
+            QVERIFY(r.WriteToLisp(text));
+            {
+                std::unique_lock lock(mutex);
+                QVERIFY(released.wait_for(lock, std::chrono::seconds(10), [&] { return entered; }));
+            }
+            QElapsedTimer timer;
+            timer.start();
+            r.StopLisp();
+            QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+            QVERIFY(!r.IsLispRunning());
+            QTRY_VERIFY(OwnChildren().isEmpty());
+            {
+                std::lock_guard lock(mutex);
+                release = true;
+            }
+            released.notify_all();
+            // The sink belongs to the derived object: it must outlive the delivery in progress.
+            QTRY_COMPARE(CountEntries("/proc/self/task"), threadsBefore);
+        }
     }
 
     void startStopCycles()

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 // One Lisp process with its input and output. All process I/O runs on one I/O thread of its own:
 // writes are queued (whole and in order) and written as the child's input pipe takes them, so no
@@ -47,7 +48,7 @@ public:
 
     std::string m_strCommandLine;
     bool m_bFrameCommands = false;
-    int m_nPollTimeout = 100;          // milliseconds between two checks of an idle child
+    unsigned m_dwPollTimeout = 100;    // milliseconds between two checks of an idle child
 
 protected:
     // Sink: receives output bytes (child output and the redirector's own messages, in order).
@@ -63,7 +64,7 @@ protected:
 private:
     struct Session;
 
-    void IoThread(const std::shared_ptr<Session> &session);
+    void ReaderThread(const std::shared_ptr<Session> &session);
     void WritePending(Session &session);
     // Adds bytes to the waiting output and tells the consumer when output starts waiting. A full
     // buffer throttles the session's reading.
@@ -72,6 +73,9 @@ private:
 
     std::shared_ptr<Session> m_pSession;     // the running (or ended) child; null when idle
     std::thread m_ioThread;
+    // Sessions whose I/O thread StopLisp could not wait for (a delivery on it was still running);
+    // the destructor gives them time to finish before the object goes.
+    std::vector<std::shared_ptr<Session>> m_abandoned;
     mutable std::mutex m_sessionMutex;       // guards m_pSession against WriteToLisp on other threads
 
     // Output waiting for the sink.
