@@ -95,6 +95,15 @@ public:
     QByteArray GetSelText() const;
     // The shared Lisp set-up: lexer, margins, tabs, font, style colours, keywords.
     void ApplyLispSetup();
+    // Gives the Lisp styles (the colour table's styles) the face and point size of font.
+    void SetLispFont(const QFont &font);
+
+    // Clipboard and undo commands sent to the focus window. Default: the SCI_ message.
+    virtual void OnEditCut();
+    virtual void OnEditCopy();
+    virtual void OnEditPaste();
+    virtual void OnEditUndo();
+    virtual void OnEditRedo();
 
     bool IsSendable() const { return m_bSendable; }
     const QFont &Font() const { return m_font; }

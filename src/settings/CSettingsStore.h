@@ -1,7 +1,13 @@
 // The process-wide settings store: typed reads and writes of values under one key path.
 #pragma once
 
+#include <QList>
+#include <QMap>
 #include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <utility>
 
 // Caches nothing: every read goes to the stored settings at the moment of use. On Windows the
 // values live in the registry under HKEY_CURRENT_USER\<key path>; elsewhere in the
@@ -20,6 +26,22 @@ public:
     QString ReadString(const QString &section, const QString &name, const QString &defaultValue) const;
     bool WriteInt(const QString &section, const QString &name, int value);
     bool WriteString(const QString &section, const QString &name, const QString &value);
+
+    // Removes one value; true when it is gone afterwards (also when it was never there).
+    bool DeleteValue(const QString &section, const QString &name);
+    // Names of all values of the section, of any type.
+    QStringList ValueNames(const QString &section) const;
+
+    // Whole-section access for the document lists, under an explicit key path: one read gives
+    // every REG_DWORD value as int and every REG_SZ / REG_EXPAND_SZ value as QString (values of
+    // other types are left out); one write sets and removes several values at once.
+    QMap<QString, QVariant> ReadSection(const QString &keyPath, const QString &section) const;
+    bool WriteSection(const QString &keyPath, const QString &section,
+                      const QList<std::pair<QString, QVariant>> &values,
+                      const QStringList &removedNames);
+
+    // The settings file ($XDG_CONFIG_HOME/Quenmark/Talvex.reg); not used on Windows.
+    static QString FilePath();
 
 private:
     CSettingsStore() = default;

@@ -1,0 +1,133 @@
+// Reading and writing document files whole and safely, and converting their line ends.
+#include "editor/CDocumentFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr qint64 kMinGrowth = 64 * 1024;
+
+} // namespace
+
+bool CDocumentFile::Read(const QString &path, QByteArray &data, QString &errorText)
+{
+    const QFileInfo info(path);
+    if (info.isDir()) {
+        errorText = QStringLiteral("It is a folder.");
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        errorText = file.errorString();
+        return false;
+    }
+    // The size is only a hint: files in /proc report 0, and a file may grow while it is read.
+    // Reading goes on to the end of the file; any error fails the whole read.
+    QByteArray buffer;
+    const qint64 hint = file.size();
+    buffer.resize(std::max<qint64>(hint, 0));
+    qint64 got = 0;
+    for (;;) {
+        if (got == buffer.size())
+            buffer.resize(got + std::max(kMinGrowth, got / 2));
+        const qint64 n = file.read(buffer.data() + got, buffer.size() - got);
+        if (n < 0) {
+            errorText = file.error() == QFileDevice::NoError || file.errorString() == QLatin1String("Unknown error")
+                            ? QStringLiteral("The file could not be read.")
+                            : file.errorString();
+            return false;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    buffer.truncate(got);
+    data = std::move(buffer);
+    return true;
+}
+
+bool CDocumentFile::Write(const QString &path, const QByteArray &data, QString &errorText)
+{
+    // QSaveFile writes a temporary file beside the target (resolving symbolic links), gives it
+    // the target's permissions, flushes it to disk on commit and renames it over the target.
+    // Nothing touches the target before the commit; a failed commit removes the temporary file.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        errorText = file.errorString();
+        return false;
+    }
+    qint64 done = 0;
+    while (done < data.size()) {
+        const qint64 n = file.write(data.constData() + done, data.size() - done);
+        if (n <= 0) {
+            errorText = file.errorString();
+            file.cancelWriting();
+            file.commit(); // discards the temporary file
+            return false;
+        }
+        done += n;
+    }
+    if (!file.commit()) {
+        errorText = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+QByteArray CDocumentFile::ConvertLineEnds(const QByteArray &text, int eolMode)
+{
+    const char *eol = eolMode == 0 ? "\r\n" : eolMode == 1 ? "\r" : "\n";
+    const qsizetype eolLen = eolMode == 0 ? 2 : 1;
+    const char *src = text.constData();
+    const qsizetype n = text.size();
+
+    // Nothing to do when the text already uses only the wanted line end.
+    if (eolMode == 2 && !std::memchr(src, '\r', static_cast<size_t>(n)))
+        return text;
+    if (eolMode == 1 && !std::memchr(src, '\n', static_cast<size_t>(n)))
+        return text;
+
+    QByteArray out;
+    out.resize(eolMode == 0 ? 2 * n : n); // CR LF at most doubles the size
+    char *dst = out.data();
+    qsizetype o = 0;
+    qsizetype i = 0;
+    if (eolMode == 2) {
+        // To LF only CRs need looking at: jump from one to the next.
+        while (i < n) {
+            const void *cr = std::memchr(src + i, '\r', static_cast<size_t>(n - i));
+            const qsizetype j = cr ? static_cast<const char *>(cr) - src : n;
+            std::memcpy(dst + o, src + i, static_cast<size_t>(j - i));
+            o += j - i;
+            if (j == n)
+                break;
+            dst[o++] = '\n';
+            i = j + 1;
+            if (i < n && src[i] == '\n')
+                ++i;
+        }
+        out.truncate(o);
+        return out;
+    }
+    while (i < n) {
+        // Copy the run up to the next CR or LF in one piece.
+        qsizetype j = i;
+        while (j < n && src[j] != '\r' && src[j] != '\n')
+            ++j;
+        std::memcpy(dst + o, src + i, static_cast<size_t>(j - i));
+        o += j - i;
+        if (j == n)
+            break;
+        const qsizetype step = (src[j] == '\r' && j + 1 < n && src[j + 1] == '\n') ? 2 : 1;
+        std::memcpy(dst + o, eol, static_cast<size_t>(eolLen));
+        o += eolLen;
+        i = j + step;
+    }
+    out.truncate(o);
+    return out;
+}

@@ -1,0 +1,22 @@
+// Reading and writing document files whole and safely, and converting their line ends.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Files are plain bytes, NUL bytes included. A read either yields the whole file or fails; a
+// write goes to a temporary file in the target's folder, is flushed to disk and only then renamed
+// over the target, so the file on disk is always either the old or the new text. The target keeps
+// its permissions; a symbolic link keeps pointing at its file, which receives the new text.
+class CDocumentFile
+{
+public:
+    // The whole file into data. On failure data is untouched and errorText says why.
+    static bool Read(const QString &path, QByteArray &data, QString &errorText);
+    // The whole of data into the file at path. On failure the file is untouched.
+    static bool Write(const QString &path, const QByteArray &data, QString &errorText);
+
+    // Every CR LF, lone CR and lone LF replaced by the line end of a Scintilla mode
+    // (SC_EOL_CRLF 0, SC_EOL_CR 1, SC_EOL_LF 2). Other bytes, NUL included, pass unchanged.
+    static QByteArray ConvertLineEnds(const QByteArray &text, int eolMode);
+};

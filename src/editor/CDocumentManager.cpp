@@ -1,0 +1,222 @@
+// The document commands of the main frame: New, Open, Save, Save As, Close, Close All.
+#include "editor/CDocumentManager.h"
+
+#include "editor/CLispTabView.h"
+#include "editor/CTalvexView.h"
+#include "settings/CRecentDocList.h"
+#include "settings/CSettingsStore.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include <algorithm>
+
+namespace {
+
+const QString kCaption = QStringLiteral("Talvex");
+
+// The Lisp filter shows its Windows-style pattern list; the part in the last parentheses is what
+// the dialog matches (Qt separates patterns by spaces) and stays hidden.
+const QString kLispFilter = QStringLiteral("Lisp Files (*.lisp;*.lsp) (*.lisp *.lsp)");
+const QString kAllFilter = QStringLiteral("All Files (*)");
+
+bool SamePath(const QString &a, const QString &b)
+{
+    if (a == b)
+        return true;
+    // Two names of one file (a symbolic link, "..") are one file as well.
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
+}
+
+} // namespace
+
+CDocumentManager::CDocumentManager(QWidget *frame, CLispTabView &view, CRecentDocList &recentFiles)
+    : m_pFrame(frame)
+    , m_view(view)
+    , m_recentFiles(recentFiles)
+{
+}
+
+QString CDocumentManager::FileTitle(const QString &path)
+{
+#ifdef Q_OS_WIN
+    const qsizetype pos = std::max(path.lastIndexOf(u'\\'), path.lastIndexOf(u'/'));
+#else
+    const qsizetype pos = path.lastIndexOf(u'/');
+#endif
+    return path.mid(pos + 1);
+}
+
+QStringList CDocumentManager::FileFilters()
+{
+    return {kLispFilter, kAllFilter};
+}
+
+CTalvexView *CDocumentManager::CreateView()
+{
+    auto *view = new CTalvexView(&m_view); // owned by the tab view, destroyed with its page
+    view->hide();
+    view->ConfigureView();
+    return view;
+}
+
+CTalvexView *CDocumentManager::OnFileNew()
+{
+    CTalvexView *view = CreateView();
+    ++m_nNewDocCount;
+    if (!m_view.AddPage(view, QStringLiteral("Document%1").arg(m_nNewDocCount), 0, view)) {
+        delete view;
+        return nullptr;
+    }
+    return view;
+}
+
+int CDocumentManager::OpenFile(const QString &path, bool interactive)
+{
+    for (int i = 0; i < m_view.GetPageCount(); ++i) {
+        const CTalvexView *view = m_view.GetPageData(i);
+        if (view && view->m_strPath == path) {
+            m_view.SetActivePage(i);
+            return 0;
+        }
+    }
+    if (path.isEmpty() || !QFileInfo::exists(path))
+        return 0;
+
+    // The file is read before a page exists: a path that cannot be read (a folder, no
+    // permission, a failing device) gets no page that a later save could write over.
+    CTalvexView *view = CreateView();
+    if (!view->LoadFile(path)) {
+        delete view;
+        if (interactive) {
+            QMessageBox::warning(m_pFrame, kCaption,
+                                 QStringLiteral("Cannot open %1").arg(QDir::toNativeSeparators(path)));
+        }
+        return 0;
+    }
+    ++m_nNewDocCount; // the Open counts as a New
+    if (!m_view.AddPage(view, FileTitle(path), 0, view)) {
+        delete view;
+        return 0;
+    }
+    RememberRecent(path);
+    m_view.UpdateTitleBar();
+    return 1;
+}
+
+QString CDocumentManager::AskFileName(bool save)
+{
+    QWidget *owner = QApplication::activeWindow() ? QApplication::activeWindow() : m_pFrame;
+    QFileDialog dlg(owner);
+    dlg.setWindowTitle(save ? QStringLiteral("Save As") : QStringLiteral("Open"));
+    dlg.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dlg.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dlg.setOption(QFileDialog::HideNameFilterDetails);
+    dlg.setNameFilters(FileFilters());
+    dlg.setDefaultSuffix(QStringLiteral("lisp"));
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return QString();
+    return dlg.selectedFiles().constFirst();
+}
+
+int CDocumentManager::OnFileOpen()
+{
+    const QString path = AskFileName(false);
+    if (!path.isEmpty())
+        OpenFile(path);
+    return 1;
+}
+
+int CDocumentManager::OnFileSave()
+{
+    CTalvexView *view = m_view.GetPageData(m_view.GetActivePage());
+    if (!view)
+        return 0;
+    if (view->m_strPath.isEmpty())
+        return OnFileSaveAs();
+    return view->SaveFile(view->m_strPath);
+}
+
+int CDocumentManager::FindOtherPageWithPath(const QString &path, int except) const
+{
+    for (int i = 0; i < m_view.GetPageCount(); ++i) {
+        const CTalvexView *view = m_view.GetPageData(i);
+        if (i != except && view && !view->m_strPath.isEmpty() && SamePath(view->m_strPath, path))
+            return i;
+    }
+    return -1;
+}
+
+int CDocumentManager::OnFileSaveAs()
+{
+    const QString path = AskFileName(true);
+    if (path.isEmpty())
+        return 0;
+    const int active = m_view.GetActivePage();
+    CTalvexView *view = m_view.GetPageData(active);
+    if (!view)
+        return 0;
+    // Two tabs on one file would overwrite each other's text: refused, nothing written.
+    if (FindOtherPageWithPath(path, active) >= 0) {
+        QMessageBox::warning(m_pFrame, kCaption,
+                             QStringLiteral("%1 is open in another tab.\nClose it there first, or choose another name.")
+                                 .arg(QDir::toNativeSeparators(path)));
+        return 0;
+    }
+    if (!view->SaveFile(path))
+        return 0;
+    m_view.SetPageTitle(active, FileTitle(path));
+    RememberRecent(path);
+    return 1;
+}
+
+int CDocumentManager::OnWindowClose()
+{
+    const int active = m_view.GetActivePage();
+    if (active < 0) {
+        QApplication::beep();
+        return 0;
+    }
+    CTalvexView *view = m_view.GetPageData(active);
+    if (view && view->GetModify()) {
+        const auto answer = QMessageBox::warning(
+            m_pFrame, kCaption, QStringLiteral("Save changes to %1 ?").arg(m_view.GetPageTitle(active)),
+            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
+        if (answer == QMessageBox::Cancel || answer == QMessageBox::NoButton)
+            return 0;
+        if (answer == QMessageBox::Yes && !OnFileSave())
+            return 0;
+    }
+    m_view.RemovePage(m_view.GetActivePage());
+    return 1;
+}
+
+int CDocumentManager::OnWindowCloseAll()
+{
+    for (int i = m_view.GetPageCount() - 1; i >= 0; --i) {
+        m_view.SetActivePage(i);
+        if (!OnWindowClose())
+            return 0;
+    }
+    return 1;
+}
+
+QStringList CDocumentManager::PagePaths() const
+{
+    QStringList paths;
+    for (int i = 0; i < m_view.GetPageCount(); ++i) {
+        const CTalvexView *view = m_view.GetPageData(i);
+        paths.append(view ? view->m_strPath : QString());
+    }
+    return paths;
+}
+
+void CDocumentManager::RememberRecent(const QString &path)
+{
+    m_recentFiles.AddToList(path);
+    m_recentFiles.WriteToRegistry(CSettingsStore::Instance().KeyPath());
+}

@@ -1,0 +1,50 @@
+// The document commands of the main frame: New, Open, Save, Save As, Close, Close All.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class CLispTabView;
+class CRecentDocList;
+class CTalvexView;
+class QWidget;
+
+// A document is one editor view on one tab page; its text and modified state live in the view's
+// Scintilla control, its path in the view. This class holds no document state of its own besides
+// the counter that numbers new documents.
+class CDocumentManager
+{
+public:
+    CDocumentManager(QWidget *frame, CLispTabView &view, CRecentDocList &recentFiles);
+
+    // A new untitled document "Document<n>", active; null if no page could be added.
+    CTalvexView *OnFileNew();
+    // 1 when a page was created for path; 0 when it was open already (its page becomes active),
+    // when nothing exists there, or when it cannot be read (interactive: a warning names it;
+    // otherwise, as for the session restore at start-up, silently).
+    int OpenFile(const QString &path, bool interactive = true);
+    int OnFileOpen();
+    int OnFileSave();
+    int OnFileSaveAs();
+    int OnWindowClose();
+    int OnWindowCloseAll();
+    // m_strPath of every page in tab order; an untitled page gives an empty string.
+    QStringList PagePaths() const;
+
+    // The name after the last path separator ("/", and "\" on Windows).
+    static QString FileTitle(const QString &path);
+    // The dialogs' filters, in order: Lisp files, then all files.
+    static QStringList FileFilters();
+
+    int m_nNewDocCount = 0;
+
+private:
+    CTalvexView *CreateView();
+    QString AskFileName(bool save);
+    int FindOtherPageWithPath(const QString &path, int except) const;
+    void RememberRecent(const QString &path);
+
+    QWidget *m_pFrame;
+    CLispTabView &m_view;
+    CRecentDocList &m_recentFiles;
+};

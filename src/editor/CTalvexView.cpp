@@ -1,0 +1,73 @@
+// The Lisp editor view: set-up, the Enter keys and the forwarded context menu.
+#include "editor/CTalvexView.h"
+
+#include "editor/SendToLispEvent.h"
+#include "lisp/TextToSend.h"
+#include "settings/CSettingsStore.h"
+
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
+
+CTalvexView::CTalvexView(QWidget *parent) : CScintillaCtrl(parent)
+{
+}
+
+CTalvexView::~CTalvexView() = default;
+
+void CTalvexView::ConfigureView()
+{
+    ApplyLispSetup();
+
+    // 0 CR LF, 1 CR, 2 LF; anything else stored falls back to the default CR LF.
+    int mode = CSettingsStore::Instance().ReadInt(QStringLiteral("Settings"), QStringLiteral("LineEnding"), 0);
+    if (mode < SC_EOL_CRLF || mode > SC_EOL_LF)
+        mode = SC_EOL_CRLF;
+    SetEOLMode(mode);
+
+    // Enter and Shift+Enter do nothing in Scintilla's key map; keyPressEvent handles them.
+    ClearCmdKey(SCK_RETURN);
+    ClearCmdKey(SCK_RETURN + (SCMOD_SHIFT << 16));
+}
+
+void CTalvexView::keyPressEvent(QKeyEvent *e)
+{
+    const int key = e->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter) {
+        CScintillaCtrl::keyPressEvent(e);
+        return;
+    }
+    const Qt::KeyboardModifiers mods = e->modifiers();
+    if (mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
+        // Ctrl+Enter and Alt+Enter are the main window's commands, never typed text.
+        e->ignore();
+        return;
+    }
+    e->accept();
+    if ((mods & Qt::ShiftModifier) || key == Qt::Key_Enter || (mods & Qt::KeypadModifier)) {
+        SendTextAtCaret();
+        return;
+    }
+    // Exactly the line end of the view's mode, replacing any selection; no indentation.
+    NewLine();
+}
+
+void CTalvexView::SendTextAtCaret()
+{
+    QByteArray text = GetTextToSend(*this);
+    if (text.isEmpty())
+        return;
+    SendToLispEvent ev(std::move(text));
+    QCoreApplication::sendEvent(window(), &ev);
+}
+
+void CTalvexView::contextMenuEvent(QContextMenuEvent *e)
+{
+    // The main window shows its Edit menu; Scintilla's own menu never appears.
+    e->accept();
+    QWidget *top = window();
+    if (top == this)
+        return;
+    QContextMenuEvent copy(e->reason(), top->mapFromGlobal(e->globalPos()), e->globalPos(), e->modifiers());
+    QCoreApplication::sendEvent(top, &copy);
+}

@@ -1,0 +1,52 @@
+// Loading and saving the document file of an editor view.
+#include "editor/CTalvexView.h"
+
+#include "editor/CDocumentFile.h"
+
+#include <QMessageBox>
+
+// 1 on success (an empty path loads nothing and succeeds), 0 when the file cannot be read; then
+// the view is unchanged. The text arrives with its line ends in the view's mode, the caret at the
+// start, not modified, and the load cannot be undone.
+int CTalvexView::LoadFile(const QString &path)
+{
+    if (path.isEmpty())
+        return 1;
+    QByteArray data;
+    QString error;
+    if (!CDocumentFile::Read(path, data, error))
+        return 0;
+    data = CDocumentFile::ConvertLineEnds(data, GetEOLMode());
+
+    // One transfer with modification events and undo collection off: nobody needs to hear about
+    // each piece of a fresh document, and the load is not undoable anyway.
+    const int mask = static_cast<int>(SendScintilla(SCI_GETMODEVENTMASK));
+    SetModEventMask(0);
+    SendScintilla(SCI_SETUNDOCOLLECTION, 0UL);
+    SetText(data);
+    SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
+    SetModEventMask(mask);
+
+    SetSavePoint();
+    GotoPos(0);
+    EmptyUndoBuffer();
+    m_strPath = path;
+    return 1;
+}
+
+// 1 when the whole text is safely on disk at path, 0 otherwise: then "Save failed" has been
+// shown, the file on disk is as it was, and text, path and modified state are unchanged.
+int CTalvexView::SaveFile(const QString &path)
+{
+    QString error;
+    if (!CDocumentFile::Write(path, GetText(), error)) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Talvex"), QStringLiteral("Save failed"),
+                        QMessageBox::Ok, this);
+        box.setInformativeText(error);
+        box.exec();
+        return 0;
+    }
+    SetSavePoint();
+    m_strPath = path;
+    return 1;
+}

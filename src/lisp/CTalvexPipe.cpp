@@ -1,0 +1,290 @@
+// The console pane: output display, the input line with its history, and the console's paste.
+#include "lisp/CTalvexPipe.h"
+
+#include "settings/CSettingsStore.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMetaObject>
+#include <QThread>
+
+#include <string>
+
+CTalvexPipe::CTalvexPipe(QWidget *parent)
+    : CScintillaCtrl(parent)
+{
+}
+
+CTalvexPipe::~CTalvexPipe()
+{
+    // The reader thread must be gone before any member it could reach is destroyed.
+    StopLisp();
+}
+
+void CTalvexPipe::ConfigureConsole()
+{
+    ApplyLispSetup();
+    SetMarginWidthN(0, 0);
+    SetMarginWidthN(1, 0);
+    SetWrapMode(SC_WRAP_WORD);
+    // Read only here: the framing chosen at start-up holds for the whole run.
+    m_bFrameCommands = CSettingsStore::Instance().ReadInt(QStringLiteral("Settings"),
+                                                          QStringLiteral("KeywordSet"), 0) == 2;
+}
+
+// --- Output ---------------------------------------------------------------------------------
+
+void CTalvexPipe::OnOutputPending()
+{
+    // On the UI thread (a start error, say) the text is shown right away.
+    if (QThread::currentThread() == thread()) {
+        DrainOutput();
+        return;
+    }
+    // Reader thread. One queued drain at a time: however fast output arrives, the UI thread
+    // gets a single event and then takes everything that accumulated by then.
+    if (!m_bDrainPosted.exchange(true))
+        QMetaObject::invokeMethod(this, [this] { DrainPosted(); }, Qt::QueuedConnection);
+}
+
+void CTalvexPipe::DrainPosted()
+{
+    // Cleared before draining: output arriving after this point posts a new drain, output
+    // arriving before it is taken by this one.
+    m_bDrainPosted.store(false);
+    DrainOutput();
+}
+
+void CTalvexPipe::AppendOutput(const char *data, size_t length)
+{
+    if (length == 0)
+        return;
+    if (QThread::currentThread() != thread()) {
+        // Not expected (output is drained on the UI thread), but never touch the control from
+        // another thread: the copy is shown in order behind the drains already queued.
+        QByteArray copy(data, static_cast<qsizetype>(length));
+        QMetaObject::invokeMethod(
+            this, [this, copy] { AppendOutput(copy.constData(), static_cast<size_t>(copy.size())); },
+            Qt::QueuedConnection);
+        return;
+    }
+    if (data[0] == '\n' && m_bSkipNewline.exchange(false)) {
+        ++data;
+        --length;
+    }
+    if (length > 0)
+        AppendText(data, static_cast<Pos>(length));
+    GotoPos(GetLength());
+}
+
+void CTalvexPipe::ShowText(const QByteArray &text)
+{
+    // Output still waiting was written before this text: show it first to keep the order.
+    DrainOutput();
+    AppendOutput(text.constData(), static_cast<size_t>(text.size()));
+}
+
+// --- Keyboard -------------------------------------------------------------------------------
+
+void CTalvexPipe::KeyDownPreamble()
+{
+    const Pos selectionEnd = GetSelectionEnd();
+    const Pos length = GetLength();
+    if (m_nInputStart < 0 || m_nInputStart > selectionEnd) {
+        if (selectionEnd != length)
+            GotoPos(length);
+        m_nInputStart = length;
+    }
+}
+
+void CTalvexPipe::keyPressEvent(QKeyEvent *e)
+{
+    const int key = e->key();
+    const Qt::KeyboardModifiers modifiers = e->modifiers();
+
+    // Holding Ctrl (to copy, say) neither moves the caret nor drops the selection.
+    if (key == Qt::Key_Control) {
+        e->accept();
+        return;
+    }
+    // The clipboard and undo shortcuts act as the frame's commands do, without the preamble.
+    if (e->matches(QKeySequence::Copy)) {
+        OnEditCopy();
+        e->accept();
+        return;
+    }
+    if (e->matches(QKeySequence::Paste)) {
+        OnEditPaste();
+        e->accept();
+        return;
+    }
+    if (e->matches(QKeySequence::Cut)) {
+        OnEditCut();
+        e->accept();
+        return;
+    }
+    if (e->matches(QKeySequence::Undo)) {
+        OnEditUndo();
+        e->accept();
+        return;
+    }
+    if (e->matches(QKeySequence::Redo)) {
+        OnEditRedo();
+        e->accept();
+        return;
+    }
+    // Alt combinations are system keys: no preamble, straight to the component.
+    if ((modifiers & Qt::AltModifier) || key == Qt::Key_Alt || key == Qt::Key_Meta) {
+        CScintillaCtrl::keyPressEvent(e);
+        return;
+    }
+
+    KeyDownPreamble();
+
+    switch (key) {
+    case Qt::Key_Backspace:
+    case Qt::Key_Left:
+        if (GetCurrentPos() <= m_nInputStart) {
+            e->accept();
+            return;
+        }
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        GotoPos(GetLength());
+        if (modifiers & Qt::ControlModifier)
+            break; // not a line for Lisp (Ctrl+Enter is the frame's command)
+        // The component's Enter binding puts the line end at the end of the document.
+        CScintillaCtrl::keyPressEvent(e);
+        SendInputLine();
+        return;
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+        e->accept();
+        return;
+    case Qt::Key_Home:
+        SetSel(m_nInputStart, m_nInputStart);
+        e->accept();
+        return;
+    case Qt::Key_Up:
+        if (!m_history.isEmpty())
+            RecallHistory(-1);
+        e->accept();
+        return;
+    case Qt::Key_Down:
+        if (!m_history.isEmpty())
+            RecallHistory(+1);
+        if (GetCurrentPos() <= m_nInputStart) {
+            e->accept();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    CScintillaCtrl::keyPressEvent(e);
+}
+
+void CTalvexPipe::inputMethodEvent(QInputMethodEvent *e)
+{
+    // Text composed by an input method is typed text too.
+    if (!e->commitString().isEmpty())
+        KeyDownPreamble();
+    CScintillaCtrl::inputMethodEvent(e);
+}
+
+void CTalvexPipe::RecallHistory(int step)
+{
+    const qsizetype count = m_history.size();
+    SetSel(m_nInputStart, GetLength());
+    m_nHistoryIndex += step;
+    if (m_nHistoryIndex < 0)
+        m_nHistoryIndex = static_cast<int>(count - 1);
+    else if (m_nHistoryIndex >= count)
+        m_nHistoryIndex = 0;
+    ReplaceSel(m_history.at(m_nHistoryIndex));
+}
+
+void CTalvexPipe::SendInputLine()
+{
+    const Pos length = GetLength();
+    const Pos start = qBound<Pos>(0, m_nInputStart, length);
+    QByteArray line = GetTextRange(start, length);
+    qsizetype end = line.size();
+    while (end > 0 && (line.at(end - 1) == '\n' || line.at(end - 1) == '\r'))
+        --end;
+    line.truncate(end);
+
+    if (!line.isEmpty())
+        m_history.append(line);
+    m_nHistoryIndex = static_cast<int>(m_history.size());
+    GotoPos(length);
+
+    // The console already shows the line end, so the line feed that usually opens Lisp's answer
+    // is dropped. Set before writing: the answer cannot be shown before this point anyway.
+    m_bSkipNewline.store(true);
+    m_nInputStart = -1;
+    std::string text(line.constData(), static_cast<size_t>(line.size()));
+    text += '\n';
+    WriteToLisp(text);
+}
+
+// --- Paste and context menu -----------------------------------------------------------------
+
+void CTalvexPipe::OnEditPaste()
+{
+    const QClipboard *clipboard = QApplication::clipboard();
+    if (!clipboard)
+        return;
+    const QString text = clipboard->text();
+    if (text.isEmpty())
+        return;
+    PasteText(text.toUtf8());
+}
+
+void CTalvexPipe::PasteText(const QByteArray &text)
+{
+    // Characters go in where the caret is (pasted text passes no key preamble). A run of
+    // ordinary characters is inserted in one piece, which is what inserting them one by one
+    // does, and never splits a multi-byte sequence. Each line end (LF, CR LF or a lone CR) acts
+    // like one typed Enter: line end at the document's end, then the input line is sent.
+    const qsizetype size = text.size();
+    qsizetype runStart = 0;
+    auto insertRun = [&](qsizetype runEnd) {
+        if (runEnd <= runStart)
+            return;
+        if (m_nInputStart < 0)
+            m_nInputStart = GetCurrentPos();
+        ReplaceSel(text.mid(runStart, runEnd - runStart));
+    };
+    for (qsizetype i = 0; i < size; ++i) {
+        const char c = text.at(i);
+        if (c != '\n' && c != '\r')
+            continue;
+        insertRun(i);
+        if (c == '\r' && i + 1 < size && text.at(i + 1) == '\n')
+            ++i;
+        runStart = i + 1;
+        if (m_nInputStart < 0)
+            m_nInputStart = GetCurrentPos();
+        GotoPos(GetLength());
+        NewLine();
+        SendInputLine();
+    }
+    insertRun(size);
+}
+
+void CTalvexPipe::contextMenuEvent(QContextMenuEvent *e)
+{
+    // The frame shows its Edit menu; the component's own menu never appears.
+    QWidget *frame = window();
+    if (frame && frame != this) {
+        QContextMenuEvent copy(e->reason(), frame->mapFromGlobal(e->globalPos()), e->globalPos(),
+                               e->modifiers());
+        QCoreApplication::sendEvent(frame, &copy);
+    }
+    e->accept();
+}

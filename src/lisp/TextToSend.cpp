@@ -1,0 +1,21 @@
+// The text an evaluation command takes from an editor view.
+#include "lisp/TextToSend.h"
+
+#include "editor/CScintillaCtrl.h"
+
+QByteArray GetTextToSend(CScintillaCtrl &view)
+{
+    QByteArray selected = view.GetSelText();
+    if (!selected.isEmpty())
+        return selected;
+
+    const CScintillaCtrl::Pos before = view.GetCurrentPos() - 1;
+    if (before < 0 || view.GetCharAt(before) != ')')
+        return {};
+    // Scintilla pairs only brackets of the same style, so parentheses inside strings and
+    // comments do not count against the ones in code.
+    const CScintillaCtrl::Pos open = view.BraceMatch(before);
+    if (open < 0)
+        return {};
+    return view.GetTextRange(open, before + 1);
+}

@@ -1,0 +1,69 @@
+// Windows only: shows a compiled HTML help file through hhctrl.ocx, loaded at run time.
+#include "platform/HtmlHelp.h"
+
+#include <QDir>
+#include <QWidget>
+
+#include <windows.h>
+
+namespace {
+
+using HtmlHelpFn = HWND(WINAPI *)(HWND caller, LPCSTR file, UINT command, DWORD_PTR data);
+
+constexpr UINT kHhDisplayTopic = 0;
+constexpr WORD kHtmlHelpAOrdinal = 14;
+
+// The control's registered server path, with environment variables expanded when stored so.
+HMODULE LoadFromRegistry()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT,
+                      "CLSID\\{ADB880A6-D8FF-11CF-9377-00AA003B7A11}\\InprocServer32", 0,
+                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return nullptr;
+    char value[MAX_PATH + 1] = {};
+    DWORD size = MAX_PATH;
+    DWORD type = 0;
+    const LONG rc = RegQueryValueExA(key, nullptr, nullptr, &type,
+                                     reinterpret_cast<BYTE *>(value), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return nullptr;
+    value[MAX_PATH] = '\0';
+    if (type == REG_EXPAND_SZ) {
+        char expanded[MAX_PATH + 1] = {};
+        if (ExpandEnvironmentStringsA(value, expanded, MAX_PATH) == 0)
+            return nullptr;
+        return LoadLibraryA(expanded);
+    }
+    return LoadLibraryA(value);
+}
+
+HtmlHelpFn HtmlHelpFunction()
+{
+    static bool s_bTried = false;
+    static HtmlHelpFn s_pFn = nullptr;
+    if (!s_bTried) {
+        s_bTried = true;
+        HMODULE module = LoadFromRegistry();
+        if (!module)
+            module = LoadLibraryA("hhctrl.ocx");
+        if (module)
+            s_pFn = reinterpret_cast<HtmlHelpFn>(
+                reinterpret_cast<void *>(GetProcAddress(module, MAKEINTRESOURCEA(kHtmlHelpAOrdinal))));
+    }
+    return s_pFn;
+}
+
+} // namespace
+
+bool ShowHtmlHelp(QWidget *owner, const QString &path)
+{
+    const HtmlHelpFn fn = HtmlHelpFunction();
+    if (!fn)
+        return false;
+    const QByteArray file = QDir::toNativeSeparators(path).toLocal8Bit();
+    HWND caller = owner ? reinterpret_cast<HWND>(owner->window()->winId()) : nullptr;
+    fn(caller, file.constData(), kHhDisplayTopic, 0);
+    return true;
+}

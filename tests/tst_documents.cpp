@@ -1,0 +1,734 @@
+// Tests of documents and their files: open, save, close prompts, whole-file I/O and safe saving.
+#include "editor/CDocumentFile.h"
+#include "editor/CDocumentManager.h"
+#include "editor/CLispTabView.h"
+#include "editor/CTalvexView.h"
+#include "settings/CRecentDocList.h"
+#include "settings/CSettingsStore.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProcess>
+#include <QQueue>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray ReadBytes(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray("<unreadable>");
+    return f.readAll();
+}
+
+bool WriteBytes(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+// Handles the modal dialogs that the code under test opens: each one that appears is recorded
+// and handed to the next queued action. A dialog nobody expected is recorded and closed.
+class ModalDriver : public QObject
+{
+public:
+    struct Seen {
+        QString caption;
+        QString text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        bool fileDialog = false;
+    };
+    using Action = std::function<void(QWidget *)>;
+
+    ModalDriver()
+    {
+        connect(&m_timer, &QTimer::timeout, this, &ModalDriver::Poll);
+        m_timer.start(5);
+    }
+    void Push(Action a) { m_actions.enqueue(std::move(a)); }
+    int Pending() const { return static_cast<int>(m_actions.size()); }
+
+    static Action Answer(QMessageBox::StandardButton b)
+    {
+        return [b](QWidget *w) {
+            if (auto *box = qobject_cast<QMessageBox *>(w))
+                box->button(b)->click();
+            else
+                static_cast<QDialog *>(w)->reject();
+        };
+    }
+    static Action ChooseFile(const QString &path)
+    {
+        return [path](QWidget *w) {
+            if (auto *dlg = qobject_cast<QFileDialog *>(w)) {
+                dlg->selectFile(path);
+                static_cast<QDialog *>(dlg)->accept(); // QFileDialog::accept via the public base
+            } else {
+                static_cast<QDialog *>(w)->reject();
+            }
+        };
+    }
+    static Action Cancel()
+    {
+        return [](QWidget *w) { static_cast<QDialog *>(w)->reject(); };
+    }
+
+    QList<Seen> seen;
+    int unexpected = 0;
+    QStringList filters; // name filters of the last file dialog
+    QString defaultSuffix;
+
+private:
+    void Poll()
+    {
+        QWidget *w = QApplication::activeModalWidget();
+        if (!w || w->property("talvexTestHandled").toBool() || !w->isVisible())
+            return;
+        w->setProperty("talvexTestHandled", true);
+        Seen s;
+        s.caption = w->windowTitle();
+        if (auto *box = qobject_cast<QMessageBox *>(w)) {
+            s.text = box->text();
+            s.icon = box->icon();
+        } else if (auto *dlg = qobject_cast<QFileDialog *>(w)) {
+            s.fileDialog = true;
+            filters = dlg->nameFilters();
+            defaultSuffix = dlg->defaultSuffix();
+        }
+        seen.append(s);
+        if (m_actions.isEmpty()) {
+            ++unexpected;
+            if (auto *dlg = qobject_cast<QDialog *>(w))
+                dlg->reject();
+            return;
+        }
+        m_actions.dequeue()(w);
+    }
+
+    QTimer m_timer;
+    QQueue<Action> m_actions;
+};
+
+// The document machinery of the main frame, on a window of its own.
+struct Docs {
+    QWidget frame;
+    CLispTabView *view;
+    CRecentDocList recent{QStringLiteral("Recent Document List"), 57616, 16};
+    CDocumentManager docs;
+    Docs()
+        : view(new CLispTabView(&frame))
+        , docs(&frame, *view, recent)
+    {
+        frame.setWindowTitle(QStringLiteral("Talvex"));
+        frame.resize(500, 400);
+        view->resize(500, 400);
+        view->SetTitleBarWindow(&frame);
+        frame.show();
+    }
+    CTalvexView *Active() const { return view->GetPageData(view->GetActivePage()); }
+};
+
+// The child side of the interrupted-save test: loads the new text into a view and saves it.
+int SaveChild(const QString &source, const QString &target)
+{
+    // A failed save shows "Save failed": the box is reported on stdout and closed.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            std::printf("box: %s\n", qPrintable(box->text()));
+            std::fflush(stdout);
+            box->done(0);
+        }
+    });
+    closer.start(5);
+    CTalvexView view;
+    view.SetModEventMask(0);
+    view.SetText(ReadBytes(source));
+    std::fputs("saving\n", stdout);
+    std::fflush(stdout);
+    return view.SaveFile(target) == 1 ? 0 : 1;
+}
+
+const QString kSettingsKey = QStringLiteral("Software\\Quenmark\\Talvex");
+
+} // namespace
+
+class TestDocuments : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    // Files on their own.
+    void convertLineEnds_data();
+    void convertLineEnds();
+    void readWhole_data();
+    void readWhole();
+    void readFailures();
+    void writeKeepsPermissionsAndLinks();
+    void writeFailureLeavesOriginal();
+
+    // Documents.
+    void newDocumentNumbering();
+    void openSamePathAndCaseVariant();
+    void openConvertsLineEnds();
+    void openEmptyFile();
+    void nulBytesSurviveRoundTrip();
+    void unreadablePathGetsNoPage_data();
+    void unreadablePathGetsNoPage();
+    void saveAsDialogAndRecentList();
+    void saveAsOntoOpenPathRefused();
+    void saveFailedKeepsDocument();
+    void closeModifiedUntitled_data();
+    void closeModifiedUntitled();
+    void closeAllCancelAtSecond();
+    void closeWithNoPageBeeps();
+
+    // Real faults.
+    void diskFull();
+    void killDuringSave();
+
+private:
+    void DiskFullByInjection();
+    QTemporaryDir m_dir;
+    QString Path(const QString &name) const { return m_dir.filePath(name); }
+};
+
+void TestDocuments::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    CSettingsStore::Instance().SetKeyPath(kSettingsKey);
+}
+
+void TestDocuments::init()
+{
+    CSettingsStore::Instance().WriteInt(QStringLiteral("Settings"), QStringLiteral("LineEnding"), 2);
+}
+
+void TestDocuments::convertLineEnds_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray mixed("a\r\nb\rc\nd\r\n\r\ne\r");
+    QTest::newRow("mixed to LF") << mixed << 2 << QByteArray("a\nb\nc\nd\n\ne\n");
+    QTest::newRow("mixed to CR") << mixed << 1 << QByteArray("a\rb\rc\rd\r\re\r");
+    QTest::newRow("mixed to CRLF") << mixed << 0 << QByteArray("a\r\nb\r\nc\r\nd\r\n\r\ne\r\n");
+    QTest::newRow("LF\\r\\n stays one line end") << QByteArray("x\n\r\ny") << 2 << QByteArray("x\n\ny");
+    QTest::newRow("LF unchanged") << QByteArray("(a)\n(b)\n") << 2 << QByteArray("(a)\n(b)\n");
+    QTest::newRow("NUL bytes kept") << QByteArray("a\0b\r\nc\0", 7) << 2 << QByteArray("a\0b\nc\0", 6);
+    QTest::newRow("empty") << QByteArray() << 0 << QByteArray();
+    QTest::newRow("lone CR at the end to CRLF") << QByteArray("x\r") << 0 << QByteArray("x\r\n");
+}
+
+void TestDocuments::convertLineEnds()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(int, mode);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(CDocumentFile::ConvertLineEnds(input, mode), expected);
+}
+
+void TestDocuments::readWhole_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("NUL in the middle") << QByteArray("(a)\0(b)\r\n", 9);
+    QTest::newRow("empty") << QByteArray();
+    QByteArray big(3 * 1024 * 1024 + 17, 'x');
+    big[1000] = '\0';
+    QTest::newRow("3 MB with NUL") << big;
+}
+
+void TestDocuments::readWhole()
+{
+    QFETCH(QByteArray, content);
+    const QString path = Path(QStringLiteral("whole.bin"));
+    QVERIFY(WriteBytes(path, content));
+    QByteArray data("previous");
+    QString error;
+    QVERIFY(CDocumentFile::Read(path, data, error));
+    QCOMPARE(data, content);
+    const QString copy = Path(QStringLiteral("whole-copy.bin"));
+    QVERIFY(CDocumentFile::Write(copy, data, error));
+    QCOMPARE(ReadBytes(copy), content);
+}
+
+void TestDocuments::readFailures()
+{
+    QByteArray data("kept");
+    QString error;
+    QVERIFY(!CDocumentFile::Read(m_dir.path(), data, error)); // a folder
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!CDocumentFile::Read(Path(QStringLiteral("missing.lisp")), data, error));
+    // A read that fails after the open: memory of this process at address 0.
+    QVERIFY(!CDocumentFile::Read(QStringLiteral("/proc/self/mem"), data, error));
+    QCOMPARE(data, QByteArray("kept"));
+    // Files that report size 0 are read to their end.
+    QVERIFY(CDocumentFile::Read(QStringLiteral("/proc/self/status"), data, error));
+    QVERIFY(data.contains("Name:"));
+}
+
+void TestDocuments::writeKeepsPermissionsAndLinks()
+{
+    const QString target = Path(QStringLiteral("perm-target.lisp"));
+    const QString link = Path(QStringLiteral("perm-link.lisp"));
+    QVERIFY(WriteBytes(target, "old"));
+    QVERIFY(::chmod(QFile::encodeName(target).constData(), 0640) == 0);
+    QFile::remove(link);
+    QVERIFY(QFile::link(target, link));
+    QString error;
+    QVERIFY2(CDocumentFile::Write(link, "new text", error), qPrintable(error));
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(ReadBytes(target), QByteArray("new text"));
+    struct stat st {};
+    QVERIFY(::stat(QFile::encodeName(target).constData(), &st) == 0);
+    QCOMPARE(st.st_mode & 07777, 0640u);
+    // No temporary file is left beside it.
+    const QStringList left = QDir(m_dir.path()).entryList({QStringLiteral("perm-*")}, QDir::Files | QDir::System);
+    QCOMPARE(left, (QStringList{"perm-link.lisp", "perm-target.lisp"}));
+}
+
+void TestDocuments::writeFailureLeavesOriginal()
+{
+    // A folder where the file should be, and a path through a regular file: both must fail.
+    QString error;
+    const QString folder = Path(QStringLiteral("a-folder"));
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(!CDocumentFile::Write(folder, "text", error));
+    QVERIFY(QFileInfo(folder).isDir());
+    const QString plain = Path(QStringLiteral("plain.txt"));
+    QVERIFY(WriteBytes(plain, "original"));
+    QVERIFY(!CDocumentFile::Write(plain + QStringLiteral("/x.lisp"), "text", error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(ReadBytes(plain), QByteArray("original"));
+}
+
+void TestDocuments::newDocumentNumbering()
+{
+    Docs d;
+    QVERIFY(WriteBytes(Path("one.lisp"), "(one)"));
+    QVERIFY(WriteBytes(Path("two.lisp"), "(two)"));
+    QCOMPARE(d.docs.OpenFile(Path("one.lisp")), 1);
+    QCOMPARE(d.docs.OpenFile(Path("two.lisp")), 1);
+    CTalvexView *v = d.docs.OnFileNew();
+    QVERIFY(v);
+    QCOMPARE(d.view->GetPageTitle(2), QStringLiteral("Document3"));
+    QCOMPARE(d.Active(), v);
+    QCOMPARE(d.frame.windowTitle(), QStringLiteral("Talvex - ")); // untitled caption
+    QCOMPARE(d.docs.PagePaths(), (QStringList{Path("one.lisp"), Path("two.lisp"), QString()}));
+    QCOMPARE(d.view->GetPageTitle(0), QStringLiteral("one.lisp"));
+    // Nothing at the path: no page, no message.
+    ModalDriver driver;
+    QCOMPARE(d.docs.OpenFile(Path("nothing-here.lisp")), 0);
+    QCOMPARE(d.view->GetPageCount(), 3);
+    QTest::qWait(20);
+    QCOMPARE(driver.seen.size(), 0);
+}
+
+void TestDocuments::openSamePathAndCaseVariant()
+{
+    Docs d;
+    QVERIFY(WriteBytes(Path("case.lisp"), "(lower)"));
+    QVERIFY(WriteBytes(Path("CASE.lisp"), "(upper)"));
+    QCOMPARE(d.docs.OpenFile(Path("case.lisp")), 1);
+    d.Active()->AddText("edited ");
+    QCOMPARE(d.docs.OpenFile(Path("CASE.lisp")), 1); // a different string opens again
+    QCOMPARE(d.view->GetPageCount(), 2);
+    QCOMPARE(d.docs.OpenFile(Path("case.lisp")), 0); // the very same string only activates
+    QCOMPARE(d.view->GetPageCount(), 2);
+    QCOMPARE(d.view->GetActivePage(), 0);
+    QVERIFY(d.Active()->GetModify()); // not read again, unsaved changes stay
+    QCOMPARE(d.frame.windowTitle(), QStringLiteral("Talvex - ") + QDir::toNativeSeparators(Path("case.lisp")));
+    QCOMPARE(d.recent.GetCount(), 2);
+    QCOMPARE(d.recent.GetEntry(1), Path("CASE.lisp"));
+}
+
+void TestDocuments::openConvertsLineEnds()
+{
+    Docs d;
+    const QString path = Path("crlf.lisp");
+    QVERIFY(WriteBytes(path, "(defun f ()\r\n  1)\r\n"));
+    QCOMPARE(d.docs.OpenFile(path), 1);
+    CTalvexView *v = d.Active();
+    QCOMPARE(v->GetEOLMode(), 2);
+    QCOMPARE(v->GetText(), QByteArray("(defun f ()\n  1)\n"));
+    QVERIFY(!v->GetModify());
+    QVERIFY(!v->SendScintilla(QsciScintillaBase::SCI_CANUNDO)); // the load cannot be undone
+    QCOMPARE(v->GetCurrentPos(), 0);
+    QCOMPARE(d.docs.OnFileSave(), 1);
+    QCOMPARE(ReadBytes(path), QByteArray("(defun f ()\n  1)\n"));
+}
+
+void TestDocuments::openEmptyFile()
+{
+    Docs d;
+    const QString path = Path("empty.lisp");
+    QVERIFY(WriteBytes(path, QByteArray()));
+    QCOMPARE(d.docs.OpenFile(path), 1);
+    QCOMPARE(d.Active()->GetLength(), 0);
+    QVERIFY(!d.Active()->GetModify());
+    QCOMPARE(d.Active()->m_strPath, path);
+    QCOMPARE(d.view->GetPageTitle(0), QStringLiteral("empty.lisp"));
+}
+
+void TestDocuments::nulBytesSurviveRoundTrip()
+{
+    Docs d;
+    const QString path = Path("nul.lisp");
+    const QByteArray content("(a)\0(b)\n\0\0(c)\n", 14);
+    QVERIFY(WriteBytes(path, content));
+    QCOMPARE(d.docs.OpenFile(path), 1);
+    QCOMPARE(d.Active()->GetLength(), content.size());
+    QCOMPARE(d.docs.OnFileSave(), 1);
+    QCOMPARE(ReadBytes(path), content);
+}
+
+void TestDocuments::unreadablePathGetsNoPage_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("interactive");
+    QTest::newRow("folder, interactive") << QString() << true;
+    QTest::newRow("folder, at restore") << QString() << false;
+    QTest::newRow("read error, interactive") << QStringLiteral("/proc/self/mem") << true;
+    QTest::newRow("read error, at restore") << QStringLiteral("/proc/self/mem") << false;
+}
+
+void TestDocuments::unreadablePathGetsNoPage()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, interactive);
+    if (path.isEmpty())
+        path = Path("folder.lisp");
+    QDir().mkpath(Path("folder.lisp"));
+    Docs d;
+    ModalDriver driver;
+    if (interactive)
+        driver.Push(ModalDriver::Answer(QMessageBox::Ok));
+    QCOMPARE(d.docs.OpenFile(path, interactive), 0);
+    QTest::qWait(20);
+    QCOMPARE(d.view->GetPageCount(), 0);
+    QCOMPARE(d.recent.GetCount(), 0);
+    QCOMPARE(driver.unexpected, 0);
+    if (interactive) {
+        QCOMPARE(driver.seen.size(), 1);
+        QCOMPARE(driver.seen[0].caption, QStringLiteral("Talvex"));
+        QCOMPARE(driver.seen[0].icon, QMessageBox::Warning);
+        QVERIFY2(driver.seen[0].text.contains(QDir::toNativeSeparators(path)), qPrintable(driver.seen[0].text));
+    } else {
+        QCOMPARE(driver.seen.size(), 0);
+    }
+}
+
+void TestDocuments::saveAsDialogAndRecentList()
+{
+    Docs d;
+    ModalDriver driver;
+    d.docs.OnFileNew();
+    d.Active()->AddText("(saved)");
+    driver.Push(ModalDriver::ChooseFile(Path("chosen"))); // no suffix: "lisp" is added
+    QCOMPARE(d.docs.OnFileSave(), 1); // untitled: Save runs Save As
+    QCOMPARE(driver.filters.value(0), QStringLiteral("Lisp Files (*.lisp;*.lsp) (*.lisp *.lsp)"));
+    QVERIFY(driver.filters.value(1).startsWith(QStringLiteral("All Files")));
+    QCOMPARE(driver.defaultSuffix, QStringLiteral("lisp"));
+    QCOMPARE(ReadBytes(Path("chosen.lisp")), QByteArray("(saved)"));
+    QCOMPARE(d.view->GetPageTitle(0), QStringLiteral("chosen.lisp"));
+    QCOMPARE(d.Active()->m_strPath, Path("chosen.lisp"));
+    QVERIFY(!d.Active()->GetModify());
+    QCOMPARE(d.frame.windowTitle(), QStringLiteral("Talvex - ") + Path("chosen.lisp"));
+    QCOMPARE(d.recent.GetCount(), 1);
+    // The list is stored as well: a fresh list reads it back.
+    CRecentDocList reread(QStringLiteral("Recent Document List"), 57616, 16);
+    QVERIFY(reread.ReadFromRegistry(kSettingsKey));
+    QCOMPARE(reread.GetEntry(reread.GetCount() - 1), Path("chosen.lisp"));
+    // Cancelling the dialog saves nothing.
+    driver.Push(ModalDriver::Cancel());
+    QCOMPARE(d.docs.OnFileSaveAs(), 0);
+    QCOMPARE(driver.unexpected, 0);
+}
+
+void TestDocuments::saveAsOntoOpenPathRefused()
+{
+    Docs d;
+    const QString other = Path("other.lisp");
+    QVERIFY(WriteBytes(other, "(other)"));
+    QCOMPARE(d.docs.OpenFile(other), 1);
+    d.docs.OnFileNew();
+    d.Active()->AddText("(new)");
+    ModalDriver driver;
+    driver.Push(ModalDriver::ChooseFile(other));
+    driver.Push(ModalDriver::Answer(QMessageBox::Yes)); // the dialog's own "replace?" question
+    driver.Push(ModalDriver::Answer(QMessageBox::Ok));
+    QCOMPARE(d.docs.OnFileSaveAs(), 0);
+    QTRY_COMPARE(driver.Pending(), 0);
+    QCOMPARE(ReadBytes(other), QByteArray("(other)"));
+    QVERIFY(d.Active()->m_strPath.isEmpty());
+    QVERIFY(d.Active()->GetModify());
+    QCOMPARE(d.view->GetPageTitle(1), QStringLiteral("Document2"));
+    const ModalDriver::Seen &refusal = driver.seen.last();
+    QVERIFY2(refusal.text.contains(QDir::toNativeSeparators(other)), qPrintable(refusal.text));
+    QCOMPARE(refusal.caption, QStringLiteral("Talvex"));
+}
+
+void TestDocuments::saveFailedKeepsDocument()
+{
+    Docs d;
+    const QString dir = Path("will-vanish");
+    QVERIFY(QDir().mkpath(dir));
+    const QString path = dir + QStringLiteral("/doc.lisp");
+    QVERIFY(WriteBytes(path, "(disk)"));
+    QCOMPARE(d.docs.OpenFile(path), 1);
+    d.Active()->AddText("(edit)");
+    // The folder is replaced by a plain file: the save cannot create its temporary file.
+    QVERIFY(QDir(dir).removeRecursively());
+    QVERIFY(WriteBytes(dir, "not a folder"));
+    ModalDriver driver;
+    driver.Push(ModalDriver::Answer(QMessageBox::Ok));
+    QCOMPARE(d.docs.OnFileSave(), 0);
+    QCOMPARE(driver.seen.size(), 1);
+    QCOMPARE(driver.seen[0].text, QStringLiteral("Save failed"));
+    QCOMPARE(driver.seen[0].caption, QStringLiteral("Talvex"));
+    QCOMPARE(driver.seen[0].icon, QMessageBox::Critical);
+    QVERIFY(d.Active()->GetModify());
+    QCOMPARE(d.Active()->m_strPath, path);
+    QCOMPARE(ReadBytes(dir), QByteArray("not a folder"));
+}
+
+void TestDocuments::closeModifiedUntitled_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("cancelSaveAs");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("pagesLeft");
+    QTest::newRow("Yes, then cancel Save As") << int(QMessageBox::Yes) << true << 0 << 1;
+    QTest::newRow("No discards") << int(QMessageBox::No) << false << 1 << 0;
+    QTest::newRow("Cancel keeps") << int(QMessageBox::Cancel) << false << 0 << 1;
+}
+
+void TestDocuments::closeModifiedUntitled()
+{
+    QFETCH(int, answer);
+    QFETCH(bool, cancelSaveAs);
+    QFETCH(int, result);
+    QFETCH(int, pagesLeft);
+    Docs d;
+    d.docs.OnFileNew();
+    d.Active()->AddText("(unsaved)");
+    ModalDriver driver;
+    driver.Push(ModalDriver::Answer(QMessageBox::StandardButton(answer)));
+    if (cancelSaveAs)
+        driver.Push(ModalDriver::Cancel());
+    QCOMPARE(d.docs.OnWindowClose(), result);
+    QCOMPARE(d.view->GetPageCount(), pagesLeft);
+    QCOMPARE(driver.seen[0].text, QStringLiteral("Save changes to Document1 ?"));
+    QCOMPARE(driver.seen[0].icon, QMessageBox::Warning);
+    QCOMPARE(driver.seen[0].caption, QStringLiteral("Talvex"));
+    QCOMPARE(driver.seen.size(), cancelSaveAs ? 2 : 1);
+    QCOMPARE(driver.unexpected, 0);
+}
+
+void TestDocuments::closeAllCancelAtSecond()
+{
+    Docs d;
+    for (int i = 0; i < 3; ++i) {
+        d.docs.OnFileNew();
+        d.Active()->AddText("(x)");
+    }
+    // An unmodified fourth page closes without a question.
+    d.docs.OnFileNew();
+    ModalDriver driver;
+    driver.Push(ModalDriver::Answer(QMessageBox::No));
+    driver.Push(ModalDriver::Answer(QMessageBox::Cancel));
+    QCOMPARE(d.docs.OnWindowCloseAll(), 0);
+    QCOMPARE(driver.seen.size(), 2);
+    QCOMPARE(driver.seen[0].text, QStringLiteral("Save changes to Document3 ?"));
+    QCOMPARE(driver.seen[1].text, QStringLiteral("Save changes to Document2 ?"));
+    QCOMPARE(d.view->GetPageCount(), 2);
+    QCOMPARE(d.view->GetPageTitle(0), QStringLiteral("Document1"));
+    QCOMPARE(d.view->GetPageTitle(1), QStringLiteral("Document2"));
+    QVERIFY(d.view->GetPageData(0)->GetModify());
+    // Answering No to the rest closes everything.
+    driver.Push(ModalDriver::Answer(QMessageBox::No));
+    driver.Push(ModalDriver::Answer(QMessageBox::No));
+    QCOMPARE(d.docs.OnWindowCloseAll(), 1);
+    QCOMPARE(d.view->GetPageCount(), 0);
+    QCOMPARE(driver.unexpected, 0);
+}
+
+void TestDocuments::closeWithNoPageBeeps()
+{
+    Docs d;
+    QCOMPARE(d.docs.OnWindowClose(), 0);
+    QCOMPARE(d.docs.OnFileSave(), 0);
+    QCOMPARE(d.docs.OnWindowCloseAll(), 1);
+}
+
+void TestDocuments::diskFull()
+{
+    const QString mountPoint = Path("small-fs");
+    QVERIFY(QDir().mkpath(mountPoint));
+    const QByteArray mp = QFile::encodeName(mountPoint);
+    if (::mount("tmpfs", mp.constData(), "tmpfs", 0, "size=256k") != 0) {
+        DiskFullByInjection();
+        return;
+    }
+    struct Unmount {
+        QByteArray mp;
+        ~Unmount() { ::umount2(mp.constData(), MNT_DETACH); }
+    } unmount{mp};
+
+    const QString path = mountPoint + QStringLiteral("/doc.lisp");
+    const QByteArray original(20 * 1024, 'o');
+    QVERIFY(WriteBytes(path, original));
+    // Fill the rest of the file system.
+    {
+        QFile filler(mountPoint + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size()) {
+        }
+    }
+    Docs d;
+    QCOMPARE(d.docs.OpenFile(path), 1);
+    d.Active()->AddText(QByteArray(100 * 1024, 'n'));
+    ModalDriver driver;
+    driver.Push(ModalDriver::Answer(QMessageBox::Ok));
+    QCOMPARE(d.docs.OnFileSave(), 0);
+    QCOMPARE(driver.seen.size(), 1);
+    QCOMPARE(driver.seen[0].text, QStringLiteral("Save failed"));
+    QCOMPARE(driver.seen[0].icon, QMessageBox::Critical);
+    QCOMPARE(ReadBytes(path), original);
+    QVERIFY(d.Active()->GetModify());
+    // Nothing but the two files is left on the full file system.
+    QCOMPARE(QDir(mountPoint).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
+}
+
+// Where no file system can be mounted, the disk fills up under a child's save by injection:
+// strace makes the flush to disk fail with ENOSPC, as a full disk does.
+void TestDocuments::DiskFullByInjection()
+{
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    if (strace.isEmpty())
+        QSKIP("neither a tmpfs mount nor strace is available");
+    const QString target = Path("injected.lisp");
+    const QString source = Path("injected-new.lisp");
+    QVERIFY(WriteBytes(target, "(original)"));
+    QVERIFY(WriteBytes(source, QByteArray(100 * 1024, 'n')));
+    QProcess child;
+    child.start(strace, {QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+                         QStringLiteral("-e"), QStringLiteral("trace=fsync,fdatasync"),
+                         QStringLiteral("-e"), QStringLiteral("inject=fsync,fdatasync:error=ENOSPC"),
+                         QCoreApplication::applicationFilePath(), QStringLiteral("--save-child"), source, target});
+    QVERIFY(child.waitForFinished(120000));
+    const QByteArray out = child.readAllStandardOutput();
+    if (!out.contains("saving"))
+        QSKIP(qPrintable(QStringLiteral("strace cannot trace here: ") + QString::fromLocal8Bit(child.readAllStandardError())));
+    QVERIFY2(out.contains("box: Save failed"), out.constData());
+    QCOMPARE(child.exitCode(), 1);
+    QCOMPARE(ReadBytes(target), QByteArray("(original)"));
+}
+
+void TestDocuments::killDuringSave()
+{
+    constexpr int kRuns = 50;
+    constexpr qsizetype kSize = 50 * 1024 * 1024;
+    QByteArray oldText(kSize, 'o');
+    QByteArray newText(kSize, 'n');
+    for (qsizetype i = 0; i < kSize; i += 4096) {
+        oldText[i] = '\n';
+        newText[i] = '\n';
+    }
+    const QString target = Path("killed.lisp");
+    const QString source = Path("killed-new.lisp");
+    QVERIFY(WriteBytes(source, newText));
+
+    auto startChild = [&](QProcess &child) {
+        child.setProgram(QCoreApplication::applicationFilePath());
+        child.setArguments({QStringLiteral("--save-child"), source, target});
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start();
+        if (!child.waitForStarted())
+            return false;
+        while (!child.canReadLine())
+            if (!child.waitForReadyRead(60000))
+                return false;
+        return child.readLine() == "saving\n";
+    };
+
+    // One whole save first, to know how long the write takes.
+    QVERIFY(WriteBytes(target, oldText));
+    qint64 saveMs = 0;
+    {
+        QProcess child;
+        QVERIFY(startChild(child));
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(child.waitForFinished(120000));
+        saveMs = std::max<qint64>(t.elapsed(), 2);
+        QCOMPARE(child.exitCode(), 0);
+        QVERIFY(ReadBytes(target) == newText);
+    }
+
+    int sawOld = 0;
+    int sawNew = 0;
+    int killedEarly = 0;
+    QRandomGenerator rng(20261208);
+    for (int run = 0; run < kRuns; ++run) {
+        QVERIFY(WriteBytes(target, oldText));
+        QProcess child;
+        QVERIFY(startChild(child));
+        QThread::usleep(static_cast<unsigned long>(rng.bounded(static_cast<int>(saveMs * 1000 * 6 / 5))));
+        const bool stillRunning = child.state() == QProcess::Running;
+        child.kill();
+        QVERIFY(child.waitForFinished(60000));
+        if (stillRunning && child.exitStatus() == QProcess::CrashExit)
+            ++killedEarly;
+        const QByteArray onDisk = ReadBytes(target);
+        if (onDisk == oldText)
+            ++sawOld;
+        else if (onDisk == newText)
+            ++sawNew;
+        else
+            QFAIL(qPrintable(QStringLiteral("run %1: the file holds %2 bytes of neither text").arg(run).arg(onDisk.size())));
+    }
+    qInfo("save takes %lld ms; %d kills before the end, old text %d times, new text %d times", saveMs,
+          killedEarly, sawOld, sawNew);
+    QVERIFY(killedEarly > 0); // the kills did interrupt saves
+    QCOMPARE(sawOld + sawNew, kRuns);
+    // No temporary files pile up beside the target.
+    QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("killed*")}, QDir::Files | QDir::Hidden).size(), 2);
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 4 && std::strcmp(argv[1], "--save-child") == 0) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        return SaveChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    }
+    QApplication app(argc, argv);
+    TestDocuments tc;
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_documents.moc"

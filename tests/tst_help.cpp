@@ -1,0 +1,372 @@
+// Tests of the help pieces: .chm files built here with chmcmd, the viewer, the about box.
+#include "help/AboutInfo.h"
+#include "help/CAboutDlg.h"
+#include "help/CChmBrowser.h"
+#include "help/CChmFile.h"
+#include "help/CChmViewer.h"
+#include "help/CReferenceLookup.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QtTest>
+
+namespace {
+
+const char *const kPages[] = {"about.html", "start.html", "pages/second.html", "pages/dot.png", "toc.hhc"};
+
+// Receives the addresses QDesktopServices would hand to the browser.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> m_urls;
+public slots:
+    void Catch(const QUrl &url) { m_urls.append(url); }
+};
+
+// The point of the first link to href in the browser's viewport, or (-1,-1).
+QPoint LinkPoint(QTextBrowser &browser, const QString &href)
+{
+    QTextDocument *doc = browser.document();
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment frag = it.fragment();
+            if (frag.charFormat().anchorHref() == href) {
+                QTextCursor cursor(doc);
+                cursor.setPosition(frag.position() + 1);
+                return browser.cursorRect(cursor).center();
+            }
+        }
+    }
+    return QPoint(-1, -1);
+}
+
+bool ContainsColour(const QImage &image, QRgb colour)
+{
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if ((image.pixel(x, y) & 0xffffff) == (colour & 0xffffff))
+                return true;
+    return false;
+}
+
+} // namespace
+
+class TestHelp : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void defaultTopic_data();
+    void defaultTopic();
+    void readObjects();
+    void viewerShowsDefaultTopic();
+    void linksAndPictures();
+    void referenceCommandsUseProgramFolder();
+    void unreadableFile_data();
+    void unreadableFile();
+    void viewersBelongToFrame();
+    void versionLine_data();
+    void versionLine();
+    void aboutBox();
+    void aboutButtons();
+
+private:
+    QString BuildChm(const QString &name, const QString &options);
+
+    QTemporaryDir m_dir;
+    QString m_full;
+};
+
+QString TestHelp::BuildChm(const QString &name, const QString &options)
+{
+    const QString src = m_dir.filePath(name + "-src");
+    QDir().mkpath(src + "/pages");
+    for (const char *page : kPages)
+        if (!QFile::copy(QStringLiteral(TALVEX_TEST_DATA_DIR "/chm/") + page, src + '/' + page))
+            return QString();
+    QFile hhp(src + "/project.hhp");
+    if (!hhp.open(QIODevice::WriteOnly))
+        return QString();
+    QByteArray text = "[OPTIONS]\nCompiled file=" + name.toUtf8() + ".chm\n" + options.toUtf8()
+        + "Language=0x409\n\n[FILES]\n";
+    for (const char *page : kPages)
+        if (!QByteArray(page).endsWith(".hhc"))
+            text += QByteArray(page) + '\n';
+    hhp.write(text);
+    hhp.close();
+    QProcess chmcmd;
+    chmcmd.setWorkingDirectory(src);
+    chmcmd.start(QStandardPaths::findExecutable("chmcmd"), {"project.hhp"});
+    if (!chmcmd.waitForFinished(60000) || chmcmd.exitCode() != 0)
+        return QString();
+    const QString out = src + '/' + name + ".chm";
+    return QFileInfo(out).size() > 0 ? out : QString();
+}
+
+void TestHelp::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY2(!QStandardPaths::findExecutable("chmcmd").isEmpty(), "chmcmd (fp-utils) is needed");
+    m_full = BuildChm("full", "Contents file=toc.hhc\nDefault topic=start.html\nTitle=Talvex Test Reference\n");
+    QVERIFY(!m_full.isEmpty());
+}
+
+void TestHelp::defaultTopic_data()
+{
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("system data") << "Contents file=toc.hhc\nDefault topic=start.html\nTitle=Reference A\n"
+                                 << "/start.html" << "Reference A";
+    QTest::newRow("default topic names a missing page")
+        << "Contents file=toc.hhc\nDefault topic=gone.html\n" << "/pages/second.html" << "";
+    QTest::newRow("first contents entry") << "Contents file=toc.hhc\nTitle=Reference B\n"
+                                          << "/pages/second.html" << "Reference B";
+    QTest::newRow("first page") << "" << "/about.html" << "";
+}
+
+void TestHelp::defaultTopic()
+{
+    QFETCH(QString, options);
+    QFETCH(QString, topic);
+    QFETCH(QString, title);
+    const QString path = BuildChm(QString("case%1").arg(QTest::currentDataTag()).remove(' '), options);
+    QVERIFY(!path.isEmpty());
+    CChmFile file;
+    QVERIFY(file.Open(path));
+    QCOMPARE(file.DefaultTopic(), topic);
+    QCOMPARE(file.Title(), title);
+}
+
+void TestHelp::readObjects()
+{
+    CChmFile file;
+    QVERIFY(file.Open(m_full));
+    QCOMPARE(file.ContentsFile(), QStringLiteral("/toc.hhc"));
+    QByteArray data;
+    QVERIFY(file.Read("/pages/dot.png", data));
+    QFile original(TALVEX_TEST_DATA_DIR "/chm/pages/dot.png");
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    QCOMPARE(data, original.readAll());
+    QVERIFY(file.Read("START.HTML", data)); // names inside a .chm ignore letter case
+    QVERIFY(data.contains("start page of the test help file"));
+    QVERIFY(!file.Read("/nothing.html", data));
+    QVERIFY(data.isEmpty());
+    QCOMPARE(file.Pages(), QStringList({"/about.html", "/pages/second.html", "/start.html"}));
+    file.Close();
+    QVERIFY(!file.Read("/start.html", data));
+}
+
+void TestHelp::viewerShowsDefaultTopic()
+{
+    QWidget frame;
+    CReferenceLookup lookup(&frame);
+    lookup.OpenHelpFile(m_full);
+    CChmViewer *viewer = lookup.Viewer(m_full);
+    QVERIFY(viewer);
+    QVERIFY(viewer->isVisible());
+    QCOMPARE(viewer->windowTitle(), QStringLiteral("Talvex Test Reference"));
+    QCOMPARE(viewer->Browser()->source(), QUrl("chm:/start.html"));
+    QVERIFY(viewer->Browser()->toPlainText().contains("start page of the test help file"));
+}
+
+void TestHelp::linksAndPictures()
+{
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("https", &catcher, "Catch");
+    QWidget frame;
+    CReferenceLookup lookup(&frame);
+    lookup.OpenHelpFile(m_full);
+    CChmViewer *viewer = lookup.Viewer(m_full);
+    QVERIFY(viewer);
+    viewer->resize(600, 400);
+    QTextBrowser *browser = viewer->Browser();
+
+    // A real click on the link, as the user follows it.
+    QPoint at = LinkPoint(*browser, "pages/second.html");
+    QVERIFY(at.x() >= 0);
+    QTest::mouseClick(browser->viewport(), Qt::LeftButton, {}, at);
+    QTRY_COMPARE(browser->source(), QUrl("chm:/pages/second.html"));
+    QVERIFY(browser->toPlainText().contains(QString::fromUtf8("Café"))); // meta charset honoured
+
+    // The picture comes from the file, relative to the page, and is drawn.
+    const QVariant picture = browser->loadResource(QTextDocument::ImageResource, QUrl("dot.png"));
+    QCOMPARE(QImage::fromData(picture.toByteArray()).size(), QSize(24, 16));
+    QVERIFY(ContainsColour(viewer->grab().toImage(), qRgb(0x20, 0xa0, 0x40)));
+
+    // Web links go to the browser and leave the page as it is.
+    at = LinkPoint(*browser, "https://talvex.dev/");
+    QVERIFY(at.x() >= 0);
+    QTest::mouseClick(browser->viewport(), Qt::LeftButton, {}, at);
+    QTRY_COMPARE(catcher.m_urls.size(), 1);
+    QCOMPARE(catcher.m_urls.first(), QUrl("https://talvex.dev/"));
+    QCOMPARE(browser->source(), QUrl("chm:/pages/second.html"));
+
+    // A link up a folder, then Back.
+    at = LinkPoint(*browser, "../start.html");
+    QVERIFY(at.x() >= 0);
+    QTest::mouseClick(browser->viewport(), Qt::LeftButton, {}, at);
+    QTRY_COMPARE(browser->source(), QUrl("chm:/start.html"));
+    browser->backward();
+    QCOMPARE(browser->source(), QUrl("chm:/pages/second.html"));
+
+    // Opening the same file again shows its start page in the same window.
+    lookup.OpenHelpFile(m_full);
+    QCOMPARE(lookup.Viewer(m_full), viewer);
+    QCOMPARE(browser->source(), QUrl("chm:/start.html"));
+    viewer->grab().save(QDir::temp().filePath("talvex-chm-viewer.png"));
+    QDesktopServices::unsetUrlHandler("https");
+}
+
+void TestHelp::referenceCommandsUseProgramFolder()
+{
+    const QString dir = QCoreApplication::applicationDirPath();
+    QCOMPARE(CReferenceLookup::HelpFilePath("CLHS.chm"), dir + "/CLHS.chm");
+
+    // The command reads the file beside the program, whatever the current folder is.
+    const QString target = dir + "/CLtL2.chm";
+    QFile::remove(target);
+    QVERIFY(QFile::copy(m_full, target));
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(m_dir.path());
+    QWidget frame;
+    CReferenceLookup lookup(&frame);
+    lookup.OnHelpCLtL2();
+    QDir::setCurrent(previous);
+    CChmViewer *viewer = lookup.Viewer(target);
+    QFile::remove(target);
+    QVERIFY(viewer);
+    QCOMPARE(viewer->Browser()->source(), QUrl("chm:/start.html"));
+}
+
+void TestHelp::unreadableFile_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("missing") << false;
+    QTest::newRow("not a help file") << true;
+}
+
+void TestHelp::unreadableFile()
+{
+    QFETCH(bool, exists);
+    const QString path = m_dir.filePath(exists ? "junk/CLHS.chm" : "none/CLHS.chm");
+    if (exists) {
+        QDir().mkpath(m_dir.filePath("junk"));
+        QFile junk(path);
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write("this is not a compiled help file\n");
+    }
+    QWidget frame;
+    CReferenceLookup lookup(&frame);
+    lookup.OpenHelpFile(path);
+    CChmViewer *viewer = lookup.Viewer(path);
+    QVERIFY(viewer);
+    QVERIFY(viewer->isVisible());
+    QVERIFY(!viewer->IsOpen());
+    QVERIFY2(viewer->Browser()->toPlainText().contains(QDir::toNativeSeparators(path)),
+             qPrintable(viewer->Browser()->toPlainText()));
+    QCOMPARE(viewer->windowTitle(), QStringLiteral("CLHS.chm"));
+
+    // Once the file is there, the command shows it in the same window.
+    QFile::remove(path);
+    QVERIFY(QFile::copy(m_full, path));
+    lookup.OpenHelpFile(path);
+    QCOMPARE(lookup.Viewer(path), viewer);
+    QVERIFY(viewer->IsOpen());
+    QCOMPARE(viewer->Browser()->source(), QUrl("chm:/start.html"));
+}
+
+void TestHelp::viewersBelongToFrame()
+{
+    QPointer<CChmViewer> viewer;
+    {
+        auto frame = std::make_unique<QWidget>();
+        CReferenceLookup lookup(frame.get());
+        lookup.OpenHelpFile(m_full);
+        viewer = lookup.Viewer(m_full);
+        QVERIFY(viewer);
+        QCOMPARE(viewer->parentWidget(), frame.get());
+        QVERIFY(viewer->isWindow());
+        // Closed by the user: gone, and the next command opens a new one.
+        viewer->close();
+        QTRY_VERIFY(!viewer);
+        QVERIFY(!lookup.Viewer(m_full));
+        lookup.OpenHelpFile(m_full);
+        viewer = lookup.Viewer(m_full);
+        QVERIFY(viewer);
+    }
+    QVERIFY(!viewer);
+}
+
+void TestHelp::versionLine_data()
+{
+    QTest::addColumn<QString>("stamp");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("last hour of the year") << "2026-12-31 23" << "Talvex v20261231.23";
+    QTest::newRow("morning") << "2010-03-18 07" << "Talvex v20100318.07";
+    QTest::newRow("midnight") << "2027-01-01 00" << "Talvex v20270101.00";
+    QTest::newRow("noon") << "2026-06-09 12" << "Talvex v20260609.12";
+    QTest::newRow("unreadable") << "built somewhen" << "Talvex v0.00";
+}
+
+void TestHelp::versionLine()
+{
+    QFETCH(QString, stamp);
+    QFETCH(QString, line);
+    QCOMPARE(CAboutDlg::VersionLine(stamp), line);
+}
+
+void TestHelp::aboutBox()
+{
+    QWidget parent;
+    parent.resize(800, 600);
+    parent.show();
+    CAboutDlg dlg(&parent);
+    dlg.open();
+    QCOMPARE(dlg.windowTitle(), QStringLiteral("About"));
+    QCOMPARE(dlg.PictureLabel()->pixmap().size(), QSize(390, 233));
+    QCOMPARE(dlg.VersionLabel()->text(), CAboutDlg::VersionLine(TALVEX_BUILD_STAMP));
+    QVERIFY(dlg.VersionLabel()->text().contains(QRegularExpression(R"(^Talvex v\d{8}\.\d\d$)")));
+    QCOMPARE(dlg.WebButton()->text(), QStringLiteral(TALVEX_WEBSITE));
+    bool copyright = false;
+    for (QLabel *label : dlg.findChildren<QLabel *>())
+        copyright |= label->text() == QStringLiteral(TALVEX_COPYRIGHT);
+    QVERIFY(copyright);
+    QVERIFY(dlg.OkButton()->isDefault());
+    dlg.grab().save(QDir::temp().filePath("talvex-about.png"));
+}
+
+void TestHelp::aboutButtons()
+{
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("https", &catcher, "Catch");
+    CAboutDlg dlg(nullptr);
+    dlg.open();
+    QTest::mouseClick(dlg.WebButton(), Qt::LeftButton);
+    QCOMPARE(catcher.m_urls, QList<QUrl>({QUrl(TALVEX_WEBSITE)}));
+    QVERIFY(dlg.isVisible());
+
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    QVERIFY(!dlg.isVisible());
+    QCOMPARE(dlg.result(), int(QDialog::Rejected));
+
+    dlg.open();
+    QTest::keyClick(&dlg, Qt::Key_Return); // OK is the default button
+    QVERIFY(!dlg.isVisible());
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    QDesktopServices::unsetUrlHandler("https");
+}
+
+QTEST_MAIN(TestHelp)
+#include "tst_help.moc"
