@@ -425,6 +425,43 @@ private slots:
         QVERIFY(OwnChildren().isEmpty());
     }
 
+    // The child ends while its own child keeps the output open: no ended message (the output has
+    // not ended), the child counts as ended, and StopLisp still ends the orphan.
+    void childEndsOutputStaysOpen()
+    {
+        qputenv("LISPHELPER_MODE", "leave");
+        DirectRedirector r;
+        r.m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r.StartLisp());
+        QVERIFY(r.WaitFor("\n"));
+        const QByteArray line = QByteArray::fromStdString(r.Text()).trimmed();
+        QVERIFY(line.startsWith("orphan "));
+        const int orphan = line.mid(7).toInt();
+        QTRY_VERIFY(!r.IsLispRunning());
+        QTest::qWait(200);
+        QVERIFY(r.Text().find(kEnded) == std::string::npos);
+        QVERIFY(ProcessExists(orphan));
+        r.StopLisp();
+        QVERIFY(!ProcessExists(orphan));
+        QVERIFY(OwnChildren().isEmpty());
+    }
+
+    // Orphans of the session that end by themselves while the Lisp runs are reaped meanwhile.
+    void endedOrphansReapedWhileRunning()
+    {
+        qputenv("LISPHELPER_MODE", "orphans");
+        DirectRedirector r;
+        r.m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r.StartLisp());
+        QVERIFY(r.WaitFor("done\n"));
+        const auto onlyTheLisp = [] {
+            const auto children = OwnChildren();
+            return children.size() == 1 && children.first().second != 'Z';
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(onlyTheLisp(), 5000);
+        QVERIFY(r.IsLispRunning());
+    }
+
     // 100 MB of output while the child does not read; 10 MB written at the same time.
     void floodWhileWriting()
     {

@@ -21,8 +21,9 @@ constexpr auto kThreadStopWait = std::chrono::milliseconds(2000);
 // How long the destructor gives an I/O thread that StopLisp had to leave running.
 constexpr auto kDestroyWait = std::chrono::milliseconds(3000);
 
-// How often a running session looks for ended orphans to reap.
-constexpr auto kOrphanReapInterval = std::chrono::seconds(1);
+// How often a running session looks for its orphans (to reap them once they end). An orphan is
+// recognised while it lives; one that ends sooner than this after being orphaned is missed.
+constexpr auto kOrphanReapInterval = std::chrono::milliseconds(200);
 
 constexpr const char kChildEnded[] = "\r\n<ERROR>: Child process ended\r\n";
 constexpr const char kReadError[] = "Read stdout pipe error\r\n";
@@ -333,12 +334,10 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
             s.childEnded = true;
             break;
         }
-        if (!r.outputReady && !r.inputReady && !r.woken) {
-            const auto now = std::chrono::steady_clock::now();
-            if (now - lastReap >= kOrphanReapInterval) {
-                s.process.ReapOrphans();
-                lastReap = now;
-            }
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastReap >= kOrphanReapInterval) {
+            s.process.ReapOrphans();
+            lastReap = now;
         }
     }
     {
