@@ -294,7 +294,9 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
             const platform::IoStatus status = s.process.ReadOutput(buffer.get(), want, count, error);
             if (status == platform::IoStatus::Ok) {
                 QueueOutput(buffer.get(), count, session);
-                if (!untilEmpty || s.stop)
+                // A descendant that keeps printing after the child ended must not make the
+                // final drain endless or unbounded.
+                if (!untilEmpty || s.stop || s.throttled)
                     return true;
                 continue;
             }
@@ -312,7 +314,8 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
             wantInput = s.inputOpen && !s.writes.empty();
         }
         const bool wantOutput = outputOpen && !s.throttled;
-        const platform::WaitResult r = s.process.Wait(static_cast<int>(m_dwPollTimeout), wantOutput, wantInput);
+        const platform::WaitResult r =
+            s.process.Wait(static_cast<int>(m_dwPollTimeout), wantOutput, wantInput);
         if (s.stop)
             break;
         if (r.outputReady && wantOutput)
