@@ -632,6 +632,23 @@ private slots:
         QVERIFY(timer.elapsed() < 1000);
         QVERIFY(OwnChildren().isEmpty());
     }
+
+    // newLISP takes a framed multi-line command as one.
+    void realNewLispFramed()
+    {
+        const QString newlisp = QStandardPaths::findExecutable(QStringLiteral("newlisp"));
+        if (newlisp.isEmpty())
+            QSKIP("newlisp is not installed");
+        DirectRedirector r;
+        r.m_bFrameCommands = true;
+        r.m_strCommandLine = newlisp.toStdString();
+        QVERIFY(r.StartLisp());
+        std::string form = "(+ 1\n 2)\n";
+        QVERIFY(r.WriteToLisp(form));
+        QVERIFY2(r.WaitFor("3\n", 20000), r.Text().c_str());
+        r.StopLisp();
+        QVERIFY(OwnChildren().isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRedirector)
