@@ -224,6 +224,68 @@ private slots:
         QCOMPARE(QDir::currentPath(), QFileInfo(program).absolutePath());
     }
 
+    void splitCommandLine_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("executable");   // empty: none found
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("quoted program") << "\"/bin/sh\" -c 'x y'" << "/bin/sh" << "/bin/sh"
+                                        << " -c 'x y'" << "/bin";
+        QTest::newRow("leading spaces") << "   /bin/sh -i" << "/bin/sh" << "/bin/sh" << "-i" << "/bin";
+        QTest::newRow("bare name: no folder") << "sh -c exit" << "sh"
+                                              << QStandardPaths::findExecutable("sh") << "-c exit" << "";
+        QTest::newRow("folder from the program, not from an argument")
+            << "/bin/sh --load /x/y.lisp" << "/bin/sh" << "/bin/sh" << "--load /x/y.lisp" << "/bin";
+        QTest::newRow("no executable file") << "/nonexistent/lisp --load /x/y.lisp" << "/nonexistent/lisp"
+                                            << "" << "" << "/nonexistent";
+        QTest::newRow("unterminated quote") << "\"/bin/sh" << "/bin/sh" << "/bin/sh" << "" << "/bin";
+        QTest::newRow("root folder") << "/nonexistent-lisp" << "/nonexistent-lisp" << "" << "" << "/";
+    }
+    void splitCommandLine()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, program);
+        QFETCH(QString, executable);
+        QFETCH(QString, arguments);
+        QFETCH(QString, folder);
+        const platform::CommandLineParts parts = platform::SplitCommandLine(line.toStdString());
+        QCOMPARE(QString::fromStdString(parts.program), program);
+        QCOMPARE(QFileInfo(QString::fromStdString(parts.executable)).canonicalFilePath(),
+                 QFileInfo(executable).canonicalFilePath());
+        QCOMPARE(QString::fromStdString(parts.arguments), arguments);
+        QCOMPARE(QString::fromStdString(parts.folder), folder);
+    }
+
+    void splitArguments_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("words");
+        QTest::addColumn<bool>("complete");
+        QTest::newRow("spaces and tabs") << " a\tb   c " << QStringList{"a", "b", "c"} << true;
+        QTest::newRow("adjacent quotes join") << "a'b c'\"d\"e" << QStringList{"ab cde"} << true;
+        QTest::newRow("backslash in single quotes stays")
+            << "'a\\b'" << QStringList{"a\\b"} << true;
+        QTest::newRow("backslash in double quotes before a plain char stays")
+            << "\"a\\qb\"" << QStringList{"a\\qb"} << true;
+        QTest::newRow("empty quoted word") << "\"\" ''" << QStringList{"", ""} << true;
+        QTest::newRow("unterminated single quote") << "a 'b c" << QStringList{"a", "b c"} << false;
+        QTest::newRow("unterminated double quote") << "\"b c" << QStringList{"b c"} << false;
+    }
+    void splitArguments()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, words);
+        QFETCH(bool, complete);
+        std::vector<std::string> result;
+        QCOMPARE(platform::SplitArguments(text.toStdString(), result), complete);
+        QStringList got;
+        for (const std::string &w : result)
+            got.append(QString::fromStdString(w));
+        QCOMPARE(got, words);
+    }
+
     // The shortest prefix that names an executable file is the program.
     void shortestPrefixWins()
     {
