@@ -34,7 +34,9 @@ public:
 
     // Ends the I/O thread and the child with every process it started. Safe when nothing runs,
     // more than once, and from any thread, also from inside AppendOutput / OnOutputPending.
-    // Never waits on a delivery: returns in well under a second, never later than 5 s.
+    // Returns in a few milliseconds normally. A delivery still running on the I/O thread is
+    // waited for at most 2 s and then left behind (the child is ended all the same); a sink
+    // that can block that long must outlive it. Never takes more than 5 s.
     void StopLisp();
 
     // Queues the text for the child's input; never blocks. When m_bFrameCommands is set the text
