@@ -734,6 +734,10 @@ int main(int argc, char **argv)
         QApplication app(argc, argv);
         return SaveChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     }
+    // The interrupted-save test runs 50 saves of 50 MB through the disk: more than the default
+    // five minutes per test function on a slow machine.
+    if (qEnvironmentVariableIsEmpty("QTEST_FUNCTION_TIMEOUT"))
+        qputenv("QTEST_FUNCTION_TIMEOUT", "840000");
     QApplication app(argc, argv);
     TestDocuments tc;
     return QTest::qExec(&tc, argc, argv);
