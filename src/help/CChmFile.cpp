@@ -213,7 +213,7 @@ QString CChmFile::FirstContentsEntry() const
     if (m_strContentsFile.isEmpty() || !Read(m_strContentsFile, hhc))
         return QString();
     static const QRegularExpression param(
-        QStringLiteral(R"(<param\s+name\s*=\s*"Local"\s+value\s*=\s*"([^"]+)")"),
+        QStringLiteral(R"re(<param\s+name\s*=\s*"Local"\s+value\s*=\s*"([^"]+)")re"),
         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = param.match(DecodeText(hhc));
     if (!m.hasMatch())
