@@ -260,9 +260,10 @@ void TestHelp::unreadableFile_data()
 void TestHelp::unreadableFile()
 {
     QFETCH(bool, exists);
-    const QString path = m_dir.filePath(exists ? "junk/CLHS.chm" : "none/CLHS.chm");
+    const QString folder = m_dir.filePath(exists ? "junk" : "none");
+    const QString path = folder + "/CLHS.chm";
     if (exists) {
-        QDir().mkpath(m_dir.filePath("junk"));
+        QVERIFY(QDir().mkpath(folder));
         QFile junk(path);
         QVERIFY(junk.open(QIODevice::WriteOnly));
         junk.write("this is not a compiled help file\n");
@@ -280,6 +281,7 @@ void TestHelp::unreadableFile()
 
     // Once the file is there, the command shows it in the same window.
     QFile::remove(path);
+    QVERIFY(QDir().mkpath(folder));
     QVERIFY(QFile::copy(m_full, path));
     lookup.OpenHelpFile(path);
     QCOMPARE(lookup.Viewer(path), viewer);
