@@ -450,10 +450,10 @@ void TestFind::replaceDialogPicture()
     CTalvexView view(&frame);
     view.ConfigureView();
     view.setGeometry(frame.rect());
+    frame.show();
     view.SetText(";; squares of the first numbers\n(defun squares (n)\n  (loop for i from 1 to n\n"
                  "        collect (* i i)))\n\n(defun sum-squares (n)\n  (reduce #'+ (squares n)))\n");
     view.SetSel(3, 10);
-    frame.show();
     CFindReplaceController find(&frame, [&] { return &view; });
     find.OnEditFind(CFindReplaceController::ID_EDIT_REPLACE);
     CFindReplaceDialog *dlg = find.Dialog();
@@ -468,6 +468,11 @@ void TestFind::replaceDialogPicture()
     painter.drawPixmap(QPoint(150, 170), dlg->grab());
     painter.end();
     QVERIFY(picture.save(QDir::temp().filePath("talvex-replace-dialog.png")));
+
+    CFindReplaceDialog findOnly(true, "squares", &frame);
+    findOnly.show();
+    findOnly.adjustSize();
+    QVERIFY(findOnly.grab().save(QDir::temp().filePath("talvex-find-dialog.png")));
 }
 
 QTEST_MAIN(TestFind)
