@@ -221,6 +221,20 @@ void TestFind::replaceAllTerminatesOnLargeText()
     QCOMPARE(view.GetText(), QByteArray(text).replace(" a ", " (a) "));
     qInfo("Replace All of 5000 matches: %lld ms", static_cast<long long>(ms));
     QVERIFY2(ms < 5000, "Replace All is far too slow");
+
+    // The caret ended on the last line, and the view shows it.
+    view.resize(400, 300);
+    view.show();
+    QCOMPARE(view.GetCurrentPos(), view.GetLength() - 4); // after the last "(a)"
+    QVERIFY(view.SendScintilla(QsciScintillaBase::SCI_GETFIRSTVISIBLELINE) > 4900);
+
+    // One long line: each replacement must not lay out the whole line again.
+    view.SetText(QByteArray(4000, 'a'));
+    view.SetSel(0, 0);
+    timer.restart();
+    QCOMPARE(CFindReplaceController::Search(view, Dlg::FR_DOWN | Dlg::FR_REPLACEALL, "a", "bb"), 4000);
+    QCOMPARE(view.GetText(), QByteArray(8000, 'b'));
+    QVERIFY2(timer.elapsed() < 3000, "Replace All on one long line is far too slow");
 }
 
 void TestFind::noDocumentNoDialog()
