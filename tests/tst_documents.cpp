@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QQueue>
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTest>
@@ -80,7 +81,7 @@ public:
         return [path](QWidget *w) {
             if (auto *dlg = qobject_cast<QFileDialog *>(w)) {
                 dlg->selectFile(path);
-                dlg->accept();
+                static_cast<QDialog *>(dlg)->accept(); // QFileDialog::accept via the public base
             } else {
                 static_cast<QDialog *>(w)->reject();
             }
@@ -149,6 +150,16 @@ struct Docs {
 // The child side of the interrupted-save test: loads the new text into a view and saves it.
 int SaveChild(const QString &source, const QString &target)
 {
+    // A failed save shows "Save failed": the box is reported on stdout and closed.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            std::printf("box: %s\n", qPrintable(box->text()));
+            std::fflush(stdout);
+            box->done(0);
+        }
+    });
+    closer.start(5);
     CTalvexView view;
     view.SetModEventMask(0);
     view.SetText(ReadBytes(source));
@@ -199,6 +210,7 @@ private slots:
     void killDuringSave();
 
 private:
+    void DiskFullByInjection();
     QTemporaryDir m_dir;
     QString Path(const QString &name) const { return m_dir.filePath(name); }
 };
@@ -576,8 +588,10 @@ void TestDocuments::diskFull()
     const QString mountPoint = Path("small-fs");
     QVERIFY(QDir().mkpath(mountPoint));
     const QByteArray mp = QFile::encodeName(mountPoint);
-    if (::mount("tmpfs", mp.constData(), "tmpfs", 0, "size=256k") != 0)
-        QSKIP("cannot mount a small tmpfs here (needs root)");
+    if (::mount("tmpfs", mp.constData(), "tmpfs", 0, "size=256k") != 0) {
+        DiskFullByInjection();
+        return;
+    }
     struct Unmount {
         QByteArray mp;
         ~Unmount() { ::umount2(mp.constData(), MNT_DETACH); }
@@ -607,6 +621,31 @@ void TestDocuments::diskFull()
     QVERIFY(d.Active()->GetModify());
     // Nothing but the two files is left on the full file system.
     QCOMPARE(QDir(mountPoint).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
+}
+
+// Where no file system can be mounted, the disk fills up under a child's save by injection:
+// strace makes the flush to disk fail with ENOSPC, as a full disk does.
+void TestDocuments::DiskFullByInjection()
+{
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    if (strace.isEmpty())
+        QSKIP("neither a tmpfs mount nor strace is available");
+    const QString target = Path("injected.lisp");
+    const QString source = Path("injected-new.lisp");
+    QVERIFY(WriteBytes(target, "(original)"));
+    QVERIFY(WriteBytes(source, QByteArray(100 * 1024, 'n')));
+    QProcess child;
+    child.start(strace, {QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+                         QStringLiteral("-e"), QStringLiteral("trace=fsync,fdatasync"),
+                         QStringLiteral("-e"), QStringLiteral("inject=fsync,fdatasync:error=ENOSPC"),
+                         QCoreApplication::applicationFilePath(), QStringLiteral("--save-child"), source, target});
+    QVERIFY(child.waitForFinished(120000));
+    const QByteArray out = child.readAllStandardOutput();
+    if (!out.contains("saving"))
+        QSKIP(qPrintable(QStringLiteral("strace cannot trace here: ") + QString::fromLocal8Bit(child.readAllStandardError())));
+    QVERIFY2(out.contains("box: Save failed"), out.constData());
+    QCOMPARE(child.exitCode(), 1);
+    QCOMPARE(ReadBytes(target), QByteArray("(original)"));
 }
 
 void TestDocuments::killDuringSave()

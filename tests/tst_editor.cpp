@@ -106,9 +106,8 @@ private:
     static void ResetSettings()
     {
         auto &s = CSettingsStore::Instance();
-        for (const char *name : {"TabSize", "TabUsesSpaces", "KeywordSet", "LineEnding", "FontSize"})
-            s.WriteInt(kSettings, QString::fromLatin1(name), 0);
-        s.WriteString(kSettings, QStringLiteral("FontName"), QString());
+        for (const char *name : {"TabSize", "TabUsesSpaces", "KeywordSet", "LineEnding", "FontSize", "FontName"})
+            s.DeleteValue(kSettings, QString::fromLatin1(name));
     }
     static void Configure(CTalvexView &view, const QByteArray &text)
     {
@@ -275,6 +274,7 @@ void TestEditor::fontRule_data()
     QTest::newRow("nothing stored") << QString() << 0 << true;
     QTest::newRow("name without size") << QStringLiteral("DejaVu Sans Mono") << 0 << true;
     QTest::newRow("size without name") << QString() << 140 << true;
+    QTest::newRow("empty name stored") << QStringLiteral("") << 140 << true;
     QTest::newRow("name and size") << QStringLiteral("DejaVu Sans Mono") << 140 << false;
 }
 
@@ -283,8 +283,10 @@ void TestEditor::fontRule()
     QFETCH(QString, name);
     QFETCH(int, tenths);
     QFETCH(bool, system);
-    CSettingsStore::Instance().WriteString(kSettings, QStringLiteral("FontName"), name);
-    CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("FontSize"), tenths);
+    if (!name.isNull())
+        QVERIFY(CSettingsStore::Instance().WriteString(kSettings, QStringLiteral("FontName"), name));
+    if (tenths != 0)
+        QVERIFY(CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("FontSize"), tenths));
     CTalvexView view;
     Configure(view, "x");
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);

@@ -37,7 +37,9 @@ bool CDocumentFile::Read(const QString &path, QByteArray &data, QString &errorTe
             buffer.resize(got + std::max(kMinGrowth, got / 2));
         const qint64 n = file.read(buffer.data() + got, buffer.size() - got);
         if (n < 0) {
-            errorText = file.errorString();
+            errorText = file.error() == QFileDevice::NoError || file.errorString() == QLatin1String("Unknown error")
+                            ? QStringLiteral("The file could not be read.")
+                            : file.errorString();
             return false;
         }
         if (n == 0)
@@ -95,6 +97,23 @@ QByteArray CDocumentFile::ConvertLineEnds(const QByteArray &text, int eolMode)
     char *dst = out.data();
     qsizetype o = 0;
     qsizetype i = 0;
+    if (eolMode == 2) {
+        // To LF only CRs need looking at: jump from one to the next.
+        while (i < n) {
+            const void *cr = std::memchr(src + i, '\r', static_cast<size_t>(n - i));
+            const qsizetype j = cr ? static_cast<const char *>(cr) - src : n;
+            std::memcpy(dst + o, src + i, static_cast<size_t>(j - i));
+            o += j - i;
+            if (j == n)
+                break;
+            dst[o++] = '\n';
+            i = j + 1;
+            if (i < n && src[i] == '\n')
+                ++i;
+        }
+        out.truncate(o);
+        return out;
+    }
     while (i < n) {
         // Copy the run up to the next CR or LF in one piece.
         qsizetype j = i;

@@ -12,6 +12,8 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include <algorithm>
+
 namespace {
 
 const QString kCaption = QStringLiteral("Talvex");

@@ -3,7 +3,9 @@
 
 #include "platform/Process.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <deque>
 #include <system_error>
@@ -171,11 +173,10 @@ size_t CRedirector::DrainOutput()
     if (m_deliveringThread.load() == std::this_thread::get_id())
         return 0;   // from inside AppendOutput: the outer delivery keeps the order
     std::lock_guard deliver(m_deliverMutex);
-    std::string data;
     std::shared_ptr<Session> throttled;
     {
         std::lock_guard lock(m_outputMutex);
-        data.swap(m_strPending);
+        m_strDelivering.swap(m_strPending);
         m_bNotified = false;
         throttled = std::move(m_pThrottled);
         if (throttled)
@@ -183,24 +184,24 @@ size_t CRedirector::DrainOutput()
     }
     if (throttled)
         throttled->process.Wake();
-    if (!data.empty()) {
+    const size_t length = m_strDelivering.size();
+    if (length > 0) {
         m_deliveringThread = std::this_thread::get_id();
-        AppendOutput(data.data(), data.size());
+        AppendOutput(m_strDelivering.data(), length);
         m_deliveringThread = std::thread::id();
     }
-    return data.size();
+    m_strDelivering.clear();
+    if (m_strDelivering.capacity() > 2 * kMaxPendingOutput)
+        m_strDelivering.shrink_to_fit();   // a burst is over; do not keep its memory
+    return length;
 }
 
-void CRedirector::QueueOutput(std::string &bytes, const std::shared_ptr<Session> &session)
+void CRedirector::QueueOutput(const char *data, size_t length, const std::shared_ptr<Session> &session)
 {
     bool notify = false;
     {
         std::lock_guard lock(m_outputMutex);
-        if (m_strPending.empty())
-            m_strPending.swap(bytes);   // no copy while the sink keeps up
-        else
-            m_strPending.append(bytes);
-        bytes.clear();
+        m_strPending.append(data, length);
         if (session && m_strPending.size() >= kMaxPendingOutput) {
             session->throttled = true;
             m_pThrottled = session;
@@ -216,8 +217,7 @@ void CRedirector::QueueOutput(std::string &bytes, const std::shared_ptr<Session>
 
 void CRedirector::QueueMessage(const char *text, const std::shared_ptr<Session> &session)
 {
-    std::string bytes(text);
-    QueueOutput(bytes, session);
+    QueueOutput(text, std::strlen(text), session);
 }
 
 void CRedirector::WritePending(Session &session)
@@ -252,17 +252,26 @@ void CRedirector::IoThread(const std::shared_ptr<Session> &sessionRef)
 {
     std::shared_ptr<Session> session = sessionRef;   // the thread's own reference
     Session &s = *session;
-    std::string chunk;
+    std::unique_ptr<char[]> buffer;   // grows to the largest read; never zero-filled
+    size_t capacity = 0;
     bool outputOpen = true;
     auto lastReap = std::chrono::steady_clock::now();
 
     // Reads whatever the pipe holds and hands it on; false once the output is finished.
     auto readOutput = [&](bool untilEmpty) {
         for (;;) {
+            // Exactly what the pipe holds; with nothing reported, a small read still tells the
+            // end of the output from an empty pipe.
+            const size_t want = std::max<size_t>(s.process.OutputAvailable(), 4096);
+            if (want > capacity) {
+                buffer = std::make_unique_for_overwrite<char[]>(want);
+                capacity = want;
+            }
+            size_t count = 0;
             unsigned long error = 0;
-            const platform::IoStatus status = s.process.ReadAvailable(chunk, error);
+            const platform::IoStatus status = s.process.ReadOutput(buffer.get(), want, count, error);
             if (status == platform::IoStatus::Ok) {
-                QueueOutput(chunk, session);
+                QueueOutput(buffer.get(), count, session);
                 if (!untilEmpty || s.stop)
                     return true;
                 continue;

@@ -65,9 +65,9 @@ private:
 
     void IoThread(const std::shared_ptr<Session> &session);
     void WritePending(Session &session);
-    // Adds bytes to the waiting output (taking them from bytes) and tells the consumer when
-    // output starts waiting. A full buffer throttles the session's reading.
-    void QueueOutput(std::string &bytes, const std::shared_ptr<Session> &session);
+    // Adds bytes to the waiting output and tells the consumer when output starts waiting. A full
+    // buffer throttles the session's reading.
+    void QueueOutput(const char *data, size_t length, const std::shared_ptr<Session> &session);
     void QueueMessage(const char *text, const std::shared_ptr<Session> &session);
 
     std::shared_ptr<Session> m_pSession;     // the running (or ended) child; null when idle
@@ -81,5 +81,7 @@ private:
     std::shared_ptr<Session> m_pThrottled;   // session whose I/O thread waits for the sink
 
     std::mutex m_deliverMutex;               // one delivery at a time, in order
+    std::string m_strDelivering;             // the chunk being delivered; swaps with m_strPending
+                                             // so both keep their capacity
     std::atomic<std::thread::id> m_deliveringThread{};
 };

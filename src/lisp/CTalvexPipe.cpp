@@ -39,6 +39,11 @@ void CTalvexPipe::ConfigureConsole()
 
 void CTalvexPipe::OnOutputPending()
 {
+    // On the UI thread (a start error, say) the text is shown right away.
+    if (QThread::currentThread() == thread()) {
+        DrainOutput();
+        return;
+    }
     // Reader thread. One queued drain at a time: however fast output arrives, the UI thread
     // gets a single event and then takes everything that accumulated by then.
     if (!m_bDrainPosted.exchange(true))

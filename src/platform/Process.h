@@ -54,8 +54,11 @@ public:
     // Makes a current or the next Wait() return at once. Any thread.
     void Wake();
 
-    // Appends exactly the bytes the output pipe holds now to out, without blocking.
-    IoStatus ReadAvailable(std::string &out, unsigned long &errorCode);
+    // How many bytes the output pipe holds now (0 when empty or unknown).
+    size_t OutputAvailable();
+
+    // Reads at most size bytes of output into data without blocking; count says how many.
+    IoStatus ReadOutput(char *data, size_t size, size_t &count, unsigned long &errorCode);
 
     // Writes as much of data as the input pipe takes now, without blocking.
     IoStatus Write(const char *data, size_t length, size_t &written, unsigned long &errorCode);

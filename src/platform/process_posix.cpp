@@ -1,30 +1,19 @@
-// POSIX process layer: spawning with redirected pipes, one poll for all events, ending a process tree.
+// POSIX process layer: spawning with redirected pipes, one poll for all events, non-blocking I/O.
 #include "platform/Process.h"
+#include "platform/ProcessTree.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <map>
-#include <mutex>
-#include <thread>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
-#include <sys/prctl.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 extern char **environ;
@@ -33,35 +22,12 @@ namespace platform {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // The environment variable that marks every process of one Lisp session, so that descendants
 // which were orphaned (and so became children of this process) can still be told apart from
 // unrelated children, such as programs started detached by other parts of the application.
 constexpr const char kSessionVariable[] = "TALVEX_LISP_SESSION";
 
-int PidfdOpen(pid_t pid)
-{
-#ifdef SYS_pidfd_open
-    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-#else
-    (void)pid;
-    errno = ENOSYS;
-    return -1;
-#endif
-}
-
-int PidfdSignal(int pidfd, int sig)
-{
-#ifdef SYS_pidfd_send_signal
-    return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0));
-#else
-    (void)pidfd;
-    (void)sig;
-    errno = ENOSYS;
-    return -1;
-#endif
-}
+constexpr int kOutputPipeSize = 1 << 20;
 
 void CloseFd(int &fd)
 {
@@ -85,306 +51,9 @@ bool LiftFd(int &fd)
     return true;
 }
 
-bool IsExecutableFile(const std::string &path)
-{
-    struct stat st {};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)
-        && ::access(path.c_str(), X_OK) == 0;
-}
-
-std::string MakeAbsolute(const std::string &path)
-{
-    if (path.empty() || path[0] == '/')
-        return path;
-    char buffer[4096];
-    if (!::getcwd(buffer, sizeof buffer))
-        return path;
-    std::string result(buffer);
-    if (result.back() != '/')
-        result += '/';
-    return result + path;
-}
-
-std::string FindOnPath(const std::string &name)
-{
-    const char *path = std::getenv("PATH");
-    std::string list = (path && *path) ? path : "/usr/local/bin:/usr/bin:/bin";
-    size_t start = 0;
-    for (;;) {
-        const size_t end = list.find(':', start);
-        std::string dir = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (dir.empty())
-            dir = ".";
-        const std::string candidate = dir + "/" + name;
-        if (IsExecutableFile(candidate))
-            return MakeAbsolute(candidate);
-        if (end == std::string::npos)
-            return {};
-        start = end + 1;
-    }
-}
-
-// The file that a program part names: a path when it has a slash, else a name on the search path.
-std::string ResolveProgram(const std::string &program)
-{
-    if (program.empty())
-        return {};
-    if (program.find('/') != std::string::npos)
-        return IsExecutableFile(program) ? MakeAbsolute(program) : std::string();
-    return FindOnPath(program);
-}
-
-// ---- /proc snapshots -----------------------------------------------------------------------
-
-struct ProcEntry
-{
-    pid_t pid = 0;
-    pid_t ppid = 0;
-    char state = '?';
-    unsigned long long start = 0;   // start time since boot, clock ticks: tells a reused pid apart
-};
-
-bool ReadFileInto(const char *path, char *buffer, size_t size, size_t &length)
-{
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    length = 0;
-    while (length < size) {
-        const ssize_t n = ::read(fd, buffer + length, size - length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        length += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    return true;
-}
-
-bool ReadStat(pid_t pid, ProcEntry &entry)
-{
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-    char buffer[1024];
-    size_t length = 0;
-    if (!ReadFileInto(path, buffer, sizeof buffer - 1, length) || length == 0)
-        return false;
-    buffer[length] = '\0';
-    // The command name is in parentheses and may itself hold spaces and parentheses.
-    char *close = std::strrchr(buffer, ')');
-    if (!close || close[1] != ' ')
-        return false;
-    char *fields = close + 2;   // field 3 (state) onwards
-    entry.pid = pid;
-    entry.state = fields[0];
-    int index = 3;
-    char *cursor = fields;
-    while (*cursor && index < 22) {
-        char *space = std::strchr(cursor, ' ');
-        if (!space)
-            return false;
-        cursor = space + 1;
-        ++index;
-        if (index == 4)
-            entry.ppid = static_cast<pid_t>(std::strtol(cursor, nullptr, 10));
-    }
-    if (index != 22)
-        return false;
-    entry.start = std::strtoull(cursor, nullptr, 10);
-    return true;
-}
-
-std::vector<ProcEntry> TakeSnapshot()
-{
-    std::vector<ProcEntry> entries;
-    DIR *dir = ::opendir("/proc");
-    if (!dir)
-        return entries;
-    while (dirent *item = ::readdir(dir)) {
-        const char *name = item->d_name;
-        if (name[0] < '1' || name[0] > '9')
-            continue;
-        ProcEntry entry;
-        if (ReadStat(static_cast<pid_t>(std::strtol(name, nullptr, 10)), entry))
-            entries.push_back(entry);
-    }
-    ::closedir(dir);
-    return entries;
-}
-
-bool HasEnvironmentEntry(pid_t pid, const std::string &entry)
-{
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/environ", static_cast<int>(pid));
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    std::string data;
-    char buffer[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        data.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    size_t pos = 0;
-    while (pos < data.size()) {
-        const size_t end = data.find('\0', pos);
-        const size_t len = (end == std::string::npos ? data.size() : end) - pos;
-        if (len == entry.size() && data.compare(pos, len, entry) == 0)
-            return true;
-        if (end == std::string::npos)
-            break;
-        pos = end + 1;
-    }
-    return false;
-}
-
-bool IsStoppedOrGone(char state)
-{
-    return state == 'T' || state == 't' || state == 'Z' || state == 'X' || state == 'x';
-}
-
-// Sends a signal to the process the entry describes, and to no other: the process is first pinned
-// by a pidfd, then checked to be the same process (start time) before the signal goes through it.
-void SignalEntry(const ProcEntry &entry, int sig)
-{
-    const int pidfd = PidfdOpen(entry.pid);
-    ProcEntry now;
-    if (ReadStat(entry.pid, now) && now.start == entry.start) {
-        if (pidfd >= 0)
-            PidfdSignal(pidfd, sig);
-        else
-            ::kill(entry.pid, sig);
-    }
-    if (pidfd >= 0)
-        ::close(pidfd);
-}
-
-void SleepMicroseconds(long us)
-{
-    timespec ts{0, us * 1000};
-    ::nanosleep(&ts, nullptr);
-}
-
-void BecomeSubreaper()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0); });
-}
-
 std::atomic<unsigned> g_sessionCounter{0};
 
 } // namespace
-
-// ---- command line ---------------------------------------------------------------------------
-
-bool SplitArguments(const std::string &text, std::vector<std::string> &words)
-{
-    words.clear();
-    std::string word;
-    bool inWord = false;
-    bool complete = true;
-    const size_t n = text.size();
-    for (size_t i = 0; i < n; ++i) {
-        const char c = text[i];
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
-            if (inWord)
-                words.push_back(std::move(word));
-            word.clear();
-            inWord = false;
-            continue;
-        }
-        inWord = true;
-        if (c == '\\') {
-            if (i + 1 < n) {
-                if (text[i + 1] != '\n')
-                    word += text[i + 1];
-                ++i;
-            } else {
-                word += c;
-            }
-        } else if (c == '\'') {
-            const size_t end = text.find('\'', i + 1);
-            if (end == std::string::npos) {
-                word.append(text, i + 1, std::string::npos);
-                complete = false;
-                i = n;
-            } else {
-                word.append(text, i + 1, end - i - 1);
-                i = end;
-            }
-        } else if (c == '"') {
-            size_t j = i + 1;
-            for (; j < n && text[j] != '"'; ++j) {
-                if (text[j] == '\\' && j + 1 < n
-                    && std::strchr("\"\\$`\n", text[j + 1]) != nullptr) {
-                    if (text[j + 1] != '\n')
-                        word += text[j + 1];
-                    ++j;
-                } else {
-                    word += text[j];
-                }
-            }
-            if (j >= n)
-                complete = false;
-            i = j;
-        } else {
-            word += c;
-        }
-    }
-    if (inWord)
-        words.push_back(std::move(word));
-    return complete;
-}
-
-CommandLineParts SplitCommandLine(const std::string &commandLine)
-{
-    CommandLineParts parts;
-    size_t begin = commandLine.find_first_not_of(" \t");
-    if (begin == std::string::npos)
-        return parts;
-    if (commandLine[begin] == '"') {
-        const size_t end = commandLine.find('"', begin + 1);
-        parts.program = commandLine.substr(begin + 1, end == std::string::npos ? std::string::npos
-                                                                                : end - begin - 1);
-        if (end != std::string::npos)
-            parts.arguments = commandLine.substr(end + 1);
-        parts.executable = ResolveProgram(parts.program);
-    } else {
-        size_t pos = begin;
-        for (;;) {
-            const size_t space = commandLine.find(' ', pos);
-            const std::string candidate = commandLine.substr(
-                begin, space == std::string::npos ? std::string::npos : space - begin);
-            std::string file = ResolveProgram(candidate);
-            if (!file.empty()) {
-                parts.program = candidate;
-                parts.executable = std::move(file);
-                if (space != std::string::npos)
-                    parts.arguments = commandLine.substr(space + 1);
-                break;
-            }
-            if (space == std::string::npos) {
-                const size_t first = commandLine.find(' ', begin);
-                parts.program = commandLine.substr(
-                    begin, first == std::string::npos ? std::string::npos : first - begin);
-                break;
-            }
-            pos = space + 1;
-        }
-    }
-    const size_t slash = parts.program.rfind('/');
-    if (slash != std::string::npos)
-        parts.folder = slash == 0 ? std::string("/") : parts.program.substr(0, slash);
-    return parts;
-}
-
-// ---- the child ------------------------------------------------------------------------------
 
 struct CChildProcess::Impl
 {
@@ -395,8 +64,8 @@ struct CChildProcess::Impl
     int wakeFd = -1;     // eventfd that Wake() signals
     bool exited = false;
     bool reaped = false;
-    std::string marker;                               // "TALVEX_LISP_SESSION=<pid>.<n>"
-    std::map<pid_t, unsigned long long> adopted;      // orphans of this session, pid -> start time
+    std::string marker;   // "TALVEX_LISP_SESSION=<pid>.<n>"
+    CProcessTree tree;
 
     bool CheckExited()
     {
@@ -413,54 +82,6 @@ struct CChildProcess::Impl
                 exited = true;
         }
         return exited;
-    }
-
-    // Every process of this session in the snapshot: descendants of the child, and of orphans that
-    // carry the session's mark and now are children of this process.
-    std::vector<ProcEntry> CollectTree(const std::vector<ProcEntry> &snapshot, bool readMarks)
-    {
-        const pid_t self = ::getpid();
-        std::multimap<pid_t, size_t> children;
-        for (size_t i = 0; i < snapshot.size(); ++i)
-            children.emplace(snapshot[i].ppid, i);
-        std::vector<size_t> roots;
-        for (size_t i = 0; i < snapshot.size(); ++i) {
-            const ProcEntry &e = snapshot[i];
-            if (e.pid == pid && e.ppid == self) {
-                roots.push_back(i);
-            } else if (e.ppid == self) {
-                auto known = adopted.find(e.pid);
-                if (known != adopted.end() && known->second == e.start)
-                    roots.push_back(i);
-                else if (readMarks && e.state != 'Z' && HasEnvironmentEntry(e.pid, marker)) {
-                    adopted[e.pid] = e.start;
-                    roots.push_back(i);
-                }
-            }
-        }
-        // Depth-first, children before their parent: the order in which the tree is ended.
-        std::vector<ProcEntry> order;
-        std::vector<std::pair<size_t, bool>> stack;
-        for (auto it = roots.rbegin(); it != roots.rend(); ++it)
-            stack.emplace_back(*it, false);
-        std::vector<bool> seen(snapshot.size(), false);
-        while (!stack.empty()) {
-            auto [index, expanded] = stack.back();
-            stack.pop_back();
-            if (expanded) {
-                order.push_back(snapshot[index]);
-                continue;
-            }
-            if (seen[index])
-                continue;
-            seen[index] = true;
-            stack.emplace_back(index, true);
-            auto range = children.equal_range(snapshot[index].pid);
-            for (auto it = range.first; it != range.second; ++it)
-                if (!seen[it->second])
-                    stack.emplace_back(it->second, false);
-        }
-        return order;
     }
 };
 
@@ -486,7 +107,7 @@ bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCo
         errorCode = EBUSY;
         return false;
     }
-    BecomeSubreaper();
+    CProcessTree::BecomeSubreaper();
 
     const CommandLineParts parts = SplitCommandLine(commandLine);
     if (parts.executable.empty()) {
@@ -516,6 +137,11 @@ bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCo
             return fail(errno);
     if (::fcntl(output[0], F_SETFL, O_NONBLOCK) != 0 || ::fcntl(input[1], F_SETFL, O_NONBLOCK) != 0)
         return fail(errno);
+#ifdef F_SETPIPE_SZ
+    // A larger output pipe lets a fast-printing Lisp run ahead of the reader with fewer wake-ups
+    // and larger reads. Best effort: the system's limit may be lower.
+    ::fcntl(output[0], F_SETPIPE_SZ, kOutputPipeSize);
+#endif
     d.wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (d.wakeFd < 0)
         return fail(errno);
@@ -579,6 +205,7 @@ bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCo
     d.outputFd = output[0];
     d.exited = false;
     d.reaped = false;
+    d.tree.Reset(pid, d.pidfd, d.marker);
     return true;
 }
 
@@ -638,27 +265,27 @@ void CChildProcess::Wake()
         ::eventfd_write(m_pImpl->wakeFd, 1);
 }
 
-IoStatus CChildProcess::ReadAvailable(std::string &out, unsigned long &errorCode)
+size_t CChildProcess::OutputAvailable()
 {
-    Impl &d = *m_pImpl;
-    if (d.outputFd < 0)
-        return IoStatus::Closed;
     int available = 0;
-    if (::ioctl(d.outputFd, FIONREAD, &available) != 0)
-        available = 0;
-    // With nothing reported a small read still tells the end of the stream from an empty pipe.
-    const size_t want = available > 0 ? static_cast<size_t>(available) : 512;
-    const size_t old = out.size();
-    out.resize(old + want);
+    if (m_pImpl->outputFd < 0 || ::ioctl(m_pImpl->outputFd, FIONREAD, &available) != 0)
+        return 0;
+    return available > 0 ? static_cast<size_t>(available) : 0;
+}
+
+IoStatus CChildProcess::ReadOutput(char *data, size_t size, size_t &count, unsigned long &errorCode)
+{
+    count = 0;
+    if (m_pImpl->outputFd < 0)
+        return IoStatus::Closed;
     ssize_t n;
     do {
-        n = ::read(d.outputFd, out.data() + old, want);
+        n = ::read(m_pImpl->outputFd, data, size);
     } while (n < 0 && errno == EINTR);
     if (n > 0) {
-        out.resize(old + static_cast<size_t>(n));
+        count = static_cast<size_t>(n);
         return IoStatus::Ok;
     }
-    out.resize(old);
     if (n == 0)
         return IoStatus::Closed;
     if (errno == EAGAIN || errno == EWOULDBLOCK)
@@ -713,26 +340,8 @@ bool CChildProcess::HasExited() { return m_pImpl->CheckExited(); }
 
 void CChildProcess::ReapOrphans()
 {
-    Impl &d = *m_pImpl;
-    if (d.pid <= 0)
-        return;
-    const pid_t self = ::getpid();
-    for (const ProcEntry &e : TakeSnapshot())
-        if (e.ppid == self && e.pid != d.pid && e.state != 'Z' && !d.adopted.count(e.pid)
-            && HasEnvironmentEntry(e.pid, d.marker))
-            d.adopted[e.pid] = e.start;
-    for (auto it = d.adopted.begin(); it != d.adopted.end();) {
-        ProcEntry e;
-        if (!ReadStat(it->first, e) || e.start != it->second) {
-            it = d.adopted.erase(it);
-        } else if (e.state == 'Z' && e.ppid == self) {
-            int status = 0;
-            ::waitpid(it->first, &status, WNOHANG);
-            it = d.adopted.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    if (m_pImpl->pid > 0)
+        m_pImpl->tree.ReapOrphans();
 }
 
 void CChildProcess::Terminate()
@@ -740,82 +349,7 @@ void CChildProcess::Terminate()
     Impl &d = *m_pImpl;
     if (d.pid <= 0 || d.reaped)
         return;
-    const pid_t self = ::getpid();
-
-    // Freeze the tree first: a stopped process cannot start new ones, so the snapshot that finds
-    // every member stopped is complete. Processes that appear meanwhile are found on the next round.
-    std::map<pid_t, unsigned long long> members;
-    std::vector<ProcEntry> order;
-    const auto freezeDeadline = Clock::now() + std::chrono::milliseconds(500);
-    for (bool first = true;; first = false) {
-        order = d.CollectTree(TakeSnapshot(), true);
-        bool grew = false, allStopped = true;
-        for (const ProcEntry &e : order) {
-            auto [it, added] = members.emplace(e.pid, e.start);
-            if (added || it->second != e.start) {
-                it->second = e.start;
-                grew = true;
-                if (e.pid == d.pid && d.pidfd >= 0)
-                    PidfdSignal(d.pidfd, SIGSTOP);
-                else
-                    SignalEntry(e, SIGSTOP);
-            } else if (!IsStoppedOrGone(e.state)) {
-                allStopped = false;
-            }
-        }
-        if (order.empty() && first)
-            break;   // the child is gone from /proc, or /proc cannot be read
-        if ((!grew && allStopped) || Clock::now() > freezeDeadline)
-            break;
-        if (!grew)
-            SleepMicroseconds(200);
-    }
-
-    // Leaves first, each before its parent.
-    for (const ProcEntry &e : order) {
-        if (e.pid == d.pid && d.pidfd >= 0)
-            PidfdSignal(d.pidfd, SIGKILL);
-        else
-            SignalEntry(e, SIGKILL);
-    }
-    if (members.find(d.pid) == members.end()) {
-        // Not in the snapshot (no /proc): the child itself is still ours to end.
-        if (d.pidfd >= 0)
-            PidfdSignal(d.pidfd, SIGKILL);
-        else
-            ::kill(d.pid, SIGKILL);
-        members.emplace(d.pid, 0);
-    }
-
-    // Reap: the child, and every member that is or becomes a child of this process once its own
-    // parent has died.
-    const auto reapDeadline = Clock::now() + std::chrono::milliseconds(1500);
-    while (!members.empty()) {
-        for (auto it = members.begin(); it != members.end();) {
-            int status = 0;
-            if (it->first == d.pid) {
-                if (::waitpid(d.pid, &status, WNOHANG) != 0) {
-                    d.reaped = true;
-                    it = members.erase(it);
-                } else {
-                    ++it;
-                }
-                continue;
-            }
-            ProcEntry e;
-            if (!ReadStat(it->first, e) || e.start != it->second) {
-                it = members.erase(it);
-            } else if (e.ppid == self && ::waitpid(it->first, &status, WNOHANG) == it->first) {
-                d.adopted.erase(it->first);
-                it = members.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        if (members.empty() || Clock::now() > reapDeadline)
-            break;
-        SleepMicroseconds(300);
-    }
+    d.reaped = d.tree.KillAndReap();
     d.exited = true;
 }
 

@@ -7,8 +7,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QDeadlineTimer>
 #include <QLockFile>
+#include <QRandomGenerator>
 #include <QSettings>
+#include <QThread>
 
 namespace {
 
@@ -68,6 +71,20 @@ QVariant ReadValue(const QString &group, const QString &name)
 }
 
 #ifndef Q_OS_WIN
+// QLockFile::tryLock backs off exponentially (100 ms, 200 ms, ...), so a writer waiting behind
+// another that writes in quick succession may look only at moments when the lock is held and
+// starve. Polling in short random steps gives it its turn.
+bool TakeLock(QLockFile &lock)
+{
+    QDeadlineTimer deadline(kLockTimeoutMs);
+    while (!lock.tryLock(0)) {
+        if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired())
+            return false;
+        QThread::usleep(500 + QRandomGenerator::global()->bounded(2000));
+    }
+    return true;
+}
+
 // QSettings takes a file whose size and modification time equal those of the copy it read before
 // as unchanged. Two versions of the same size written within one tick of the file system clock
 // would look alike, and a stale copy would be read or even written back over another instance's
@@ -106,7 +123,7 @@ bool WriteKey(const QString &group, Change change)
     // Read, change and write as one step, so that a second instance writing at the same time
     // loses nothing: it waits here and then reads the file this one wrote.
     QLockFile lock(path + u".writer"_s);
-    if (!lock.tryLock(kLockTimeoutMs))
+    if (!TakeLock(lock))
         return false;
     const QDateTime previous = QFileInfo(path).lastModified();
     bool ok = true;

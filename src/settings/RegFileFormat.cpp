@@ -196,7 +196,7 @@ QVariant TypedValue(QByteArrayView rest)
     }
     if (StartsWithNoCase(rest, "dword:")) {
         const QByteArrayView digits = TrimRight(rest.sliced(6));
-        if (digits.isEmpty() || digits.size() > 8)
+        if (digits.size() != 8)   // so that a file cut off inside the digits gives no value
             return {};
         quint32 value = 0;
         for (char c : digits) {

@@ -8,7 +8,8 @@
 //   exit     prints "last words\n" to stdout, "on stderr\n" to stderr, exits with code 3
 //   crash    prints "about to crash\n" and aborts
 //   tree     starts children and grandchildren (one in a new session, one orphaned), prints
-//            "pid <n>\n" for each, then "ready\n", and waits for end of input
+//            "pid <n>\n" for each ("orphan <n>\n" for the orphan), then "ready\n", and waits for
+//            end of input
 //   mixed    alternates lines on stdout and stderr: "out 1\n", "err 1\n", ... "err 5\n"
 //   bytes    prints CR-only lines and NUL bytes: "a\rb\rc\r" "x\0y\0z" "\n"
 #include <algorithm>
@@ -96,11 +97,16 @@ int Flood()
 {
     const size_t total = static_cast<size_t>(EnvNumber("LISPHELPER_MB", 1)) << 20;
     const size_t toRead = static_cast<size_t>(EnvNumber("LISPHELPER_READ", 0));
-    std::vector<char> block(1u << 20);
+    // Block b of 1 MB is the first block with every byte xor b, so a block costs next to nothing.
+    std::vector<unsigned char> base(1u << 20);
+    for (size_t k = 0; k < base.size(); ++k)
+        base[k] = PatternByte(k);
+    std::vector<char> block(base.size());
     for (size_t offset = 0; offset < total; offset += block.size()) {
         const size_t length = std::min(block.size(), total - offset);
+        const unsigned char x = static_cast<unsigned char>(offset >> 20);
         for (size_t k = 0; k < length; ++k)
-            block[k] = static_cast<char>(PatternByte(offset + k));
+            block[k] = static_cast<char>(base[k] ^ x);
         if (!WriteAll(1, block.data(), length))
             return 1;
     }
@@ -147,6 +153,7 @@ int Tree()
     pid_t a = ::fork();
     if (a == 0) {
         ::close(link[0]);
+        ::close(link[1]);
         SleepForever();
     }
     report += PidLine(a);
@@ -154,9 +161,12 @@ int Tree()
     // A child with a grandchild.
     pid_t b = ::fork();
     if (b == 0) {
+        ::close(link[0]);
         pid_t g = ::fork();
-        if (g == 0)
+        if (g == 0) {
+            ::close(link[1]);
             SleepForever();
+        }
         WriteText(link[1], PidLine(g));
         ::close(link[1]);
         SleepForever();
@@ -167,12 +177,13 @@ int Tree()
     pid_t c = ::fork();
     if (c == 0) {
         ::setsid();
+        ::close(link[0]);
         pid_t g = ::fork();
         if (g == 0) {
             ::close(link[1]);
             SleepForever();
         }
-        WriteText(link[1], PidLine(g));
+        WriteText(link[1], "orphan " + std::to_string(g) + "\n");
         ::_exit(0);
     }
     report += PidLine(c);

@@ -1,0 +1,558 @@
+// Tests of the Lisp redirector against real child processes: start, output, writes, stop, tree kill.
+#include "lisp/CRedirector.h"
+#include "platform/Process.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <condition_variable>
+#include <csignal>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include <dirent.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kHelper = QStringLiteral(TALVEX_TEST_HELPERS_DIR "/lisphelper");
+const std::string kEnded = "\r\n<ERROR>: Child process ended\r\n";
+
+// Output goes straight to the sink on the I/O thread (the default hand-over).
+class DirectRedirector : public CRedirector
+{
+public:
+    ~DirectRedirector() override { StopLisp(); }
+
+    std::string Text()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_text;
+    }
+    bool WaitFor(const std::string &needle, int ms = 10000)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(ms),
+                                  [&] { return m_text.find(needle) != std::string::npos; });
+    }
+    std::function<void()> m_onAppend;   // runs inside AppendOutput, on the delivering thread
+
+protected:
+    void AppendOutput(const char *data, size_t length) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_text.append(data, length);
+        }
+        m_changed.notify_all();
+        if (m_onAppend)
+            m_onAppend();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::string m_text;
+};
+
+// Like the console: the I/O thread only reports pending output; the test thread drains it.
+class PolledRedirector : public CRedirector
+{
+public:
+    ~PolledRedirector() override { StopLisp(); }
+    using CRedirector::DrainOutput;
+
+    std::string m_text;
+    size_t m_largestChunk = 0;
+    std::atomic<int> m_pendingCalls{0};
+
+protected:
+    void AppendOutput(const char *data, size_t length) override
+    {
+        m_text.append(data, length);
+        m_largestChunk = std::max(m_largestChunk, length);
+    }
+    void OnOutputPending() override { ++m_pendingCalls; }
+};
+
+int CountEntries(const char *path)
+{
+    int count = 0;
+    if (DIR *dir = ::opendir(path)) {
+        while (dirent *e = ::readdir(dir))
+            if (e->d_name[0] != '.')
+                ++count;
+        ::closedir(dir);
+    }
+    return count;
+}
+
+// Children of this process as "pid state" pairs, read from /proc.
+QList<QPair<int, char>> OwnChildren()
+{
+    QList<QPair<int, char>> result;
+    const QStringList names = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &name : names) {
+        bool ok = false;
+        const int pid = name.toInt(&ok);
+        if (!ok)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const int close = line.lastIndexOf(')');
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toInt() == ::getpid())
+            result.append({pid, fields[0].isEmpty() ? '?' : fields[0][0]});
+    }
+    return result;
+}
+
+bool ProcessExists(int pid) { return ::kill(pid, 0) == 0 || errno != ESRCH; }
+
+uint64_t Fnv1a(const std::string &data)
+{
+    uint64_t digest = 1469598103934665603ull;
+    for (unsigned char c : data) {
+        digest ^= c;
+        digest *= 1099511628211ull;
+    }
+    return digest;
+}
+
+unsigned char PatternByte(size_t i)
+{
+    const size_t j = i & ((1u << 20) - 1);
+    return static_cast<unsigned char>(((j * 131) + (j >> 8)) ^ (i >> 20));
+}
+
+} // namespace
+
+class TestRedirector : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString m_startDir;
+
+private slots:
+    void init()
+    {
+        m_startDir = QDir::currentPath();
+        qputenv("LISPHELPER_MODE", "echo");
+    }
+    void cleanup() { QDir::setCurrent(m_startDir); }
+
+    void startFailure_data()
+    {
+        QTest::addColumn<QString>("commandLine");
+        QTest::newRow("missing file") << QStringLiteral("/nonexistent/folder/lisp --core x");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("only spaces") << QStringLiteral("   ");
+        QTest::newRow("folder, not a file") << QStringLiteral("/tmp");
+        QTest::newRow("file without execute permission") << QStringLiteral("/etc/passwd");
+        QTest::newRow("unknown bare name") << QStringLiteral("no-such-lisp-anywhere");
+    }
+    void startFailure()
+    {
+        QFETCH(QString, commandLine);
+        const int fdsBefore = CountEntries("/proc/self/fd");
+        const int threadsBefore = CountEntries("/proc/self/task");
+        DirectRedirector r;
+        r.m_strCommandLine = commandLine.toStdString();
+        QVERIFY(!r.StartLisp());
+        QCOMPARE(r.Text(), std::string("Redirect console error: 2\r\n"));
+        QVERIFY(!r.IsLispRunning());
+        std::string text = "(+ 1 2)\n";
+        QVERIFY(!r.WriteToLisp(text));
+        QCOMPARE(CountEntries("/proc/self/fd"), fdsBefore);
+        QCOMPARE(CountEntries("/proc/self/task"), threadsBefore);
+        QVERIFY(OwnChildren().isEmpty());
+        r.StopLisp();   // harmless when nothing runs
+        r.StopLisp();
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QString>("programName");   // file name of the helper copy in the temp dir
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<bool>("quoted");
+        QTest::addColumn<QString>("expected");      // argument lines
+        QTest::newRow("spaces in path, no quotes")
+            << QStringLiteral("with space/lisp helper") << QString() << false << QString();
+        QTest::newRow("spaces in path, quoted, arguments")
+            << QStringLiteral("with space/lisp helper") << QStringLiteral("--core my.core") << true
+            << QStringLiteral("[--core]\n[my.core]\n");
+        QTest::newRow("shell-like splitting, no expansion")
+            << QStringLiteral("plain/lisp")
+            << QStringLiteral("one 'two  three' \"four\\\"five\" six\\ seven $HOME * ~ ''")
+            << false << QStringLiteral("[one]\n[two  three]\n[four\"five]\n[six seven]\n[$HOME]\n[*]\n[~]\n[]\n");
+        QTest::newRow("unquoted spaces and arguments")
+            << QStringLiteral("with space/lisp helper") << QStringLiteral("--load /x/y.lisp") << false
+            << QStringLiteral("[--load]\n[/x/y.lisp]\n");
+    }
+    void commandLine()
+    {
+        QFETCH(QString, programName);
+        QFETCH(QString, arguments);
+        QFETCH(bool, quoted);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString program = dir.filePath(programName);
+        QVERIFY(QDir().mkpath(QFileInfo(program).absolutePath()));
+        QVERIFY(QFile::copy(kHelper, program));
+        qputenv("LISPHELPER_MODE", "args");
+        DirectRedirector r;
+        r.m_strCommandLine = (quoted ? "\"" + program + "\"" : program).toStdString();
+        if (!arguments.isEmpty())
+            r.m_strCommandLine += " " + arguments.toStdString();
+        QVERIFY(r.StartLisp());
+        QVERIFY(r.WaitFor("cwd="));
+        QVERIFY(r.WaitFor("\n"));
+        const std::string folder = QFileInfo(program).absolutePath().toStdString();
+        QVERIFY(r.WaitFor("cwd=" + folder + "\n"));
+        QCOMPARE(r.Text(), expected.toStdString() + "cwd=" + folder + "\n");
+        QCOMPARE(QDir::currentPath(), QFileInfo(program).absolutePath());
+    }
+
+    // The shortest prefix that names an executable file is the program.
+    void shortestPrefixWins()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(QFile::copy(kHelper, dir.filePath("lisp")));
+        QVERIFY(QDir().mkpath(dir.filePath("lisp dir")));
+        QVERIFY(QFile::copy(kHelper, dir.filePath("lisp dir/real")));
+        qputenv("LISPHELPER_MODE", "args");
+        DirectRedirector r;
+        r.m_strCommandLine = dir.filePath("lisp dir/real").toStdString();
+        QVERIFY(r.StartLisp());
+        QVERIFY(r.WaitFor("cwd="));
+        QVERIFY(r.Text().starts_with("[dir/real]\n"));
+    }
+
+    void workingDirectory_data()
+    {
+        QTest::addColumn<bool>("bareName");
+        QTest::addColumn<QString>("arguments");
+        QTest::newRow("bare name on PATH") << true << QStringLiteral("--load /x/y.lisp");
+        QTest::newRow("path with folder") << false << QString();
+        QTest::newRow("path with folder, argument with slashes") << false
+                                                                 << QStringLiteral("--load /x/y.lisp");
+    }
+    void workingDirectory()
+    {
+        QFETCH(bool, bareName);
+        QFETCH(QString, arguments);
+        const QByteArray oldPath = qgetenv("PATH");
+        qputenv("PATH", QByteArray(TALVEX_TEST_HELPERS_DIR) + ":" + oldPath);
+        QTemporaryDir elsewhere;
+        QVERIFY(QDir::setCurrent(elsewhere.path()));
+        const QString before = QDir::currentPath();
+        qputenv("LISPHELPER_MODE", "args");
+        DirectRedirector r;
+        r.m_strCommandLine = (bareName ? QStringLiteral("lisphelper") : kHelper).toStdString();
+        if (!arguments.isEmpty())
+            r.m_strCommandLine += " " + arguments.toStdString();
+        const bool started = r.StartLisp();
+        qputenv("PATH", oldPath);
+        QVERIFY(started);
+        QVERIFY(r.WaitFor("cwd="));
+        const QString expectedDir = bareName ? before : QFileInfo(kHelper).absolutePath();
+        QCOMPARE(QDir::currentPath(), expectedDir);
+        QVERIFY(r.WaitFor("cwd=" + expectedDir.toStdString() + "\n"));
+    }
+
+    void childEndsByItself_data()
+    {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<QString>("lastOutput");
+        QTest::newRow("exits") << QByteArray("exit") << QStringLiteral("last words\non stderr\n");
+        QTest::newRow("crashes") << QByteArray("crash") << QStringLiteral("about to crash\n");
+    }
+    void childEndsByItself()
+    {
+        QFETCH(QByteArray, mode);
+        QFETCH(QString, lastOutput);
+        qputenv("LISPHELPER_MODE", mode);
+        DirectRedirector r;
+        r.m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r.StartLisp());
+        QVERIFY(r.WaitFor(kEnded));
+        QCOMPARE(r.Text(), lastOutput.toStdString() + kEnded);
+        QTRY_VERIFY(!r.IsLispRunning());
+        std::string text = "(+ 1 2)\n";
+        QVERIFY(!r.WriteToLisp(text));
+        QTest::qWait(50);
+        QCOMPARE(r.Text(), lastOutput.toStdString() + kEnded);   // nothing more, no error text
+        // The ended child waits as a zombie for StopLisp, which reaps it.
+        r.StopLisp();
+        QVERIFY(OwnChildren().isEmpty());
+    }
+
+    void outputBytes_data()
+    {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("stdout and stderr interleaved")
+            << QByteArray("mixed")
+            << QByteArray("out 1\nerr 1\nout 2\nerr 2\nout 3\nerr 3\nout 4\nerr 4\nout 5\nerr 5\n");
+        QTest::newRow("CR-only lines and NUL bytes")
+            << QByteArray("bytes") << QByteArray("a\rb\rc\rx\0y\0z\n", 12);
+    }
+    void outputBytes()
+    {
+        QFETCH(QByteArray, mode);
+        QFETCH(QByteArray, expected);
+        qputenv("LISPHELPER_MODE", mode);
+        DirectRedirector r;
+        r.m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r.StartLisp());
+        const std::string want(expected.constData(), static_cast<size_t>(expected.size()));
+        QVERIFY(r.WaitFor(want));
+        QCOMPARE(QByteArray::fromStdString(r.Text()), expected);
+    }
+
+    void writes_data()
+    {
+        QTest::addColumn<bool>("framed");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("plain") << false << QByteArray("(+ 1 2)\n");
+        QTest::newRow("newLISP framing") << true << QByteArray("[cmd]\n(+ 1 2)\n[/cmd]\n");
+    }
+    void writes()
+    {
+        QFETCH(bool, framed);
+        QFETCH(QByteArray, expected);
+        DirectRedirector r;
+        r.m_bFrameCommands = framed;
+        std::string early = "(+ 1 2)\n";
+        QVERIFY(!r.WriteToLisp(early));   // before any start: nothing written
+        r.m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r.StartLisp());
+        QVERIFY(r.IsLispRunning());
+        std::string text = "(+ 1 2)\n";
+        QVERIFY(r.WriteToLisp(text));
+        QCOMPARE(QByteArray::fromStdString(text), expected);   // the caller's string is the framed one
+        QVERIFY(r.WaitFor(expected.toStdString()));
+        QTest::qWait(30);
+        QCOMPARE(QByteArray::fromStdString(r.Text()), expected);
+    }
+
+    // Many writes from two threads: each whole, the order of each thread kept.
+    void writesStayWholeAndInOrder()
+    {
+        DirectRedirector r;
+        r.m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r.StartLisp());
+        auto writer = [&r](char tag) {
+            for (int i = 0; i < 2000; ++i) {
+                std::string line = std::string(1, tag) + std::to_string(i) + std::string(200, tag) + "\n";
+                r.WriteToLisp(line);
+            }
+        };
+        std::thread other(writer, 'b');
+        writer('a');
+        other.join();
+        QVERIFY(r.WaitFor(std::string("b1999") + std::string(200, 'b') + "\n", 20000));
+        QVERIFY(r.WaitFor(std::string("a1999") + std::string(200, 'a') + "\n", 20000));
+        int nextA = 0, nextB = 0;
+        const std::string text = r.Text();
+        size_t pos = 0;
+        while (pos < text.size()) {
+            const size_t end = text.find('\n', pos);
+            QVERIFY(end != std::string::npos);
+            const std::string line = text.substr(pos, end - pos);
+            const char tag = line[0];
+            int &next = tag == 'a' ? nextA : nextB;
+            QCOMPARE(line, std::string(1, tag) + std::to_string(next) + std::string(200, tag));
+            ++next;
+            pos = end + 1;
+        }
+        QCOMPARE(nextA, 2000);
+        QCOMPARE(nextB, 2000);
+    }
+
+    void restartEndsWholeTree()
+    {
+        qputenv("LISPHELPER_MODE", "tree");
+        DirectRedirector r;
+        r.m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r.StartLisp());
+        QVERIFY(r.WaitFor("ready\n"));
+        QList<int> pids;
+        int orphan = 0;   // the grandchild whose parent (a session leader) ended: now ours
+        for (const QByteArray &line : QByteArray::fromStdString(r.Text()).split('\n')) {
+            if (line.startsWith("pid "))
+                pids.append(line.mid(4).toInt());
+            else if (line.startsWith("orphan "))
+                pids.append(orphan = line.mid(7).toInt());
+        }
+        QCOMPARE(pids.size(), 5);   // three children (one already ended), two grandchildren
+        QVERIFY(orphan > 0);
+        int alive = 0;
+        for (int pid : pids)
+            alive += ProcessExists(pid) ? 1 : 0;
+        QCOMPARE(alive, 4);
+        bool adopted = false;
+        for (const auto &child : OwnChildren())
+            adopted = adopted || child.first == orphan;
+        QVERIFY(adopted);
+
+        QElapsedTimer timer;
+        timer.start();
+        qputenv("LISPHELPER_MODE", "echo");
+        QVERIFY(r.StartLisp());   // restart: stops the old tree first
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        for (int pid : pids)
+            QVERIFY2(!ProcessExists(pid), qPrintable(QString::number(pid)));
+        const auto children = OwnChildren();
+        QCOMPARE(children.size(), 1);   // only the new Lisp; no zombie
+        QVERIFY(children.first().second != 'Z');
+        r.StopLisp();
+        QVERIFY(OwnChildren().isEmpty());
+    }
+
+    // 100 MB of output while the child does not read; 10 MB written at the same time.
+    void floodWhileWriting()
+    {
+        constexpr size_t floodBytes = 100u << 20;
+        constexpr size_t writeBytes = 10u << 20;
+        qputenv("LISPHELPER_MODE", "flood");
+        qputenv("LISPHELPER_MB", QByteArray::number(int(floodBytes >> 20)));
+        qputenv("LISPHELPER_READ", QByteArray::number(qulonglong(writeBytes)));
+        std::string data(writeBytes, '\0');
+        std::mt19937 random(42);
+        for (char &c : data)
+            c = static_cast<char>(random());
+        const std::string digestLine = [&] {
+            char line[96];
+            std::snprintf(line, sizeof line, "digest %016llx %zu\n",
+                          static_cast<unsigned long long>(Fnv1a(data)), data.size());
+            return std::string(line);
+        }();
+
+        PolledRedirector r;
+        r.m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r.StartLisp());
+        // The child reads nothing before its 100 MB are out, which needs this thread to drain
+        // them: a write that waited for the child would never return.
+        std::string text = data;
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(r.WriteToLisp(text));
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+
+        size_t checked = 0;
+        while (r.m_text.size() < floodBytes + digestLine.size() && timer.elapsed() < 60000) {
+            if (r.DrainOutput() == 0)
+                QThread::msleep(1);
+            const size_t limit = std::min(r.m_text.size(), floodBytes);
+            for (; checked < limit; ++checked)
+                if (static_cast<unsigned char>(r.m_text[checked]) != PatternByte(checked))
+                    QFAIL(qPrintable(QStringLiteral("output differs at byte %1").arg(checked)));
+        }
+        QCOMPARE(r.m_text.size(), floodBytes + digestLine.size());
+        QCOMPARE(r.m_text.substr(floodBytes), digestLine);
+        QVERIFY(r.m_pendingCalls.load() > 0);
+        timer.restart();
+        r.StopLisp();
+        QVERIFY(timer.elapsed() < 1000);
+        qunsetenv("LISPHELPER_MB");
+        qunsetenv("LISPHELPER_READ");
+    }
+
+    // A consumer that does not drain: reading stops after a few megabytes, and stopping is quick.
+    void busyConsumerBoundsMemory()
+    {
+        qputenv("LISPHELPER_MODE", "flood");
+        qputenv("LISPHELPER_MB", "200");
+        PolledRedirector r;
+        r.m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r.StartLisp());
+        QTest::qWait(800);
+        const size_t waiting = r.DrainOutput();
+        QVERIFY2(waiting > 0 && waiting <= (8u << 20), qPrintable(QString::number(waiting)));
+        QElapsedTimer timer;
+        timer.start();
+        r.StopLisp();
+        QVERIFY(timer.elapsed() < 1000);
+        qunsetenv("LISPHELPER_MB");
+    }
+
+    // StopLisp (and a restart) from inside AppendOutput, on the delivering thread itself.
+    void stopFromInsideDelivery()
+    {
+        DirectRedirector r;
+        r.m_strCommandLine = kHelper.toStdString();
+        std::atomic<bool> stopped{false};
+        r.m_onAppend = [&] {
+            if (!stopped.exchange(true))
+                r.StopLisp();
+        };
+        QVERIFY(r.StartLisp());
+        std::string text = "hello\n";
+        QVERIFY(r.WriteToLisp(text));
+        QTRY_VERIFY(stopped.load());
+        QTRY_VERIFY(!r.IsLispRunning());
+        QTRY_VERIFY(OwnChildren().isEmpty());
+        r.m_onAppend = nullptr;
+        QVERIFY(r.StartLisp());
+        std::string again = "again\n";
+        QVERIFY(r.WriteToLisp(again));
+        QVERIFY(r.WaitFor("again\n"));
+    }
+
+    void startStopCycles()
+    {
+        const int fdsBefore = CountEntries("/proc/self/fd");
+        const int threadsBefore = CountEntries("/proc/self/task");
+        DirectRedirector r;
+        r.m_strCommandLine = kHelper.toStdString();
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 1000; ++i) {
+            QVERIFY(r.StartLisp());
+            if (i % 100 == 0) {
+                std::string line = "cycle " + std::to_string(i) + "\n";
+                QVERIFY(r.WriteToLisp(line));
+                QVERIFY(r.WaitFor(line));
+            }
+            r.StopLisp();
+        }
+        qInfo("1000 start/stop cycles: %lld ms", static_cast<long long>(timer.elapsed()));
+        QCOMPARE(CountEntries("/proc/self/fd"), fdsBefore);
+        QCOMPARE(CountEntries("/proc/self/task"), threadsBefore);
+        QVERIFY(OwnChildren().isEmpty());
+    }
+
+    void realSbcl()
+    {
+        const QString sbcl = QStandardPaths::findExecutable(QStringLiteral("sbcl"));
+        if (sbcl.isEmpty())
+            QSKIP("sbcl is not installed");
+        DirectRedirector r;
+        r.m_strCommandLine = sbcl.toStdString() + " --noinform --no-userinit --no-sysinit";
+        QVERIFY(r.StartLisp());
+        std::string form = "(+ 1 2)\n";
+        QVERIFY(r.WriteToLisp(form));
+        QVERIFY2(r.WaitFor("3\n", 20000), r.Text().c_str());
+        QElapsedTimer timer;
+        timer.start();
+        r.StopLisp();
+        QVERIFY(timer.elapsed() < 1000);
+        QVERIFY(OwnChildren().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRedirector)
+#include "tst_redirector.moc"
