@@ -416,9 +416,12 @@ void TestSettingsStore::refusedWrites()
     QVERIFY(!Store().WriteInt(u"Settings"_s, u"a/b"_s, 1));
     QVERIFY(!Store().WriteInt(u"Settings"_s, u""_s, 1));
     QVERIFY(!Store().WriteInt(u"Bad\\\\Section"_s, u"V"_s, 1));
-    QVERIFY(!Store().WriteString(u"Settings"_s, u"V"_s, QString()));
     QVERIFY(!QFileInfo::exists(CSettingsStore::FilePath()));
-    QVERIFY(Store().WriteString(u"Settings"_s, u"V"_s, u""_s));   // empty is not null
+    QVERIFY(Store().WriteString(u"Settings"_s, u"V"_s, u"old"_s));
+    // A null string clears the value to an empty one rather than leaving the old text in place.
+    QVERIFY(Store().WriteString(u"Settings"_s, u"V"_s, QString()));
+    QCOMPARE(Store().ReadString(u"Settings"_s, u"V"_s, u"x"_s), u""_s);
+    QVERIFY(Store().WriteString(u"Settings"_s, u"V"_s, u""_s));
     QCOMPARE(Store().ReadString(u"Settings"_s, u"V"_s, u"x"_s), u""_s);
 }
 

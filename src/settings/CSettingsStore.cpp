@@ -122,9 +122,9 @@ bool CSettingsStore::WriteInt(const QString &section, const QString &name, int v
 
 bool CSettingsStore::WriteString(const QString &section, const QString &name, const QString &value)
 {
-    if (value.isNull())
-        return false;
-    return WriteSection(m_strKeyPath, section, {{name, QVariant(value)}}, {});
+    // A null string is stored as an empty one, as the registry stores a zero-length value.
+    const QString stored = value.isNull() ? QStringLiteral("") : value;
+    return WriteSection(m_strKeyPath, section, {{name, QVariant(stored)}}, {});
 }
 
 bool CSettingsStore::DeleteValue(const QString &section, const QString &name)
