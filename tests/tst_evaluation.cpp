@@ -203,6 +203,7 @@ void TstEvaluation::consoleLineAndHistory()
     QTest::keyClicks(&console, "(+ 1 2)");
     QTest::keyClick(&console, Qt::Key_Return);
     QTRY_VERIFY_WITH_TIMEOUT(frame.Console().contains("(+ 1 2)\n3"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(frame.Console().endsWith("* "), 10000); // the next prompt
 
     QTest::keyClick(&console, Qt::Key_Return); // empty line: no history entry
     QCOMPARE(console.History(), QList<QByteArray>{"(+ 1 2)"});
@@ -210,7 +211,7 @@ void TstEvaluation::consoleLineAndHistory()
     QTest::keyClick(&console, Qt::Key_Up);
     QCOMPARE(console.GetTextRange(console.InputStart(), console.GetLength()), QByteArray("(+ 1 2)"));
     QTest::keyClick(&console, Qt::Key_Return);
-    QTRY_COMPARE_WITH_TIMEOUT(frame.Console().count("(+ 1 2)\n3"), qsizetype(2), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(frame.Console().count("(+ 1 2)\n3") == 2, frame.Console().right(120).constData(), 10000);
     QCOMPARE(console.History(), (QList<QByteArray>{"(+ 1 2)", "(+ 1 2)"}));
 }
 

@@ -57,12 +57,12 @@ QByteArray ReadFile()
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Non-blank lines without their CR, as the file parser sees them.
+// Non-blank lines without their CRs, as the file parser sees them.
 QList<QByteArray> Lines(const QByteArray &text)
 {
     QList<QByteArray> lines;
     for (QByteArray line : text.split('\n')) {
-        if (line.endsWith('\r'))
+        while (line.endsWith('\r'))
             line.chop(1);
         if (!line.trimmed().isEmpty() || line.contains('\0'))
             lines.append(line);
@@ -416,9 +416,12 @@ void TestSettingsStore::refusedWrites()
     QVERIFY(!Store().WriteInt(u"Settings"_s, u"a/b"_s, 1));
     QVERIFY(!Store().WriteInt(u"Settings"_s, u""_s, 1));
     QVERIFY(!Store().WriteInt(u"Bad\\\\Section"_s, u"V"_s, 1));
-    QVERIFY(!Store().WriteString(u"Settings"_s, u"V"_s, QString()));
     QVERIFY(!QFileInfo::exists(CSettingsStore::FilePath()));
-    QVERIFY(Store().WriteString(u"Settings"_s, u"V"_s, u""_s));   // empty is not null
+    QVERIFY(Store().WriteString(u"Settings"_s, u"V"_s, u"old"_s));
+    // A null string clears the value to an empty one rather than leaving the old text in place.
+    QVERIFY(Store().WriteString(u"Settings"_s, u"V"_s, QString()));
+    QCOMPARE(Store().ReadString(u"Settings"_s, u"V"_s, u"x"_s), u""_s);
+    QVERIFY(Store().WriteString(u"Settings"_s, u"V"_s, u""_s));
     QCOMPARE(Store().ReadString(u"Settings"_s, u"V"_s, u"x"_s), u""_s);
 }
 
@@ -451,7 +454,7 @@ void TestSettingsStore::everyVersionHasNewerTime()
 
 void TestSettingsStore::twoProcessesWriting()
 {
-    constexpr int kCount = 150;
+    constexpr int kCount = 80;
     QVERIFY(Store().WriteInt(u"Settings"_s, u"Start"_s, 1));
     QProcess first, second;
     const QString self = QCoreApplication::applicationFilePath();

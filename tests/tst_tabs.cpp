@@ -12,6 +12,8 @@
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
+#include <QHelpEvent>
 
 namespace {
 
@@ -123,6 +125,14 @@ void TestTabs::shownText()
     QCOMPARE(f.view->TabStrip().GetTabText(0), shown);
     QCOMPARE(f.view->TabStrip().GetTabToolTip(0), title);
     QCOMPARE(f.view->GetPageTitle(0), title);
+    // The tooltip over the tab shows the full title.
+    if (!title.isEmpty()) {
+        const QPoint pos = TabCentre(*f.view, 0);
+        QHelpEvent help(QEvent::ToolTip, pos, f.view->TabStrip().mapToGlobal(pos));
+        QApplication::sendEvent(&f.view->TabStrip(), &help);
+        QCOMPARE(QToolTip::text(), title);
+        QToolTip::hideText();
+    }
     // The Window menu lists the full title.
     bool found = false;
     for (QAction *a : menu.actions())
