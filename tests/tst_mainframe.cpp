@@ -1087,22 +1087,19 @@ void TestMainFrame::exitCodes()
     const QString binary = QStringLiteral(TALVEX_BINARY_DIR "/talvex");
     QVERIFY(QFileInfo::exists(binary));
 
-    // A display of our own.
+    // A display of our own: the server picks a free number and writes it once it takes
+    // connections.
     QProcess server;
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QString display;
-    for (int n = 91; n < 120 && display.isEmpty(); ++n) {
-        if (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) || QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
-            continue;
-        server.start(xvfb, {QStringLiteral(":%1").arg(n), QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        if (server.waitForStarted()) {
-            display = QStringLiteral(":%1").arg(n);
-            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) || server.state() != QProcess::Running, 5000);
-            if (server.state() != QProcess::Running)
-                display.clear();
-        }
-    }
-    QVERIFY(!display.isEmpty());
+    server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+                        QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    QVERIFY(server.waitForStarted());
+    QElapsedTimer started;
+    started.start();
+    while (!server.canReadLine() && server.state() == QProcess::Running && started.elapsed() < 15000)
+        server.waitForReadyRead(500);
+    const QString display = QStringLiteral(":") + QString::fromLatin1(server.readLine().trimmed());
+    QVERIFY(display.size() > 1);
 
     QTemporaryDir config;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -1121,12 +1118,6 @@ void TestMainFrame::exitCodes()
             CSettingsStore::Instance().WriteString(kSettings, QStringLiteral("Lisp"), lisp);
         qputenv("XDG_CONFIG_HOME", m_config->path().toLocal8Bit());
     }
-    QProcess program;
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::ForwardedChannels);
-    program.start(binary, {QStringLiteral("ignored-file.lisp")}); // the command line is ignored
-    QVERIFY(program.waitForStarted());
-
     auto xdo = [&](const QStringList &args) {
         QProcess p;
         p.setProcessEnvironment(env);
@@ -1134,6 +1125,12 @@ void TestMainFrame::exitCodes()
         p.waitForFinished(10000);
         return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
     };
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(binary, {QStringLiteral("ignored-file.lisp")}); // the command line is ignored
+    QVERIFY(program.waitForStarted());
+
     // Wait for a window to take the keys: the main window, or the dialog asking for the Lisp.
     const QString pattern = window.isEmpty() ? QStringLiteral(".+") : QStringLiteral("^%1$").arg(window);
     QString wid;
@@ -1144,7 +1141,7 @@ void TestMainFrame::exitCodes()
         if (wid.isEmpty())
             QTest::qWait(100);
     }
-    QVERIFY2(!wid.isEmpty(), "no window came up");
+    QVERIFY2(!wid.isEmpty(), qPrintable(QStringLiteral("no window came up; exit code %1").arg(program.exitCode())));
     if (window.isEmpty()) // the main window is not shown before a Lisp is chosen
         QVERIFY(xdo({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), QStringLiteral("^Talvex$")}).isEmpty());
     QTest::qWait(500);

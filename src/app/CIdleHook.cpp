@@ -1,7 +1,7 @@
 // The idle hook: marks idle work due on counted events, runs it on aboutToBlock.
 #include "app/CIdleHook.h"
 
-#include "app/CMessageFilter.h"
+#include "app/CIdleHandler.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>

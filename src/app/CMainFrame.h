@@ -1,6 +1,7 @@
 // The main window: owns and wires every part of the program, routes every command.
 #pragma once
 
+#include "app/CIdleHandler.h"
 #include "app/CIdleHook.h"
 #include "app/CKeyFilter.h"
 #include "app/CMessageFilter.h"

@@ -1,4 +1,4 @@
-// Interfaces of the application's message filter and idle handler, served by the main frame.
+// Interface of the application's message filter, served by the main frame.
 #pragma once
 
 class QKeyEvent;
@@ -22,14 +22,4 @@ public:
 
 protected:
     ~CMessageFilter() = default;
-};
-
-// Called once each time the event loop is about to wait after events that count for idle work.
-class CIdleHandler
-{
-public:
-    virtual bool OnIdle() = 0;
-
-protected:
-    ~CIdleHandler() = default;
 };
