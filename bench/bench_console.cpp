@@ -157,8 +157,10 @@ void RoundTrip()
             const CScintillaCtrl::Pos from = pane.GetLength();
             const auto t0 = std::chrono::steady_clock::now();
             SendToLisp(pane, "(+ 1 2)");
-            if (!WaitFor([&] { return pane.GetTextRange(from, pane.GetLength()).contains("3\n"); }, 5000))
+            if (!WaitFor([&] { return pane.GetTextRange(from, pane.GetLength()).contains('3'); }, 5000)) {
+                std::printf("round trip: no answer\n");
                 return;
+            }
             console.push_back(Ms(std::chrono::steady_clock::now() - t0));
             WaitFor([&] { return pane.GetText().endsWith("* "); }, 5000);
         }
@@ -220,11 +222,19 @@ private:
     std::string m_pending;
 };
 
-// Records when typed keys are handled during the flood.
+// Records when typed keys are handled during the flood, and the size and time of each hand-over.
 class TimedConsole : public CTalvexPipe
 {
 public:
     std::vector<std::chrono::steady_clock::time_point> m_handled;
+    std::vector<std::pair<size_t, double>> m_appends;
+
+    void AppendOutput(const char *data, size_t length) override
+    {
+        const auto t0 = std::chrono::steady_clock::now();
+        CTalvexPipe::AppendOutput(data, length);
+        m_appends.emplace_back(length, Ms(std::chrono::steady_clock::now() - t0));
+    }
 
 protected:
     void keyPressEvent(QKeyEvent *e) override
@@ -265,6 +275,7 @@ void Flood()
 
     double consoleMs = 0;
     std::vector<double> keyLatency;
+    std::vector<std::pair<size_t, double>> appendStats;
     {
         TimedConsole pane;
         pane.ConfigureConsole();
@@ -291,9 +302,17 @@ void Flood()
         consoleMs = Ms(std::chrono::steady_clock::now() - t0);
         keys.stop();
         QCoreApplication::processEvents();
+        appendStats = pane.m_appends;
         for (size_t i = 0; i < posted.size() && i < pane.m_handled.size(); ++i)
             keyLatency.push_back(Ms(pane.m_handled[i] - posted[i]));
     }
+    size_t biggest = 0;
+    double slowest = 0;
+    for (const auto &[size, ms] : appendStats) {
+        biggest = std::max(biggest, size);
+        slowest = std::max(slowest, ms);
+    }
+    std::printf("console hand-overs: %zu, largest %zu bytes, slowest %.1f ms\n", appendStats.size(), biggest, slowest);
     const double worst = keyLatency.empty() ? 0 : *std::max_element(keyLatency.begin(), keyLatency.end());
     std::printf("flood 50 MB: bare accumulating console %.0f ms, console %.0f ms, ratio %.2f\n", bareMs, consoleMs,
                 bareMs > 0 ? consoleMs / bareMs : 0);

@@ -13,6 +13,8 @@
 #include <type_traits>
 #include <vector>
 
+#include <sys/resource.h>
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -36,9 +38,26 @@ protected:
         volatile char sink = 0;
         for (size_t i = 0; i < length; i += 4096)
             sink = sink + data[i];
-        m_nBytes.fetch_add(length, std::memory_order_release);
+        const size_t total = m_nBytes.fetch_add(length, std::memory_order_release) + length;
         m_nChunks.fetch_add(1, std::memory_order_relaxed);
+        if (m_nTarget != 0 && total >= m_nTarget) {
+            std::lock_guard lock(m_targetMutex);
+            m_targetCondition.notify_all();
+        }
     }
+
+public:
+    // Sleeps until the target byte count has arrived, without polling.
+    void WaitForTarget()
+    {
+        std::unique_lock lock(m_targetMutex);
+        m_targetCondition.wait(lock, [&] { return m_nBytes.load() >= m_nTarget; });
+    }
+    size_t m_nTarget = 0;   // set before the start
+
+private:
+    std::mutex m_targetMutex;
+    std::condition_variable m_targetCondition;
 };
 
 // The console's pattern: the I/O thread only reports; another thread drains.
@@ -73,14 +92,32 @@ private:
     bool m_bPending = false;
 };
 
+// CPU time (user + system) of this process and of its reaped children, in milliseconds.
+double CpuMs()
+{
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage u{};
+        ::getrusage(who, &u);
+        total += (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0
+            + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+    }
+    return total;
+}
+
+std::vector<double> g_cpuCat, g_cpuDirect, g_cpuPosted;
+
 double ThroughputCat(size_t megabytes)
 {
+    const double cpu = CpuMs();
     const std::string command = "LISPHELPER_MODE=flood LISPHELPER_MB=" + std::to_string(megabytes)
         + " '" + kHelper + "' </dev/null | cat >/dev/null";
     const auto start = Clock::now();
     if (std::system(command.c_str()) != 0)
         std::fprintf(stderr, "baseline command failed\n");
-    return Ms(Clock::now() - start);
+    const double ms = Ms(Clock::now() - start);
+    g_cpuCat.push_back(CpuMs() - cpu);
+    return ms;
 }
 
 template <class R> double ThroughputRedirector(size_t megabytes)
@@ -88,20 +125,23 @@ template <class R> double ThroughputRedirector(size_t megabytes)
     ::setenv("LISPHELPER_MODE", "flood", 1);
     ::setenv("LISPHELPER_MB", std::to_string(megabytes).c_str(), 1);
     ::setenv("LISPHELPER_READ", "0", 1);
+    const double cpu = CpuMs();
     R r;
     r.m_strCommandLine = kHelper;
     const size_t total = megabytes << 20;
+    r.m_nTarget = total;
     const auto start = Clock::now();
     r.StartLisp();
     while (r.m_nBytes.load(std::memory_order_acquire) < total) {
         if constexpr (std::is_same_v<R, PostingRedirector>) {
             r.DrainWhenPending();
         } else {
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            r.WaitForTarget();
         }
     }
     const double ms = Ms(Clock::now() - start);
-    r.StopLisp();
+    r.StopLisp();   // reaps the helper, so its CPU time counts too
+    (std::is_same_v<R, PostingRedirector> ? g_cpuPosted : g_cpuDirect).push_back(CpuMs() - cpu);
     return ms;
 }
 
@@ -135,6 +175,9 @@ int main(int argc, char **argv)
                 directRate, 100 * directRate / catRate);
     std::printf("  redirector, drained by another thread %8.1f ms  %7.0f MB/s  (%3.0f %% of cat)\n",
                 Median(posted), postedRate, 100 * postedRate / catRate);
+    // CPU time does not depend on what else the machine runs: producer plus transport plus sink.
+    std::printf("  CPU time (helper + transport + sink): cat %.0f ms, direct %.0f ms, drained %.0f ms\n",
+                Median(g_cpuCat), Median(g_cpuDirect), Median(g_cpuPosted));
 
     // Latency: one line to an echoing child until its first byte is in the sink.
     ::setenv("LISPHELPER_MODE", "echo", 1);

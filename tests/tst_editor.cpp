@@ -94,6 +94,7 @@ private slots:
     void textToSend_data();
     void textToSend();
     void nulBytes();
+    void rectangularSelection();
     void enterInsertsLineEnd_data();
     void enterInsertsLineEnd();
     void enterReplacesSelection();
@@ -424,6 +425,18 @@ void TestEditor::nulBytes()
     view.ReplaceSel(QByteArray("\0\0", 2));
     QCOMPARE(view.GetText(), QByteArray("a\0\0\0c\0z", 7));
     QCOMPARE(view.GetCurrentPos(), 3);
+}
+
+void TestEditor::rectangularSelection()
+{
+    // A rectangular selection comes back as its parts, each followed by the line end.
+    CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("LineEnding"), 2);
+    CTalvexView view;
+    Configure(view, "abc\ndef\n");
+    view.SendScintilla(QsciScintillaBase::SCI_SETRECTANGULARSELECTIONANCHOR, 1UL);
+    view.SendScintilla(QsciScintillaBase::SCI_SETRECTANGULARSELECTIONCARET, 7UL);
+    QCOMPARE(view.GetSelText(), QByteArray("bc\nef\n"));
+    QCOMPARE(GetTextToSend(view), QByteArray("bc\nef\n"));
 }
 
 void TestEditor::enterInsertsLineEnd_data()

@@ -203,7 +203,9 @@ void TestHelp::linksAndPictures()
     // The picture comes from the file, relative to the page, and is drawn.
     const QVariant picture = browser->loadResource(QTextDocument::ImageResource, QUrl("dot.png"));
     QCOMPARE(QImage::fromData(picture.toByteArray()).size(), QSize(24, 16));
-    QVERIFY(ContainsColour(viewer->grab().toImage(), qRgb(0x20, 0xa0, 0x40)));
+    const QImage shown = viewer->grab().toImage();
+    QVERIFY(ContainsColour(shown, qRgb(0x20, 0xa0, 0x40)));
+    shown.save(QDir::temp().filePath("talvex-chm-viewer-second.png"));
 
     // Web links go to the browser and leave the page as it is.
     at = LinkPoint(*browser, "https://talvex.dev/");
@@ -260,9 +262,10 @@ void TestHelp::unreadableFile_data()
 void TestHelp::unreadableFile()
 {
     QFETCH(bool, exists);
-    const QString path = m_dir.filePath(exists ? "junk/CLHS.chm" : "none/CLHS.chm");
+    const QString folder = m_dir.filePath(exists ? "junk" : "none");
+    const QString path = folder + "/CLHS.chm";
     if (exists) {
-        QDir().mkpath(m_dir.filePath("junk"));
+        QVERIFY(QDir().mkpath(folder));
         QFile junk(path);
         QVERIFY(junk.open(QIODevice::WriteOnly));
         junk.write("this is not a compiled help file\n");
@@ -280,6 +283,7 @@ void TestHelp::unreadableFile()
 
     // Once the file is there, the command shows it in the same window.
     QFile::remove(path);
+    QVERIFY(QDir().mkpath(folder));
     QVERIFY(QFile::copy(m_full, path));
     lookup.OpenHelpFile(path);
     QCOMPARE(lookup.Viewer(path), viewer);

@@ -224,6 +224,68 @@ private slots:
         QCOMPARE(QDir::currentPath(), QFileInfo(program).absolutePath());
     }
 
+    void splitCommandLine_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("executable");   // empty: none found
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("quoted program") << "\"/bin/sh\" -c 'x y'" << "/bin/sh" << "/bin/sh"
+                                        << " -c 'x y'" << "/bin";
+        QTest::newRow("leading spaces") << "   /bin/sh -i" << "/bin/sh" << "/bin/sh" << "-i" << "/bin";
+        QTest::newRow("bare name: no folder") << "sh -c exit" << "sh"
+                                              << QStandardPaths::findExecutable("sh") << "-c exit" << "";
+        QTest::newRow("folder from the program, not from an argument")
+            << "/bin/sh --load /x/y.lisp" << "/bin/sh" << "/bin/sh" << "--load /x/y.lisp" << "/bin";
+        QTest::newRow("no executable file") << "/nonexistent/lisp --load /x/y.lisp" << "/nonexistent/lisp"
+                                            << "" << "" << "/nonexistent";
+        QTest::newRow("unterminated quote") << "\"/bin/sh" << "/bin/sh" << "/bin/sh" << "" << "/bin";
+        QTest::newRow("root folder") << "/nonexistent-lisp" << "/nonexistent-lisp" << "" << "" << "/";
+    }
+    void splitCommandLine()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, program);
+        QFETCH(QString, executable);
+        QFETCH(QString, arguments);
+        QFETCH(QString, folder);
+        const platform::CommandLineParts parts = platform::SplitCommandLine(line.toStdString());
+        QCOMPARE(QString::fromStdString(parts.program), program);
+        QCOMPARE(QFileInfo(QString::fromStdString(parts.executable)).canonicalFilePath(),
+                 QFileInfo(executable).canonicalFilePath());
+        QCOMPARE(QString::fromStdString(parts.arguments), arguments);
+        QCOMPARE(QString::fromStdString(parts.folder), folder);
+    }
+
+    void splitArguments_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("words");
+        QTest::addColumn<bool>("complete");
+        QTest::newRow("spaces and tabs") << " a\tb   c " << QStringList{"a", "b", "c"} << true;
+        QTest::newRow("adjacent quotes join") << "a'b c'\"d\"e" << QStringList{"ab cde"} << true;
+        QTest::newRow("backslash in single quotes stays")
+            << "'a\\b'" << QStringList{"a\\b"} << true;
+        QTest::newRow("backslash in double quotes before a plain char stays")
+            << "\"a\\qb\"" << QStringList{"a\\qb"} << true;
+        QTest::newRow("empty quoted word") << "\"\" ''" << QStringList{"", ""} << true;
+        QTest::newRow("unterminated single quote") << "a 'b c" << QStringList{"a", "b c"} << false;
+        QTest::newRow("unterminated double quote") << "\"b c" << QStringList{"b c"} << false;
+    }
+    void splitArguments()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, words);
+        QFETCH(bool, complete);
+        std::vector<std::string> result;
+        QCOMPARE(platform::SplitArguments(text.toStdString(), result), complete);
+        QStringList got;
+        for (const std::string &w : result)
+            got.append(QString::fromStdString(w));
+        QCOMPARE(got, words);
+    }
+
     // The shortest prefix that names an executable file is the program.
     void shortestPrefixWins()
     {
@@ -294,7 +356,10 @@ private slots:
         QVERIFY(!r.WriteToLisp(text));
         QTest::qWait(50);
         QCOMPARE(r.Text(), lastOutput.toStdString() + kEnded);   // nothing more, no error text
-        // The ended child waits as a zombie for StopLisp, which reaps it.
+        // The ended child waits as a zombie for StopLisp, so its pid cannot be reused meanwhile.
+        const auto children = OwnChildren();
+        QCOMPARE(children.size(), 1);
+        QCOMPARE(children.first().second, 'Z');
         r.StopLisp();
         QVERIFY(OwnChildren().isEmpty());
     }
@@ -422,6 +487,43 @@ private slots:
         QVERIFY(OwnChildren().isEmpty());
     }
 
+    // The child ends while its own child keeps the output open: no ended message (the output has
+    // not ended), the child counts as ended, and StopLisp still ends the orphan.
+    void childEndsOutputStaysOpen()
+    {
+        qputenv("LISPHELPER_MODE", "leave");
+        DirectRedirector r;
+        r.m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r.StartLisp());
+        QVERIFY(r.WaitFor("\n"));
+        const QByteArray line = QByteArray::fromStdString(r.Text()).trimmed();
+        QVERIFY(line.startsWith("orphan "));
+        const int orphan = line.mid(7).toInt();
+        QTRY_VERIFY(!r.IsLispRunning());
+        QTest::qWait(200);
+        QVERIFY(r.Text().find(kEnded) == std::string::npos);
+        QVERIFY(ProcessExists(orphan));
+        r.StopLisp();
+        QVERIFY(!ProcessExists(orphan));
+        QVERIFY(OwnChildren().isEmpty());
+    }
+
+    // Orphans of the session that end by themselves while the Lisp runs are reaped meanwhile.
+    void endedOrphansReapedWhileRunning()
+    {
+        qputenv("LISPHELPER_MODE", "orphans");
+        DirectRedirector r;
+        r.m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r.StartLisp());
+        QVERIFY(r.WaitFor("done\n"));
+        const auto onlyTheLisp = [] {
+            const auto children = OwnChildren();
+            return children.size() == 1 && children.first().second != 'Z';
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(onlyTheLisp(), 5000);
+        QVERIFY(r.IsLispRunning());
+    }
+
     // 100 MB of output while the child does not read; 10 MB written at the same time.
     void floodWhileWriting()
     {
@@ -512,6 +614,46 @@ private slots:
         QVERIFY(r.WaitFor("again\n"));
     }
 
+    // A delivery that does not return (the sink waits for the thread that calls StopLisp):
+    // StopLisp still ends the child in bounded time, and the left-behind thread ends later.
+    void stopWhileDeliveryBlocks()
+    {
+        const int threadsBefore = CountEntries("/proc/self/task");
+        std::mutex mutex;
+        std::condition_variable released;
+        bool entered = false, release = false;
+        {
+            DirectRedirector r;
+            r.m_strCommandLine = kHelper.toStdString();
+            r.m_onAppend = [&] {
+                std::unique_lock lock(mutex);
+                entered = true;
+                released.notify_all();
+                released.wait_for(lock, std::chrono::seconds(20), [&] { return release; });
+            };
+            QVERIFY(r.StartLisp());
+            std::string text = "blocked\n";
+            QVERIFY(r.WriteToLisp(text));
+            {
+                std::unique_lock lock(mutex);
+                QVERIFY(released.wait_for(lock, std::chrono::seconds(10), [&] { return entered; }));
+            }
+            QElapsedTimer timer;
+            timer.start();
+            r.StopLisp();
+            QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+            QVERIFY(!r.IsLispRunning());
+            QTRY_VERIFY(OwnChildren().isEmpty());
+            {
+                std::lock_guard lock(mutex);
+                release = true;
+            }
+            released.notify_all();
+            // The sink belongs to the derived object: it must outlive the delivery in progress.
+            QTRY_COMPARE(CountEntries("/proc/self/task"), threadsBefore);
+        }
+    }
+
     void startStopCycles()
     {
         const int fdsBefore = CountEntries("/proc/self/fd");
@@ -550,6 +692,23 @@ private slots:
         timer.start();
         r.StopLisp();
         QVERIFY(timer.elapsed() < 1000);
+        QVERIFY(OwnChildren().isEmpty());
+    }
+
+    // newLISP takes a framed multi-line command as one.
+    void realNewLispFramed()
+    {
+        const QString newlisp = QStandardPaths::findExecutable(QStringLiteral("newlisp"));
+        if (newlisp.isEmpty())
+            QSKIP("newlisp is not installed");
+        DirectRedirector r;
+        r.m_bFrameCommands = true;
+        r.m_strCommandLine = newlisp.toStdString();
+        QVERIFY(r.StartLisp());
+        std::string form = "(+ 1\n 2)\n";
+        QVERIFY(r.WriteToLisp(form));
+        QVERIFY2(r.WaitFor("3\n", 20000), r.Text().c_str());
+        r.StopLisp();
         QVERIFY(OwnChildren().isEmpty());
     }
 };

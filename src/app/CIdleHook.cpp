@@ -4,7 +4,7 @@
 #include "app/CMessageFilter.h"
 
 #include <QAbstractEventDispatcher>
-#include <QCoreApplication>
+#include <QApplication>
 #include <QEvent>
 
 CIdleHook::CIdleHook(CIdleHandler &handler, QObject *parent) : QObject(parent), m_handler(handler)
@@ -42,6 +42,9 @@ bool CIdleHook::eventFilter(QObject *, QEvent *event)
 void CIdleHook::RunIfDue()
 {
     if (!m_bDue || m_bInIdle)
+        return;
+    // Modal dialogs run their own loop without the program's idle work; it waits for them.
+    if (QApplication::activeModalWidget())
         return;
     m_bDue = false;
     m_bInIdle = true;

@@ -1,13 +1,19 @@
-// Entry point: creates the application and its window.
+// Entry point: creates the main window, runs the event loop, returns the exit code.
+#include "app/CMainFrame.h"
+
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char *argv[])
 {
+    // The command line carries no file names or options for the program itself.
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Talvex"));
-    window.resize(800, 600);
-    window.show();
-    return app.exec();
+    QGuiApplication::setDesktopFileName(QStringLiteral("talvex"));
+    // The frame decides when the run ends: exit code 1 after it closed normally.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    CMainFrame frame;
+    if (!frame.Create())
+        return 0; // no Lisp chosen at the first start
+    frame.show();
+    return QApplication::exec();
 }

@@ -29,6 +29,37 @@ Pos FindText(QsciScintillaBase &sci, int flags, Pos min, Pos max, const QByteArr
     return found;
 }
 
+// Replaces the selection, leaving the caret after the inserted text. The quiet form (for Replace
+// All) goes through the target, which neither scrolls nor lays out the line for the caret.
+void ReplaceSelection(QsciScintillaBase &sci, const QByteArray &text, bool quiet)
+{
+    if (!quiet) {
+        sci.SendScintilla(QsciScintillaBase::SCI_REPLACESEL, static_cast<uintptr_t>(0), text.constData());
+        return;
+    }
+    const Pos start = sci.SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART);
+    const Pos end = sci.SendScintilla(QsciScintillaBase::SCI_GETSELECTIONEND);
+    sci.SendScintilla(QsciScintillaBase::SCI_SETTARGETSTART, static_cast<unsigned long>(start));
+    sci.SendScintilla(QsciScintillaBase::SCI_SETTARGETEND, static_cast<unsigned long>(end));
+    sci.SendScintilla(QsciScintillaBase::SCI_REPLACETARGET, static_cast<uintptr_t>(text.size()),
+                      text.constData());
+    const Pos caret = start + text.size();
+    sci.SendScintilla(QsciScintillaBase::SCI_SETEMPTYSELECTION, static_cast<unsigned long>(caret));
+}
+
+// Selects start..end with the caret at end. SCI_SETSEL scrolls the caret into view; the quiet
+// form leaves that to one scroll when Replace All is done.
+void Select(QsciScintillaBase &sci, Pos start, Pos end, bool quiet)
+{
+    if (!quiet) {
+        sci.SendScintilla(QsciScintillaBase::SCI_SETSEL, static_cast<unsigned long>(start),
+                          static_cast<long>(end));
+        return;
+    }
+    sci.SendScintilla(QsciScintillaBase::SCI_SETCURRENTPOS, static_cast<unsigned long>(end));
+    sci.SendScintilla(QsciScintillaBase::SCI_SETANCHOR, static_cast<unsigned long>(start));
+}
+
 } // namespace
 
 CFindReplaceController::CFindReplaceController(QWidget *frame,
@@ -111,7 +142,7 @@ int CFindReplaceController::Search(QsciScintillaBase &view, unsigned flags,
     const bool replace = flags & (CFindReplaceDialog::FR_REPLACE | CFindReplaceDialog::FR_REPLACEALL);
     const bool replaceAll = flags & CFindReplaceDialog::FR_REPLACEALL;
     const bool down = flags & CFindReplaceDialog::FR_DOWN;
-    const QByteArray replacement = replaceWith; // NUL-terminated copy for SCI_REPLACESEL
+    const QByteArray replacement = replaceWith; // NUL-terminated for SCI_REPLACESEL
 
     int found = 0;
     for (;;) {
@@ -120,8 +151,7 @@ int CFindReplaceController::Search(QsciScintillaBase &view, unsigned flags,
         if (replace
             && view.SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART)
                    != view.SendScintilla(QsciScintillaBase::SCI_GETSELECTIONEND))
-            view.SendScintilla(QsciScintillaBase::SCI_REPLACESEL, static_cast<uintptr_t>(0),
-                               replacement.constData());
+            ReplaceSelection(view, replacement, replaceAll);
 
         const Pos caret = view.SendScintilla(QsciScintillaBase::SCI_GETCURRENTPOS);
         Pos min = caret;
@@ -138,11 +168,13 @@ int CFindReplaceController::Search(QsciScintillaBase &view, unsigned flags,
         const Pos start = FindText(view, scFlags, min, max, findWhat, end);
         if (start < 0)
             break; // no wrap-around, no message: the selection stays as it is
-        view.SendScintilla(QsciScintillaBase::SCI_SETSEL, static_cast<unsigned long>(start),
-                           static_cast<long>(end));
+        Select(view, start, end, replaceAll);
         ++found;
         if (!replaceAll)
             break;
     }
+    // Replace All moved the caret quietly; now show where it ended.
+    if (replaceAll)
+        view.SendScintilla(QsciScintillaBase::SCI_SCROLLCARET);
     return found;
 }

@@ -17,9 +17,16 @@
 #define TALVEX_BUILD_STAMP "1970-01-01 00"
 #endif
 
+// The picture lives in a resource file of the static core library; make sure it is registered.
+static void InitHelpResources()
+{
+    Q_INIT_RESOURCE(help);
+}
+
 CAboutDlg::CAboutDlg(QWidget *parent)
     : QDialog(parent)
 {
+    InitHelpResources();
     setWindowTitle(tr("About"));
     setWindowFlags((windowFlags() | Qt::Dialog) & ~Qt::WindowContextHelpButtonHint);
     setModal(true);

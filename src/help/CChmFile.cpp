@@ -11,9 +11,6 @@
 
 namespace {
 
-// No help page or picture comes anywhere near this; a larger size means a damaged file.
-constexpr qint64 kMaxObjectSize = 64 * 1024 * 1024;
-
 // Texts in the system data and the contents file are in the file's code page: UTF-8 when they
 // decode as such, else taken as Latin-1 so that nothing is lost.
 QString DecodeText(const QByteArray &bytes)
@@ -25,13 +22,16 @@ QString DecodeText(const QByteArray &bytes)
     return text;
 }
 
+#ifdef TALVEX_HAVE_CHMLIB
+// No help page or picture comes anywhere near this; a larger size means a damaged file.
+constexpr qint64 kMaxObjectSize = 64 * 1024 * 1024;
+
 bool IsHtmlPath(const QString &path)
 {
     return path.endsWith(QLatin1String(".htm"), Qt::CaseInsensitive)
         || path.endsWith(QLatin1String(".html"), Qt::CaseInsensitive);
 }
 
-#ifdef TALVEX_HAVE_CHMLIB
 int CollectFiles(chmFile *, chmUnitInfo *ui, void *context)
 {
     static_cast<QStringList *>(context)->append(QString::fromUtf8(ui->path));

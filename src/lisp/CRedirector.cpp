@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <cstdio>
 #include <deque>
@@ -18,8 +19,12 @@ constexpr size_t kMaxPendingOutput = 4u << 20;
 // How long StopLisp waits for the I/O thread, which ends at once unless a delivery on it blocks.
 constexpr auto kThreadStopWait = std::chrono::milliseconds(2000);
 
-// How often a running session looks for ended orphans to reap.
-constexpr auto kOrphanReapInterval = std::chrono::seconds(1);
+// How long the destructor gives an I/O thread that StopLisp had to leave running.
+constexpr auto kDestroyWait = std::chrono::milliseconds(3000);
+
+// How often a running session looks for its orphans (to reap them once they end). An orphan is
+// recognised while it lives; one that ends sooner than this after being orphaned is missed.
+constexpr auto kOrphanReapInterval = std::chrono::milliseconds(200);
 
 constexpr const char kChildEnded[] = "\r\n<ERROR>: Child process ended\r\n";
 constexpr const char kReadError[] = "Read stdout pipe error\r\n";
@@ -41,7 +46,14 @@ struct CRedirector::Session
 
     std::mutex doneMutex;
     std::condition_variable doneCondition;
-    bool done = false;
+    bool done = false;                // the I/O thread touches nothing of the redirector any more
+    std::thread::id threadId;
+
+    bool WaitDone(std::chrono::milliseconds timeout)
+    {
+        std::unique_lock lock(doneMutex);
+        return doneCondition.wait_for(lock, timeout, [&] { return done; });
+    }
 };
 
 CRedirector::CRedirector() = default;
@@ -49,6 +61,15 @@ CRedirector::CRedirector() = default;
 CRedirector::~CRedirector()
 {
     StopLisp();
+    // An I/O thread left running by StopLisp may still return from a delivery into this object.
+    std::vector<std::shared_ptr<Session>> abandoned;
+    {
+        std::lock_guard lock(m_sessionMutex);
+        abandoned.swap(m_abandoned);
+    }
+    for (const auto &session : abandoned)
+        if (session->threadId != std::this_thread::get_id())
+            session->WaitDone(kDestroyWait);
 }
 
 void CRedirector::OnOutputPending()
@@ -77,13 +98,19 @@ bool CRedirector::StartLisp()
     try {
         std::lock_guard lock(m_sessionMutex);
         m_pSession = session;
-        m_ioThread = std::thread(&CRedirector::IoThread, this, session);
+        m_ioThread = std::thread(&CRedirector::ReaderThread, this, session);
+        session->threadId = m_ioThread.get_id();
+        // Forget left-behind threads that have finished meanwhile.
+        std::erase_if(m_abandoned, [](const std::shared_ptr<Session> &s) {
+            std::lock_guard doneLock(s->doneMutex);
+            return s->done;
+        });
     } catch (const std::system_error &e) {
         {
             std::lock_guard lock(m_sessionMutex);
             m_pSession.reset();
         }
-        session->process.Terminate();
+        session->process.KillProcessTree();
         char text[64];
         std::snprintf(text, sizeof text, "Redirect console error: %x\r\n",
                       static_cast<unsigned>(e.code().value()));
@@ -112,27 +139,23 @@ void CRedirector::StopLisp()
 
     bool joined = false;
     if (thread.joinable()) {
-        if (thread.get_id() == std::this_thread::get_id()) {
-            // Called from a delivery on the I/O thread: it cannot wait for itself. It sees the
-            // stop as soon as the delivery returns and ends without touching the session again.
-            thread.detach();
+        // From a delivery on the I/O thread itself it cannot wait for itself: the thread sees
+        // the stop as soon as the delivery returns and ends without touching the session again.
+        // Elsewhere it waits a bounded time: a delivery that does not return is left behind. The
+        // thread keeps its own reference to the session, so no descriptor it may still use is
+        // closed under it.
+        if (thread.get_id() != std::this_thread::get_id() && session->WaitDone(kThreadStopWait)) {
+            thread.join();
+            joined = true;
         } else {
-            std::unique_lock lock(session->doneMutex);
-            if (session->doneCondition.wait_for(lock, kThreadStopWait, [&] { return session->done; })) {
-                lock.unlock();
-                thread.join();
-                joined = true;
-            } else {
-                // A delivery on the I/O thread does not return. The thread keeps its own
-                // reference to the session, so no descriptor it may still use is closed under it.
-                lock.unlock();
-                thread.detach();
-            }
+            thread.detach();
+            std::lock_guard lock(m_sessionMutex);
+            m_abandoned.push_back(session);
         }
     }
     if (joined)
         session->process.CloseInput();   // the child sees the end of its input
-    session->process.Terminate();
+    session->process.KillProcessTree();
 
     {
         std::lock_guard lock(m_outputMutex);
@@ -248,7 +271,7 @@ void CRedirector::WritePending(Session &session)
     }
 }
 
-void CRedirector::IoThread(const std::shared_ptr<Session> &sessionRef)
+void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
 {
     std::shared_ptr<Session> session = sessionRef;   // the thread's own reference
     Session &s = *session;
@@ -272,7 +295,9 @@ void CRedirector::IoThread(const std::shared_ptr<Session> &sessionRef)
             const platform::IoStatus status = s.process.ReadOutput(buffer.get(), want, count, error);
             if (status == platform::IoStatus::Ok) {
                 QueueOutput(buffer.get(), count, session);
-                if (!untilEmpty || s.stop)
+                // A descendant that keeps printing after the child ended must not make the
+                // final drain endless or unbounded.
+                if (!untilEmpty || s.stop || s.throttled)
                     return true;
                 continue;
             }
@@ -290,7 +315,8 @@ void CRedirector::IoThread(const std::shared_ptr<Session> &sessionRef)
             wantInput = s.inputOpen && !s.writes.empty();
         }
         const bool wantOutput = outputOpen && !s.throttled;
-        const platform::WaitResult r = s.process.Wait(m_nPollTimeout, wantOutput, wantInput);
+        const platform::WaitResult r =
+            s.process.Wait(static_cast<int>(m_dwPollTimeout), wantOutput, wantInput);
         if (s.stop)
             break;
         if (r.outputReady && wantOutput)
@@ -312,12 +338,10 @@ void CRedirector::IoThread(const std::shared_ptr<Session> &sessionRef)
             s.childEnded = true;
             break;
         }
-        if (!r.outputReady && !r.inputReady && !r.woken) {
-            const auto now = std::chrono::steady_clock::now();
-            if (now - lastReap >= kOrphanReapInterval) {
-                s.process.ReapOrphans();
-                lastReap = now;
-            }
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastReap >= kOrphanReapInterval) {
+            s.process.ReapOrphans();
+            lastReap = now;
         }
     }
     {

@@ -2,12 +2,12 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 // One Lisp process with its input and output. All process I/O runs on one I/O thread of its own:
 // writes are queued (whole and in order) and written as the child's input pipe takes them, so no
@@ -34,7 +34,9 @@ public:
 
     // Ends the I/O thread and the child with every process it started. Safe when nothing runs,
     // more than once, and from any thread, also from inside AppendOutput / OnOutputPending.
-    // Never waits on a delivery: returns in well under a second, never later than 5 s.
+    // Returns in a few milliseconds normally. A delivery still running on the I/O thread is
+    // waited for at most 2 s and then left behind (the child is ended all the same); a sink
+    // that can block that long must outlive it. Never takes more than 5 s.
     void StopLisp();
 
     // Queues the text for the child's input; never blocks. When m_bFrameCommands is set the text
@@ -47,7 +49,7 @@ public:
 
     std::string m_strCommandLine;
     bool m_bFrameCommands = false;
-    int m_nPollTimeout = 100;          // milliseconds between two checks of an idle child
+    unsigned m_dwPollTimeout = 100;    // milliseconds between two checks of an idle child
 
 protected:
     // Sink: receives output bytes (child output and the redirector's own messages, in order).
@@ -63,7 +65,7 @@ protected:
 private:
     struct Session;
 
-    void IoThread(const std::shared_ptr<Session> &session);
+    void ReaderThread(const std::shared_ptr<Session> &session);
     void WritePending(Session &session);
     // Adds bytes to the waiting output and tells the consumer when output starts waiting. A full
     // buffer throttles the session's reading.
@@ -72,6 +74,9 @@ private:
 
     std::shared_ptr<Session> m_pSession;     // the running (or ended) child; null when idle
     std::thread m_ioThread;
+    // Sessions whose I/O thread StopLisp could not wait for (a delivery on it was still running);
+    // the destructor gives them time to finish before the object goes.
+    std::vector<std::shared_ptr<Session>> m_abandoned;
     mutable std::mutex m_sessionMutex;       // guards m_pSession against WriteToLisp on other threads
 
     // Output waiting for the sink.

@@ -13,6 +13,30 @@
 
 #include <string>
 
+namespace {
+
+// Largest piece of one hand-over appended per UI event. Appending costs time in proportion to the
+// bytes (and the control's buffer grows in steps); a megabyte keeps each event short while the
+// per-event cost stays negligible (50 events for 50 MB).
+constexpr size_t kMaxAppend = size_t(1) << 20;
+
+// Where to cut a piece of at most max bytes: after the last line feed in it, else (no line feed)
+// before a UTF-8 continuation byte is never split from its lead byte.
+size_t PieceLength(const char *data, size_t length, size_t max)
+{
+    if (length <= max)
+        return length;
+    for (size_t i = max; i > max / 2; --i)
+        if (data[i - 1] == '\n')
+            return i;
+    size_t cut = max;
+    while (cut > 0 && (static_cast<unsigned char>(data[cut]) & 0xC0) == 0x80)
+        --cut;
+    return cut > 0 ? cut : max;
+}
+
+} // namespace
+
 CTalvexPipe::CTalvexPipe(QWidget *parent)
     : CScintillaCtrl(parent)
 {
@@ -41,11 +65,17 @@ void CTalvexPipe::OnOutputPending()
 {
     // On the UI thread (a start error, say) the text is shown right away.
     if (QThread::currentThread() == thread()) {
+        FlushBacklog();
         DrainOutput();
         return;
     }
     // Reader thread. One queued drain at a time: however fast output arrives, the UI thread
     // gets a single event and then takes everything that accumulated by then.
+    PostDrain();
+}
+
+void CTalvexPipe::PostDrain()
+{
     if (!m_bDrainPosted.exchange(true))
         QMetaObject::invokeMethod(this, [this] { DrainPosted(); }, Qt::QueuedConnection);
 }
@@ -55,7 +85,27 @@ void CTalvexPipe::DrainPosted()
     // Cleared before draining: output arriving after this point posts a new drain, output
     // arriving before it is taken by this one.
     m_bDrainPosted.store(false);
+    if (!m_backlog.isEmpty()) {
+        // The rest of an earlier hand-over goes first; newer output waits for the next event.
+        const size_t piece = PieceLength(m_backlog.constData(), size_t(m_backlog.size()), kMaxAppend);
+        AppendText(m_backlog.constData(), static_cast<Pos>(piece));
+        GotoPos(GetLength());
+        m_backlog.remove(0, static_cast<qsizetype>(piece));
+        PostDrain();
+        return;
+    }
+    m_bSliceOutput = true;
     DrainOutput();
+    m_bSliceOutput = false;
+}
+
+void CTalvexPipe::FlushBacklog()
+{
+    if (m_backlog.isEmpty())
+        return;
+    AppendText(m_backlog.constData(), static_cast<Pos>(m_backlog.size()));
+    GotoPos(GetLength());
+    m_backlog.clear();
 }
 
 void CTalvexPipe::AppendOutput(const char *data, size_t length)
@@ -75,6 +125,12 @@ void CTalvexPipe::AppendOutput(const char *data, size_t length)
         ++data;
         --length;
     }
+    if (m_bSliceOutput && length > kMaxAppend) {
+        const size_t piece = PieceLength(data, length, kMaxAppend);
+        m_backlog.append(data + piece, static_cast<qsizetype>(length - piece));
+        length = piece;
+        PostDrain();
+    }
     if (length > 0)
         AppendText(data, static_cast<Pos>(length));
     GotoPos(GetLength());
@@ -83,6 +139,7 @@ void CTalvexPipe::AppendOutput(const char *data, size_t length)
 void CTalvexPipe::ShowText(const QByteArray &text)
 {
     // Output still waiting was written before this text: show it first to keep the order.
+    FlushBacklog();
     DrainOutput();
     AppendOutput(text.constData(), static_cast<size_t>(text.size()));
 }

@@ -19,8 +19,9 @@ class QKeyEvent;
 //
 // Output path: the reader thread only signals that output waits (OnOutputPending); one queued
 // drain at a time is posted to the UI thread, which takes everything accumulated since the last
-// drain and shows it as one append and one caret move. So output is kept in order, a flood never
-// queues more than one event, and output lands between key events but never inside a paste.
+// drain and shows it as one append and one caret move (a hand-over of more than a megabyte is
+// shown a megabyte per UI event). So output is kept in order, a flood never queues more than one
+// event, and output lands between key events but never inside a paste.
 class CTalvexPipe : public CScintillaCtrl, public CRedirector
 {
     Q_OBJECT
@@ -72,9 +73,17 @@ private:
     void RecallHistory(int step);
     // Runs on the UI thread for each posted drain.
     void DrainPosted();
+    // Posts a drain unless one is queued and not yet started.
+    void PostDrain();
+    // Appends all output held back from an earlier hand-over (UI thread).
+    void FlushBacklog();
 
     Pos m_nInputStart = -1;        // document position where the current input begins; -1 unset
     QList<QByteArray> m_history;   // lines sent with Enter, oldest first, only non-empty ones
     int m_nHistoryIndex = 0;       // entry last recalled, or the count right after a send
     std::atomic<bool> m_bDrainPosted{false}; // a drain is queued and has not started yet
+    // Output of a large hand-over that follows in later UI events, so that a key typed during a
+    // flood waits for one piece at most. Always shown before anything newer.
+    QByteArray m_backlog;
+    bool m_bSliceOutput = false;   // the hand-over being appended may be split (posted drains only)
 };

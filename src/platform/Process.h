@@ -31,13 +31,13 @@ enum class IoStatus
 // pipes are never inherited by any child. All members except Wake() are used by one thread at a
 // time; Wake() may be called from any thread while the object exists.
 //
-// The direct child is reaped only by Terminate(), so its process id cannot be given to another
-// process while this object may still signal it.
+// The direct child is reaped only by KillProcessTree(), so its process id cannot be given to
+// another process while this object may still signal it.
 class CChildProcess
 {
 public:
     CChildProcess();
-    ~CChildProcess();   // closes every descriptor still open; ends no process (call Terminate first)
+    ~CChildProcess();   // closes every descriptor still open; ends no process (KillProcessTree does)
     CChildProcess(const CChildProcess &) = delete;
     CChildProcess &operator=(const CChildProcess &) = delete;
 
@@ -78,7 +78,7 @@ public:
     // started a new session, leaves first; reaps every one of them that is or becomes a child of
     // this process. Returns within a few seconds at most. Safe to call more than once, and while
     // another thread waits, reads or writes: no descriptor is closed here.
-    void Terminate();
+    void KillProcessTree();
 
     bool IsStarted() const;
     long ProcessId() const;

@@ -47,6 +47,7 @@ private:
     int m_pidfd = -1;                                  // not owned
     std::string m_strMarker;                           // "NAME=value" as in the environment
     std::map<pid_t, unsigned long long> m_adopted;     // the session's orphans: pid -> start time
+    std::map<pid_t, unsigned long long> m_foreign;     // children known not to be the session's
 };
 
 // Reads /proc/<pid>/stat; false when the process is gone.

@@ -344,7 +344,7 @@ void CChildProcess::ReapOrphans()
         m_pImpl->tree.ReapOrphans();
 }
 
-void CChildProcess::Terminate()
+void CChildProcess::KillProcessTree()
 {
     Impl &d = *m_pImpl;
     if (d.pid <= 0 || d.reaped)

@@ -213,6 +213,7 @@ void CProcessTree::Reset(pid_t child, int pidfd, std::string marker)
     m_pidfd = pidfd;
     m_strMarker = std::move(marker);
     m_adopted.clear();
+    m_foreign.clear();
 }
 
 // The direct child goes through its pidfd; any other process is first pinned by a pidfd of its
@@ -242,12 +243,18 @@ bool CProcessTree::IsSessionRoot(const ProcEntry &e, bool readMarks)
     if (e.pid == m_child)
         return true;
     auto known = m_adopted.find(e.pid);
-    if (known != m_adopted.end())
-        return known->second == e.start;
-    if (readMarks && e.state != 'Z' && HasEnvironmentEntry(e.pid, m_strMarker)) {
+    if (known != m_adopted.end() && known->second == e.start)
+        return true;
+    auto foreign = m_foreign.find(e.pid);
+    if (foreign != m_foreign.end() && foreign->second == e.start)
+        return false;
+    if (!readMarks || e.state == 'Z')
+        return false;
+    if (HasEnvironmentEntry(e.pid, m_strMarker)) {
         m_adopted[e.pid] = e.start;
         return true;
     }
+    m_foreign[e.pid] = e.start;   // a process's birth environment does not change
     return false;
 }
 

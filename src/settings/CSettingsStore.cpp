@@ -3,22 +3,13 @@
 
 #include "settings/RegFileFormat.h"
 
-#include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QDeadlineTimer>
-#include <QLockFile>
-#include <QRandomGenerator>
 #include <QSettings>
-#include <QThread>
 
 namespace {
 
 using namespace Qt::Literals::StringLiterals;
-
-// How long a writer waits for another instance's write before giving up (the write then fails).
-constexpr int kLockTimeoutMs = 5000;
 
 // The registry key an operation works on, below HKEY_CURRENT_USER.
 QString KeyFor(const QString &keyPath, const QString &section)
@@ -70,74 +61,26 @@ QVariant ReadValue(const QString &group, const QString &name)
     return key.Settings().value(name);
 }
 
-#ifndef Q_OS_WIN
-// QLockFile::tryLock backs off exponentially (100 ms, 200 ms, ...), so a writer waiting behind
-// another that writes in quick succession may look only at moments when the lock is held and
-// starve. Polling in short random steps gives it its turn.
-bool TakeLock(QLockFile &lock)
-{
-    QDeadlineTimer deadline(kLockTimeoutMs);
-    while (!lock.tryLock(0)) {
-        if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired())
-            return false;
-        QThread::usleep(500 + QRandomGenerator::global()->bounded(2000));
-    }
-    return true;
-}
-
-// QSettings takes a file whose size and modification time equal those of the copy it read before
-// as unchanged. Two versions of the same size written within one tick of the file system clock
-// would look alike, and a stale copy would be read or even written back over another instance's
-// value. Writers hold the lock, so moving each version's time past its predecessor's keeps every
-// version distinguishable.
-void MakeTimestampNewer(const QString &path, const QDateTime &previous)
-{
-    if (!previous.isValid())
-        return;
-    const QDateTime written = QFileInfo(path).lastModified();
-    if (!written.isValid() || written > previous)
-        return;
-    QFile file(path);
-    if (file.open(QIODevice::ReadWrite))
-        file.setFileTime(previous.addMSecs(1), QFileDevice::FileModificationTime);
-}
-#endif
-
-// Applies a change to one key under the writers' lock. `change` returns whether it changed
+// Applies a change to one key and writes it at once. `change` returns whether it changed
 // anything; nothing is written when it did not.
 template <typename Change>
 bool WriteKey(const QString &group, Change change)
 {
     if (group.isEmpty())
         return false;
-#ifdef Q_OS_WIN
+#ifndef Q_OS_WIN
+    if (!QDir().mkpath(QFileInfo(CSettingsStore::FilePath()).absolutePath()))
+        return false;
+    // QSettings holds its lock file ("Talvex.reg.lock") while it writes, reads the file again
+    // first when another instance has changed it, and applies just this change to what it read
+    // (the file format gives every version a newer time, so the change is always seen): two
+    // instances writing at once lose nothing.
+#endif
     KeyAccess key(group);
     if (!change(key.Settings()))
         return true;
     key.Settings().sync();
     return key.Settings().status() == QSettings::NoError;
-#else
-    const QString path = CSettingsStore::FilePath();
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-        return false;
-    // Read, change and write as one step, so that a second instance writing at the same time
-    // loses nothing: it waits here and then reads the file this one wrote.
-    QLockFile lock(path + u".writer"_s);
-    if (!TakeLock(lock))
-        return false;
-    const QDateTime previous = QFileInfo(path).lastModified();
-    bool ok = true;
-    {
-        KeyAccess key(group);
-        if (!change(key.Settings()))
-            return true;
-        key.Settings().sync();
-        ok = key.Settings().status() == QSettings::NoError;
-    }
-    if (ok)
-        MakeTimestampNewer(path, previous);
-    return ok;
-#endif
 }
 
 } // namespace

@@ -10,6 +10,9 @@
 //   tree     starts children and grandchildren (one in a new session, one orphaned), prints
 //            "pid <n>\n" for each ("orphan <n>\n" for the orphan), then "ready\n", and waits for
 //            end of input
+//   leave    starts a child that keeps the output open and sleeps, prints "orphan <n>\n", exits
+//   orphans  every 300 ms starts a process in a new session that orphans a child living 600 ms
+//            more; prints "orphan <n>\n" for each of them; waits for end of input
 //   mixed    alternates lines on stdout and stderr: "out 1\n", "err 1\n", ... "err 5\n"
 //   bytes    prints CR-only lines and NUL bytes: "a\rb\rc\r" "x\0y\0z" "\n"
 #include <algorithm>
@@ -206,6 +209,46 @@ int Tree()
     return 0;
 }
 
+int Leave()
+{
+    const pid_t g = ::fork();
+    if (g == 0)
+        SleepForever();
+    WriteText(1, "orphan " + std::to_string(g) + "\n");
+    return 0;
+}
+
+int Orphans()
+{
+    for (int i = 0; i < 5; ++i) {
+        int link[2];
+        if (::pipe(link) != 0)
+            return 1;
+        const pid_t c = ::fork();
+        if (c == 0) {
+            ::setsid();
+            const pid_t g = ::fork();
+            if (g == 0) {
+                ::usleep(600 * 1000);   // outlives its parent, then ends as an orphan
+                ::_exit(0);
+            }
+            WriteText(link[1], "orphan " + std::to_string(g) + "\n");
+            ::_exit(0);
+        }
+        ::close(link[1]);
+        char buffer[64];
+        const ssize_t n = ::read(link[0], buffer, sizeof buffer);
+        ::close(link[0]);
+        ::waitpid(c, nullptr, 0);
+        if (n > 0)
+            WriteAll(1, buffer, static_cast<size_t>(n));
+        ::usleep(300 * 1000);
+    }
+    WriteText(1, "done\n");
+    WaitForEndOfInput();
+    return 0;
+}
+
 int Mixed()
 {
     for (int i = 1; i <= 5; ++i) {
@@ -232,6 +275,10 @@ int main(int argc, char **argv)
         return Tree();
     if (mode == "mixed")
         return Mixed();
+    if (mode == "leave")
+        return Leave();
+    if (mode == "orphans")
+        return Orphans();
     if (mode == "exit") {
         WriteText(1, "last words\n");
         WriteText(2, "on stderr\n");

@@ -1,0 +1,296 @@
+// The main window's life: start-up steps, closing, key filter, idle states, drops, context menu.
+#include "app/CMainFrame.h"
+
+#include "app/CommandTable.h"
+#include "editor/CTalvexView.h"
+#include "editor/SendToLispEvent.h"
+#include "lisp/LispCommands.h"
+#include "lisp/LispPathSelector.h"
+#include "settings/CSettingsStore.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QThread>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace {
+
+const QString kKeyPath = QStringLiteral("Software\\Quenmark\\Talvex");
+const QString kSettings = QStringLiteral("Settings");
+
+} // namespace
+
+// The images are linked from a static library: their registration has to be asked for.
+static void InitResources()
+{
+    Q_INIT_RESOURCE(app);
+    Q_INIT_RESOURCE(help); // the about box's picture
+}
+
+CMainFrame::CMainFrame(QWidget *parent)
+    : QMainWindow(parent),
+      m_recentFiles(QStringLiteral("Recent Document List"), Cmd::FileMruFirst, 16),
+      m_openDocs(QStringLiteral("Open Document List"), 1, 32),
+      m_docs(this, m_view, m_recentFiles),
+      m_find(this, [this] { return GetActiveView(); }),
+      m_help(this),
+      m_ui(CommandTable::UIMap())
+{
+    InitResources();
+    setWindowTitle(CommandTable::String(Cmd::StrTitle));
+    QIcon icon;
+    for (int size : {16, 32, 48})
+        icon.addFile(QStringLiteral(":/icons/talvex-%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
+    setAcceptDrops(true);
+    // No size is stored: every start opens at three quarters of the screen.
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        resize(screen->availableGeometry().size() * 3 / 4);
+}
+
+CMainFrame::~CMainFrame()
+{
+    // The filters go first: nothing may reach a frame that is half destroyed.
+    m_keys.reset();
+    m_idle.reset();
+}
+
+bool CMainFrame::Create()
+{
+    // 1. The settings key path.
+    m_docs.m_nNewDocCount = 0;
+    CSettingsStore::Instance().SetKeyPath(kKeyPath);
+
+    // 2-5. Menu bar, toolbar, status bar ("Ready").
+    CreateMenuBar();
+    CreateToolBar();
+    CreateStatusBar();
+
+    // 6-9. Splitter with the tab view above and the console below, bar 400 px from the top.
+    CreateSplitter();
+
+    // 10. The toolbar joins the UI state table; both bars start visible.
+    m_ui.UIAddToolBar(m_pToolBar);
+    m_ui.UISetCheck(Cmd::ViewToolBar, true);
+    m_ui.UISetCheck(Cmd::ViewStatusBar, true);
+
+    // 11. Settings check marks from the stored values.
+    SetSettingsChecks();
+
+    // 12. The Window popup lists the documents; the caption follows the active one.
+    m_view.SetWindowMenu(Popup(CommandTable::kWindowPopup));
+    m_view.SetWindowMenuLimit(100);
+    m_view.SetTitleBarWindow(this);
+
+    // 13-14. Document lists; the documents open at the last close come back sorted.
+    m_openDocs.SetMaxEntries(32);
+    m_recentFiles.SetMaxEntries(16);
+    m_recentFiles.SetMenuHandle(m_pRecentMenu);
+    m_recentFiles.ReadFromRegistry(kKeyPath);
+    m_openDocs.ReadFromRegistry(kKeyPath);
+    ReopenDocuments();
+
+    // 15. The Lisp command line; without one the user is asked before the window shows.
+    if (!InitLispCommandLine(this, m_console))
+        return false;
+
+    // 16-17. The console and the Lisp process.
+    m_console.ConfigureConsole();
+    m_console.StartLisp();
+
+    // 18. Message filter, then idle handler.
+    m_keys.emplace(*this);
+    m_idle.emplace(*this);
+    return true;
+}
+
+void CMainFrame::SetSettingsChecks()
+{
+    CSettingsStore &store = CSettingsStore::Instance();
+    const int lineEnding = store.ReadInt(kSettings, QStringLiteral("LineEnding"), 0);
+    m_ui.UISetCheck(Cmd::LineEndingCrLf, lineEnding == 0);
+    m_ui.UISetCheck(Cmd::LineEndingCr, lineEnding == 1);
+    m_ui.UISetCheck(Cmd::LineEndingLf, lineEnding == 2);
+
+    m_ui.UISetCheck(Cmd::TabUsesSpaces, store.ReadInt(kSettings, QStringLiteral("TabUsesSpaces"), 0) == 1);
+
+    const int keywordSet = store.ReadInt(kSettings, QStringLiteral("KeywordSet"), 0);
+    for (int id = Cmd::KeywordSetFirst; id <= Cmd::KeywordSetLast; ++id)
+        m_ui.UISetCheck(id, keywordSet == id - Cmd::KeywordSetFirst);
+
+    int tabSize = store.ReadInt(kSettings, QStringLiteral("TabSize"), 0);
+    if (tabSize == 0)
+        tabSize = 4;
+    m_ui.UISetCheck(Cmd::TabSize4, tabSize == 4);
+    m_ui.UISetCheck(Cmd::TabSize8, tabSize == 8);
+}
+
+void CMainFrame::ReopenDocuments()
+{
+    QStringList names;
+    for (int i = 0; i < m_openDocs.GetCount(); ++i)
+        names.append(m_openDocs.GetEntry(i));
+    // Ascending, ignoring letter case; equal names keep their order.
+    std::stable_sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+    });
+    m_openDocs.RemoveAll();
+    for (const QString &name : std::as_const(names)) {
+        if (!name.isEmpty()) // a never-saved document has nothing to reopen
+            m_docs.OpenFile(name, false);
+    }
+}
+
+void CMainFrame::closeEvent(QCloseEvent *e)
+{
+    // The open documents are remembered before any save prompt.
+    const QStringList paths = m_docs.PagePaths();
+    for (const QString &path : paths)
+        m_openDocs.AddToList(path);
+    m_openDocs.WriteToRegistry(kKeyPath);
+
+    m_docs.OnWindowCloseAll();
+    if (m_view.GetPageCount() > 0) {
+        e->ignore(); // a prompt was cancelled: the window stays with what is left
+        return;
+    }
+    e->accept();
+    OnDestroy();
+}
+
+void CMainFrame::OnDestroy()
+{
+    m_keys.reset();
+    m_idle.reset();
+    // The run ends with exit code 1. Without a running loop there is nothing to end, and asking
+    // anyway would make every later event loop of this thread return at once.
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(1);
+}
+
+CTalvexView *CMainFrame::GetActiveView() const
+{
+    const int page = m_view.GetActivePage();
+    return page < 0 ? nullptr : m_view.GetPageData(page);
+}
+
+bool CMainFrame::IsAccelerator(QKeyEvent *ev) const
+{
+    return CommandTable::AcceleratorFor(ev->keyCombination()) != 0;
+}
+
+bool CMainFrame::PreTranslateMessage(QKeyEvent *ev)
+{
+    // 1. Accelerators, whatever the enabled state of their command.
+    if (const int id = CommandTable::AcceleratorFor(ev->keyCombination())) {
+        OnCommand(id);
+        return true;
+    }
+    // 2. Enter in the find dialog is its default button.
+    if (m_find.PreTranslateKey(ev))
+        return true;
+    // 3. Document switching keys of the tab view.
+    return m_view.PreTranslateMessage(ev);
+}
+
+bool CMainFrame::OnIdle()
+{
+    // The toolbar gets what the previous pass computed; menus read the table when they open.
+    m_ui.UIUpdateToolBar();
+
+    bool modified = false;
+    bool sendable = false;
+    const int page = m_view.GetActivePage();
+    if (page >= 0) {
+        if (CTalvexView *view = m_view.GetPageData(page)) {
+            modified = view->GetModify();
+            m_view.SetPageImage(page, modified ? 1 : 0);
+            sendable = view->IsSendable();
+        }
+    }
+    m_ui.UIEnable(Cmd::FileSave, modified);
+    m_ui.UIEnable(Cmd::FileSaveAs, modified);
+    m_ui.UIEnable(Cmd::EditSendToLisp, sendable);
+    m_ui.UIEnable(Cmd::EditMacroexpand, sendable);
+    return false;
+}
+
+void CMainFrame::OnSendToLisp(QByteArray &text)
+{
+    SendToLisp(m_console, text);
+}
+
+bool CMainFrame::event(QEvent *e)
+{
+    if (e->type() == SendToLispEvent::Type) {
+        OnSendToLisp(static_cast<SendToLispEvent *>(e)->Text());
+        return true;
+    }
+    return QMainWindow::event(e);
+}
+
+void CMainFrame::contextMenuEvent(QContextMenuEvent *e)
+{
+    if (QMenu *edit = Popup(CommandTable::kEditPopup))
+        edit->popup(e->globalPos());
+    e->accept();
+}
+
+bool CMainFrame::OnDropFiles(const QList<QUrl> &urls)
+{
+    activateWindow();
+    for (const QUrl &url : urls) {
+        if (url.isLocalFile())
+            m_docs.OpenFile(url.toLocalFile());
+    }
+    return true;
+}
+
+bool CMainFrame::eventFilter(QObject *watched, QEvent *e)
+{
+    if (watched == m_pSplitter && e->type() == QEvent::Resize && m_nSplitterTop >= 0)
+        KeepSplitterProportion();
+    return QMainWindow::eventFilter(watched, e);
+}
+
+void CMainFrame::KeepSplitterProportion()
+{
+    // The first real size places the bar 400 px from the top; from then on the splitter keeps
+    // its panes in proportion by itself.
+    const int total = m_pSplitter->height() - m_pSplitter->handleWidth();
+    if (total <= 0)
+        return;
+    const int top = std::min(m_nSplitterTop, total);
+    m_pSplitter->setSizes({top, total - top});
+    m_nSplitterTop = -1;
+}
+
+QString CMainFrame::StatusText() const
+{
+    return m_pStatusText ? m_pStatusText->text() : QString();
+}
+
+void CMainFrame::OnMenuSelect(QAction *action)
+{
+    if (!m_pStatusText || !action)
+        return;
+    QString prompt;
+    if (!action->menu() && !action->isSeparator())
+        prompt = CommandTable::Prompt(action->data().toInt());
+    m_pStatusText->setText(prompt);
+}
+
+void CMainFrame::OnMenuClose()
+{
+    if (m_pStatusText)
+        m_pStatusText->setText(CommandTable::String(Cmd::StrReady));
+}

@@ -1,0 +1,308 @@
+// The main window's command dispatch and its thin handlers.
+#include "app/CMainFrame.h"
+
+#include "app/CommandTable.h"
+#include "editor/CTalvexView.h"
+#include "help/CAboutDlg.h"
+#include "lisp/LispCommands.h"
+#include "lisp/LispPathSelector.h"
+#include "lisp/TextToSend.h"
+#include "editor/SendToLispEvent.h"
+#include "settings/CSettingsStore.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFontDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QToolBar>
+
+namespace {
+
+const QString kSettings = QStringLiteral("Settings");
+
+using Handler = void (*)(CMainFrame &frame, int id);
+
+struct Route {
+    int id;
+    Handler handler;
+};
+
+// The command table's handlers. Ctrl+P (57607), F6 (57680) and Shift+F6 (57681) are bound
+// to ids without a handler: their keys are taken and nothing happens.
+const Route kRoutes[] = {
+    {Cmd::FileNew, [](CMainFrame &f, int) { f.m_docs.OnFileNew(); }},
+    {Cmd::FileOpen, [](CMainFrame &f, int) { f.m_docs.OnFileOpen(); }},
+    {Cmd::FileSave, [](CMainFrame &f, int) { f.m_docs.OnFileSave(); }},
+    {Cmd::FileSaveAs, [](CMainFrame &f, int) { f.m_docs.OnFileSaveAs(); }},
+    {Cmd::FileResetLisp, [](CMainFrame &f, int) { f.OnFileResetLisp(); }},
+    {Cmd::AppExit, [](CMainFrame &f, int) { f.OnFileExit(); }},
+    {Cmd::EditUndo, [](CMainFrame &f, int) { f.OnEditUndo(); }},
+    {Cmd::EditRedo, [](CMainFrame &f, int) { f.OnEditRedo(); }},
+    {Cmd::EditCut, [](CMainFrame &f, int) { f.OnEditCut(); }},
+    {Cmd::EditCopy, [](CMainFrame &f, int) { f.OnEditCopy(); }},
+    {Cmd::EditPaste, [](CMainFrame &f, int) { f.OnEditPaste(); }},
+    {Cmd::EditSendToLisp, [](CMainFrame &f, int) { f.OnEditSendToLisp(); }},
+    {Cmd::EditMacroexpand, [](CMainFrame &f, int) { f.OnEditMacroexpand(); }},
+    {Cmd::EditPrettyPrint, [](CMainFrame &f, int) { f.OnEditPrettyPrint(); }},
+    {Cmd::EditFind, [](CMainFrame &f, int id) { f.m_find.OnEditFind(id); }},
+    {Cmd::EditReplace, [](CMainFrame &f, int id) { f.m_find.OnEditFind(id); }},
+    {Cmd::ViewToolBar, [](CMainFrame &f, int) { f.OnViewToolBar(); }},
+    {Cmd::ViewStatusBar, [](CMainFrame &f, int) { f.OnViewStatusBar(); }},
+    {Cmd::SetLispPath, [](CMainFrame &f, int) { f.OnSetLispPath(); }},
+    {Cmd::SetFont, [](CMainFrame &f, int) { f.OnSetFont(); }},
+    {Cmd::LineEndingCrLf, [](CMainFrame &f, int id) { f.OnLineEnding(id); }},
+    {Cmd::LineEndingCr, [](CMainFrame &f, int id) { f.OnLineEnding(id); }},
+    {Cmd::LineEndingLf, [](CMainFrame &f, int id) { f.OnLineEnding(id); }},
+    {Cmd::TabUsesSpaces, [](CMainFrame &f, int) { f.OnTabUsesSpaces(); }},
+    {Cmd::TabSize4, [](CMainFrame &f, int id) { f.OnTabSize(id); }},
+    {Cmd::TabSize8, [](CMainFrame &f, int id) { f.OnTabSize(id); }},
+    {32830, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
+    {32831, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
+    {32832, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
+    {32833, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
+    {32834, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
+    {32835, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
+    {Cmd::WindowClose, [](CMainFrame &f, int) { f.m_docs.OnWindowClose(); }},
+    {Cmd::WindowCloseAll, [](CMainFrame &f, int) { f.m_docs.OnWindowCloseAll(); }},
+    {Cmd::HelpHyperSpec, [](CMainFrame &f, int) { f.m_help.OnHelpHyperSpec(); }},
+    {Cmd::HelpCLtL2, [](CMainFrame &f, int) { f.m_help.OnHelpCLtL2(); }},
+    {Cmd::AppAbout, [](CMainFrame &f, int) { f.OnAppAbout(); }},
+};
+
+enum class FocusCommand { Cut, Copy, Paste, Undo, Redo };
+
+// Clipboard and undo commands act on whatever has the keyboard focus: a Scintilla control
+// through its own (overridable) handlers, a line edit through its slots; anything else ignores them.
+void SendToFocus(FocusCommand command)
+{
+    QWidget *focus = QApplication::focusWidget();
+    if (!focus)
+        return;
+    CScintillaCtrl *sci = qobject_cast<CScintillaCtrl *>(focus);
+    if (!sci && focus->parentWidget())
+        sci = qobject_cast<CScintillaCtrl *>(focus->parentWidget()); // its viewport
+    if (sci) {
+        switch (command) {
+        case FocusCommand::Cut: sci->OnEditCut(); break;
+        case FocusCommand::Copy: sci->OnEditCopy(); break;
+        case FocusCommand::Paste: sci->OnEditPaste(); break;
+        case FocusCommand::Undo: sci->OnEditUndo(); break;
+        case FocusCommand::Redo: sci->OnEditRedo(); break;
+        }
+        return;
+    }
+    QLineEdit *edit = qobject_cast<QLineEdit *>(focus);
+    if (!edit) {
+        if (auto *combo = qobject_cast<QComboBox *>(focus))
+            edit = combo->lineEdit();
+    }
+    if (!edit)
+        return;
+    switch (command) {
+    case FocusCommand::Cut: edit->cut(); break;
+    case FocusCommand::Copy: edit->copy(); break;
+    case FocusCommand::Paste: edit->paste(); break;
+    case FocusCommand::Undo: edit->undo(); break;
+    case FocusCommand::Redo: edit->redo(); break;
+    }
+}
+
+} // namespace
+
+void CMainFrame::OnCommand(int id)
+{
+    m_nLastCommand = id;
+    for (const Route &route : kRoutes) {
+        if (route.id == id) {
+            route.handler(*this, id);
+            return;
+        }
+    }
+    if (id >= Cmd::WindowFirst && id <= Cmd::WindowLast)
+        OnWindowListItem(id);
+    else if (id >= Cmd::FileMruFirst && id <= Cmd::FileMruLast)
+        OnRecentFile(id);
+}
+
+void CMainFrame::OnFileExit()
+{
+    // Queued like a posted close request: the close runs after the command has returned.
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+void CMainFrame::OnViewToolBar()
+{
+    m_bToolBarVisible = !m_bToolBarVisible;
+    m_pToolBar->setVisible(m_bToolBarVisible);
+    m_ui.UISetCheck(Cmd::ViewToolBar, m_bToolBarVisible);
+}
+
+void CMainFrame::OnViewStatusBar()
+{
+    const bool show = statusBar()->isHidden();
+    statusBar()->setVisible(show);
+    m_ui.UISetCheck(Cmd::ViewStatusBar, show);
+}
+
+void CMainFrame::OnEditCut() { SendToFocus(FocusCommand::Cut); }
+void CMainFrame::OnEditCopy() { SendToFocus(FocusCommand::Copy); }
+void CMainFrame::OnEditPaste() { SendToFocus(FocusCommand::Paste); }
+void CMainFrame::OnEditUndo() { SendToFocus(FocusCommand::Undo); }
+void CMainFrame::OnEditRedo() { SendToFocus(FocusCommand::Redo); }
+
+void CMainFrame::OnEditSendToLisp()
+{
+    CTalvexView *view = GetActiveView();
+    if (!view)
+        return;
+    const QByteArray text = GetTextToSend(*view);
+    if (text.isEmpty())
+        return;
+    SendToLispEvent ev(text);
+    QCoreApplication::sendEvent(this, &ev);
+}
+
+void CMainFrame::OnEditMacroexpand()
+{
+    CTalvexView *view = GetActiveView();
+    if (!view)
+        return;
+    const QByteArray text = GetTextToSend(*view);
+    if (text.isEmpty())
+        return;
+    SendToLispEvent ev(MacroexpandText(text));
+    QCoreApplication::sendEvent(this, &ev);
+}
+
+void CMainFrame::OnEditPrettyPrint()
+{
+    CTalvexView *view = GetActiveView();
+    if (!view)
+        return;
+    const QByteArray text = GetTextToSend(*view);
+    if (text.isEmpty())
+        return;
+    SendToLispEvent ev(PrettyPrintText(text));
+    QCoreApplication::sendEvent(this, &ev);
+}
+
+void CMainFrame::OnFileResetLisp()
+{
+    ResetLisp(m_console);
+}
+
+void CMainFrame::OnSetLispPath()
+{
+    SetLispPath(this, m_console);
+}
+
+void CMainFrame::OnSetFont()
+{
+    bool ok = false;
+    const QFont font = QFontDialog::getFont(&ok, m_console.Font(), this);
+    if (!ok)
+        return;
+    CSettingsStore &store = CSettingsStore::Instance();
+    store.WriteString(kSettings, QStringLiteral("FontName"), font.family());
+    // Tenths of a point, as the stored value counts it.
+    store.WriteInt(kSettings, QStringLiteral("FontSize"), qRound(font.pointSizeF() * 10.0));
+    ShowRestartMessage();
+}
+
+void CMainFrame::SetLineEnding(int mode)
+{
+    for (int i = 0; i < m_view.GetPageCount(); ++i) {
+        if (CTalvexView *view = m_view.GetPageData(i)) {
+            view->SetEOLMode(mode);
+            view->ConvertEOLs(mode);
+        }
+    }
+}
+
+void CMainFrame::OnLineEnding(int id)
+{
+    if (m_ui.UIIsChecked(id))
+        return;
+    m_ui.UISetCheck(Cmd::LineEndingCrLf, false);
+    m_ui.UISetCheck(Cmd::LineEndingCr, false);
+    m_ui.UISetCheck(Cmd::LineEndingLf, false);
+    m_ui.UISetCheck(id, true);
+    const int mode = id - Cmd::LineEndingCrLf; // 0 CR LF, 1 CR, 2 LF
+    CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("LineEnding"), mode);
+    SetLineEnding(mode);
+}
+
+void CMainFrame::OnTabUsesSpaces()
+{
+    const bool check = !m_ui.UIIsChecked(Cmd::TabUsesSpaces);
+    m_ui.UISetCheck(Cmd::TabUsesSpaces, check);
+    CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("TabUsesSpaces"), check ? 1 : 0);
+    ShowRestartMessage();
+}
+
+void CMainFrame::OnTabSize(int id)
+{
+    if (!m_ui.UIIsChecked(id)) {
+        m_ui.UISetCheck(Cmd::TabSize4, false);
+        m_ui.UISetCheck(Cmd::TabSize8, false);
+        m_ui.UISetCheck(id, true);
+        CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("TabSize"), id == Cmd::TabSize4 ? 4 : 8);
+    }
+    ShowRestartMessage();
+}
+
+void CMainFrame::OnKeywordSet(int id)
+{
+    // The check marks keep showing the set read at start: the console uses it until a restart.
+    CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("KeywordSet"), id - Cmd::KeywordSetFirst);
+    ShowRestartMessage();
+}
+
+void CMainFrame::ShowRestartMessage()
+{
+    QMessageBox box(QMessageBox::Warning, CommandTable::String(Cmd::StrTitle),
+                    QStringLiteral("Please restart Talvex"), QMessageBox::Ok, this);
+    box.exec();
+}
+
+void CMainFrame::OnAppAbout()
+{
+    CAboutDlg dlg(this);
+    dlg.exec();
+}
+
+void CMainFrame::OnWindowListItem(int id)
+{
+    const int index = id - Cmd::WindowFirst;
+    if (m_view.IsValidPageIndex(index))
+        m_view.SetActivePage(index);
+}
+
+void CMainFrame::OnRecentFile(int id)
+{
+    QString path;
+    if (!m_recentFiles.GetFromList(id, path)) {
+        QApplication::beep(); // the greyed "<none>" placeholder
+        return;
+    }
+    const bool opened = m_docs.OpenFile(path) != 0;
+    // Opening may already have reordered the list, so the entry is found again by its path.
+    auto findId = [this, &path]() {
+        for (int i = 0; i < m_recentFiles.GetCount(); ++i) {
+            QString entry;
+            const int entryId = Cmd::FileMruFirst + i;
+            if (m_recentFiles.GetFromList(entryId, entry) && CRecentDocList::SamePath(entry, path))
+                return entryId;
+        }
+        return 0;
+    };
+    if (const int current = findId()) {
+        if (opened)
+            m_recentFiles.MoveToTop(current);
+        else
+            m_recentFiles.RemoveFromList(current);
+    }
+    m_recentFiles.WriteToRegistry(CSettingsStore::Instance().KeyPath());
+}

@@ -1,0 +1,1162 @@
+// Tests of the main window: menus and toolbar from the command table, keys, states, settings commands, exit codes.
+#include "app/CMainFrame.h"
+#include "app/CommandTable.h"
+#include "editor/CFindReplaceDialog.h"
+#include "editor/CTalvexView.h"
+#include "settings/CRecentDocList.h"
+#include "settings/CSettingsStore.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QFontDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+
+#include <memory>
+
+namespace {
+
+const QString kSettings = QStringLiteral("Settings");
+const QString kKeyPath = QStringLiteral("Software\\Quenmark\\Talvex");
+
+// Answers every modal dialog that comes up while it lives, recording what it saw.
+class ModalAnswerer : public QObject
+{
+public:
+    explicit ModalAnswerer(QMessageBox::StandardButton button = QMessageBox::Ok) : m_button(button)
+    {
+        connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::Poll);
+        m_timer.start(5);
+    }
+    struct Seen {
+        QString title;
+        QString text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+    };
+    QList<Seen> seen;
+
+private:
+    void Poll()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        Seen s;
+        s.title = modal->windowTitle();
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            s.text = box->text();
+            s.icon = box->icon();
+            seen.append(s);
+            if (QAbstractButton *b = box->button(m_button))
+                b->click();
+            else
+                box->reject();
+            return;
+        }
+        seen.append(s);
+        if (auto *dialog = qobject_cast<QDialog *>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    }
+    QTimer m_timer;
+    QMessageBox::StandardButton m_button;
+};
+
+// Lets the event loop wait once, so the dispatcher's aboutToBlock (the idle hook) runs.
+void SpinLoop(int ms = 30)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+QAction *FindAction(QMenu *menu, int id)
+{
+    for (QAction *a : menu->actions()) {
+        if (a->menu()) {
+            if (QAction *found = FindAction(a->menu(), id))
+                return found;
+        } else if (!a->isSeparator() && a->data().toInt() == id) {
+            return a;
+        }
+    }
+    return nullptr;
+}
+
+QAction *ToolAction(QToolBar *bar, int id)
+{
+    for (QAction *a : bar->actions()) {
+        if (!a->isSeparator() && a->data().toInt() == id)
+            return a;
+    }
+    return nullptr;
+}
+
+// What a popup shows once the state table has written it.
+QAction *OpenedItem(CMainFrame &frame, int popup, int id)
+{
+    QMenu *menu = frame.Popup(popup);
+    emit menu->aboutToShow();
+    for (QAction *a : menu->actions()) {
+        if (a->menu())
+            emit a->menu()->aboutToShow();
+    }
+    return FindAction(menu, id);
+}
+
+} // namespace
+
+class TestMainFrame : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void menuMatchesTable();
+    void menuTexts_data();
+    void menuTexts();
+    void toolbarOrderAndTips();
+    void prompts_data();
+    void prompts();
+    void menuHoverPrompts();
+    void accelerators_data();
+    void accelerators();
+    void deadKeys_data();
+    void deadKeys();
+    void acceleratorsNotInModalDialogs();
+    void freshProfileChecks();
+    void storedChecks_data();
+    void storedChecks();
+    void idleStates();
+    void idleCountsEvents();
+    void tabSizeTwice();
+    void tabUsesSpacesTwice();
+    void keywordSetKeepsCheck();
+    void lineEndingAlreadyChecked();
+    void lineEndingConvertsAll();
+    void evaluationCommands_data();
+    void evaluationCommands();
+    void setFont();
+    void clipboardToFocus();
+    void findDialogPaste();
+    void viewToggles();
+    void splitterProportion();
+    void contextMenuIsEditPopup();
+    void dropOpensFiles();
+    void reopenSorted();
+    void recentFileCommand();
+    void closeCancelKeepsWindow();
+    void pictures();
+    void exitCodes_data();
+    void exitCodes();
+
+private:
+    std::unique_ptr<CMainFrame> MakeFrame(bool show = true);
+    CTalvexView *NewDoc(CMainFrame &frame, const QByteArray &text = {});
+
+    std::unique_ptr<QTemporaryDir> m_config;
+};
+
+void TestMainFrame::init()
+{
+    m_config = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_config->isValid());
+    qputenv("XDG_CONFIG_HOME", m_config->path().toLocal8Bit());
+    CSettingsStore::Instance().SetKeyPath(kKeyPath);
+    // A real program that stays up reading its input, standing in for the user's Lisp.
+    CSettingsStore::Instance().WriteString(kSettings, QStringLiteral("Lisp"), QStringLiteral("/bin/cat"));
+}
+
+void TestMainFrame::cleanup()
+{
+    QApplication::clipboard()->clear();
+    m_config.reset();
+}
+
+std::unique_ptr<CMainFrame> TestMainFrame::MakeFrame(bool show)
+{
+    auto frame = std::make_unique<CMainFrame>();
+    if (!frame->Create())
+        return nullptr;
+    if (show) {
+        frame->resize(800, 580);
+        frame->show();
+        frame->activateWindow();
+        if (!QTest::qWaitForWindowExposed(frame.get()))
+            return nullptr;
+    }
+    return frame;
+}
+
+CTalvexView *TestMainFrame::NewDoc(CMainFrame &frame, const QByteArray &text)
+{
+    CTalvexView *view = frame.m_docs.OnFileNew();
+    if (view && !text.isEmpty()) {
+        view->SetText(text);
+        view->SetSavePoint();
+    }
+    return view;
+}
+
+void TestMainFrame::menuMatchesTable()
+{
+    auto frame = MakeFrame(false);
+    QVERIFY(frame);
+    const QList<QAction *> titles = frame->menuBar()->actions();
+    QList<QList<QAction *>> stack;   // the remaining actions of each open popup
+    int top = 0;
+    for (const MenuRow &row : CommandTable::Menu()) {
+        if (row.kind == MenuRow::PopupBegin) {
+            QAction *a = stack.isEmpty() ? titles.value(top++) : stack.last().takeFirst();
+            QVERIFY(a && a->menu());
+            QCOMPARE(a->text(), QString::fromLatin1(row.text));
+            stack.append(a->menu()->actions());
+            continue;
+        }
+        if (row.kind == MenuRow::PopupEnd) {
+            // The Window popup is filled by the tab view, the recent popup by its list.
+            QVERIFY2(stack.last().isEmpty(), "extra items in a popup");
+            stack.removeLast();
+            continue;
+        }
+        QVERIFY(!stack.last().isEmpty());
+        QAction *a = stack.last().takeFirst();
+        if (row.kind == MenuRow::Separator) {
+            QVERIFY(a->isSeparator());
+            continue;
+        }
+        QCOMPARE(a->data().toInt(), row.id);
+        if (row.id != Cmd::FileMruFirst) // the recent list may rename its placeholder
+            QCOMPARE(a->text(), QString::fromLatin1(row.text));
+        QCOMPARE(a->icon().isNull(), CommandTable::IconPath(row.id).isEmpty());
+    }
+    QCOMPARE(top, titles.size());
+    QCOMPARE(frame->Popup(CommandTable::kWindowPopup)->title(), QStringLiteral("&Window"));
+    QCOMPARE(frame->Popup(CommandTable::kFilePopup)->actions().at(CommandTable::kRecentFilesItem)->menu(),
+             frame->RecentFilesPopup());
+    QCOMPARE(frame->RecentFilesPopup()->title(), QStringLiteral("Recent Files"));
+}
+
+void TestMainFrame::menuTexts_data()
+{
+    QTest::addColumn<int>("popup");
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("new") << 0 << 57600 << "&New\tCtrl+N";
+    QTest::newRow("open") << 0 << 57601 << "&Open...\tCtrl+O";
+    QTest::newRow("save as") << 0 << 57604 << "Save &As...";
+    QTest::newRow("exit") << 0 << 57665 << "E&xit";
+    QTest::newRow("cut") << 1 << 57635 << "Cu&t\tCtrl+X";
+    QTest::newRow("send") << 1 << 32800 << "Send To Lisp\tShift+Enter";
+    QTest::newRow("macroexpand") << 1 << 32816 << "Macroexpand-1\tCtrl+Enter";
+    QTest::newRow("pprint") << 1 << 32836 << "PrettyPrint\tAlt+Enter";
+    QTest::newRow("replace") << 2 << 57641 << "Replace\tCtrl+R";
+    QTest::newRow("status bar") << 3 << 59393 << "&Status Bar";
+    QTest::newRow("crlf") << 4 << 32826 << "Windows (CRLF)";
+    QTest::newRow("clojure") << 4 << 32835 << "Clojure";
+    QTest::newRow("close") << 5 << 32772 << "&Close\tCtrl+F4";
+    QTest::newRow("close all") << 5 << 32773 << "Close &All";
+    QTest::newRow("hyperspec") << 6 << 32811 << "Common Lisp HyperSpec\tF1";
+    QTest::newRow("about") << 6 << 57664 << "&About Talvex...";
+}
+
+void TestMainFrame::menuTexts()
+{
+    QFETCH(int, popup);
+    QFETCH(int, id);
+    QFETCH(QString, text);
+    auto frame = MakeFrame(false);
+    QVERIFY(frame);
+    QAction *a = FindAction(frame->Popup(popup), id);
+    QVERIFY(a);
+    QCOMPARE(a->text(), text);
+}
+
+void TestMainFrame::toolbarOrderAndTips()
+{
+    auto frame = MakeFrame(false);
+    QVERIFY(frame);
+    const QList<int> expected = {57600, 57601, 57603, 0, 57635, 57634, 57637, 0, 57643, 57644, 0,
+                                 32800, 0, 32804, 0, 57664};
+    const QList<QAction *> actions = frame->ToolBar()->actions();
+    QCOMPARE(actions.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        QCOMPARE(actions[i]->isSeparator(), expected[i] == 0);
+        if (expected[i] == 0)
+            continue;
+        QCOMPARE(actions[i]->data().toInt(), expected[i]);
+        QVERIFY(!actions[i]->icon().isNull());
+        // Separate actions: the buttons show their states at their own moment.
+        QVERIFY(actions[i] != FindAction(frame->Popup(0), expected[i]));
+    }
+    QCOMPARE(frame->ToolBar()->iconSize(), QSize(16, 15));
+    QCOMPARE(ToolAction(frame->ToolBar(), 57635)->toolTip(), QStringLiteral("Clipboard\nCut"));
+    QCOMPARE(ToolAction(frame->ToolBar(), 57600)->toolTip(), QStringLiteral("New"));
+    QCOMPARE(ToolAction(frame->ToolBar(), 32800)->toolTip(), QStringLiteral("Send To Lisp"));
+    // A crisp image for high-density screens comes with each button.
+    QCOMPARE(ToolAction(frame->ToolBar(), 57600)->icon().pixmap(QSize(16, 15), 2.0).size(), QSize(32, 30));
+    QVERIFY(!frame->windowIcon().isNull());
+    QVERIFY(frame->windowIcon().availableSizes().contains(QSize(48, 48)));
+}
+
+void TestMainFrame::prompts_data()
+{
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("prompt");
+    QTest::addColumn<QString>("tooltip");
+    QTest::newRow("cut") << 57635 << "Cut the selection and put it on the " << "Clipboard\nCut";
+    QTest::newRow("save as") << 57604 << "Save the active document with a new name" << "Save \nAs";
+    QTest::newRow("hyperspec, no tooltip") << 32811 << "Common Lisp HyperSpec" << "";
+    QTest::newRow("no string") << 32809 << "" << "";
+    QTest::newRow("keyword set") << 32830 << "" << "";
+    QTest::newRow("recent item") << 57620 << "Open this document" << "";
+    QTest::newRow("window item") << 0xFF05 << "Activate this window" << "";
+    QTest::newRow("system close") << 0xF060 << "Close the active window and prompts to save the " << "";
+    QTest::newRow("system size") << 0xF000 << "Change the window size" << "";
+}
+
+void TestMainFrame::prompts()
+{
+    QFETCH(int, id);
+    QFETCH(QString, prompt);
+    QFETCH(QString, tooltip);
+    QCOMPARE(CommandTable::Prompt(id), prompt);
+    if (id < 0xF000)
+        QCOMPARE(CommandTable::Tooltip(id), tooltip);
+}
+
+void TestMainFrame::menuHoverPrompts()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    QCOMPARE(frame->StatusText(), QStringLiteral("Ready"));
+    QMenu *edit = frame->Popup(1);
+    emit edit->hovered(FindAction(edit, 57635));
+    QCOMPARE(frame->StatusText(), QStringLiteral("Cut the selection and put it on the "));
+    emit edit->hovered(FindAction(edit, 32836));
+    QCOMPARE(frame->StatusText(), QString());
+    emit edit->aboutToHide();
+    QCOMPARE(frame->StatusText(), QStringLiteral("Ready"));
+
+    // A highlighted popup item has no prompt; the recent-file items share one.
+    QMenu *file = frame->Popup(0);
+    emit file->hovered(file->actions().at(CommandTable::kRecentFilesItem));
+    QCOMPARE(frame->StatusText(), QString());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("r.lisp"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.close();
+    frame->m_recentFiles.AddToList(path);
+    emit file->hovered(FindAction(frame->RecentFilesPopup(), 57616));
+    QCOMPARE(frame->StatusText(), QStringLiteral("Open this document"));
+}
+
+void TestMainFrame::accelerators_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("mods");
+    QTest::addColumn<int>("id");
+    const int C = Qt::ControlModifier, S = Qt::ShiftModifier, A = Qt::AltModifier, N = 0;
+    QTest::newRow("Ctrl+C") << int(Qt::Key_C) << C << 57634;
+    QTest::newRow("Ctrl+Insert") << int(Qt::Key_Insert) << C << 57634;
+    QTest::newRow("Ctrl+X") << int(Qt::Key_X) << C << 57635;
+    QTest::newRow("Shift+Delete") << int(Qt::Key_Delete) << S << 57635;
+    QTest::newRow("Ctrl+V") << int(Qt::Key_V) << C << 57637;
+    QTest::newRow("Shift+Insert") << int(Qt::Key_Insert) << S << 57637;
+    QTest::newRow("Ctrl+Z") << int(Qt::Key_Z) << C << 57643;
+    QTest::newRow("Alt+Backspace") << int(Qt::Key_Backspace) << A << 57643;
+    QTest::newRow("Ctrl+Y") << int(Qt::Key_Y) << C << 57644;
+    QTest::newRow("Ctrl+F") << int(Qt::Key_F) << C << 57636;
+    QTest::newRow("Ctrl+R") << int(Qt::Key_R) << C << 57641;
+    QTest::newRow("Ctrl+N") << int(Qt::Key_N) << C << 57600;
+    QTest::newRow("Ctrl+O") << int(Qt::Key_O) << C << 57601;
+    QTest::newRow("Ctrl+S") << int(Qt::Key_S) << C << 57603;
+    QTest::newRow("Ctrl+Enter") << int(Qt::Key_Return) << C << 32816;
+    QTest::newRow("Ctrl+keypad Enter") << int(Qt::Key_Enter) << (C | int(Qt::KeypadModifier)) << 32816;
+    QTest::newRow("Alt+Enter") << int(Qt::Key_Return) << A << 32836;
+    QTest::newRow("F1") << int(Qt::Key_F1) << N << 32811;
+    QTest::newRow("Ctrl+P") << int(Qt::Key_P) << C << 57607;
+    QTest::newRow("F6") << int(Qt::Key_F6) << N << 57680;
+    QTest::newRow("Shift+F6") << int(Qt::Key_F6) << S << 57681;
+    // Shown in the menu, not bound; modifiers must match exactly.
+    QTest::newRow("Ctrl+F4 unbound") << int(Qt::Key_F4) << C << 0;
+    QTest::newRow("Ctrl+Shift+C unbound") << int(Qt::Key_C) << (C | S) << 0;
+}
+
+void TestMainFrame::accelerators()
+{
+    QFETCH(int, key);
+    QFETCH(int, mods);
+    QFETCH(int, id);
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    CTalvexView *view = NewDoc(*frame);
+    QVERIFY(view);
+    view->setFocus();
+    ModalAnswerer answerer(QMessageBox::Cancel); // file dialogs and the like come and go
+    QTest::keyClick(view, Qt::Key(key), Qt::KeyboardModifiers(mods));
+    QCOMPARE(frame->LastCommand(), id);
+    // The same in the console, where Ctrl+N and the rest act as well.
+    QTest::keyClick(&frame->m_console, Qt::Key(key), Qt::KeyboardModifiers(mods));
+    QCOMPARE(frame->LastCommand(), id);
+}
+
+void TestMainFrame::deadKeys_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("mods");
+    QTest::newRow("Ctrl+P") << int(Qt::Key_P) << int(Qt::ControlModifier);
+    QTest::newRow("F6") << int(Qt::Key_F6) << 0;
+    QTest::newRow("Shift+F6") << int(Qt::Key_F6) << int(Qt::ShiftModifier);
+}
+
+// Records which key presses reach a widget.
+class KeySpy : public QObject
+{
+public:
+    int presses = 0;
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        // Modifier keys come as presses of their own.
+        if (e->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(e)->key();
+            if (key != Qt::Key_Control && key != Qt::Key_Shift && key != Qt::Key_Alt)
+                ++presses;
+        }
+        return false;
+    }
+};
+
+void TestMainFrame::deadKeys()
+{
+    QFETCH(int, key);
+    QFETCH(int, mods);
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    CTalvexView *view = NewDoc(*frame, "(a b)");
+    const int pages = frame->m_view.GetPageCount();
+    for (CScintillaCtrl *target : {static_cast<CScintillaCtrl *>(view), static_cast<CScintillaCtrl *>(&frame->m_console)}) {
+        KeySpy spy;
+        target->installEventFilter(&spy);
+        const QByteArray before = target->GetText();
+        QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(mods));
+        QCOMPARE(spy.presses, 0);              // consumed before the widget
+        QCOMPARE(target->GetText(), before);   // and nothing happened
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+        // A plain letter still reaches the widget: the filter only takes its own keys.
+        QTest::keyClick(target, Qt::Key_Q);
+        QVERIFY(spy.presses > 0);
+        target->removeEventFilter(&spy);
+    }
+    QCOMPARE(frame->m_view.GetPageCount(), pages);
+}
+
+void TestMainFrame::acceleratorsNotInModalDialogs()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    const int pages = frame->m_view.GetPageCount();
+    QDialog dialog(frame.get());
+    QLineEdit edit(&dialog);
+    QTimer::singleShot(0, &dialog, [&] {
+        QTest::keyClick(&edit, Qt::Key_N, Qt::ControlModifier);
+        dialog.accept();
+    });
+    dialog.exec();
+    QCOMPARE(frame->m_view.GetPageCount(), pages);
+    QCOMPARE(frame->LastCommand(), 0);
+}
+
+void TestMainFrame::freshProfileChecks()
+{
+    auto frame = MakeFrame(false);
+    QVERIFY(frame);
+    const struct { int popup, id; bool checked; } expected[] = {
+        {4, 32840, true}, {4, 32841, false}, {4, 32830, true}, {4, 32831, false}, {4, 32835, false},
+        {4, 32826, true}, {4, 32827, false}, {4, 32828, false}, {4, 32810, false},
+        {3, 59392, true}, {3, 59393, true},
+    };
+    for (const auto &e : expected) {
+        QCOMPARE(frame->UpdateUI().UIIsChecked(e.id), e.checked);
+        QAction *a = OpenedItem(*frame, e.popup, e.id);
+        QVERIFY(a);
+        QCOMPARE(a->isChecked(), e.checked);
+    }
+}
+
+void TestMainFrame::storedChecks_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QList<int>>("group");
+    QTest::addColumn<int>("checkedId"); // 0: none of the group
+    const QList<int> eol = {32826, 32827, 32828};
+    const QList<int> tabs = {32840, 32841};
+    const QList<int> sets = {32830, 32831, 32832, 32833, 32834, 32835};
+    QTest::newRow("LF") << "LineEnding" << 2 << eol << 32828;
+    QTest::newRow("line ending 3") << "LineEnding" << 3 << eol << 0;
+    QTest::newRow("tab 8") << "TabSize" << 8 << tabs << 32841;
+    QTest::newRow("tab 6") << "TabSize" << 6 << tabs << 0;
+    QTest::newRow("newLISP") << "KeywordSet" << 2 << sets << 32832;
+    QTest::newRow("keyword set 7") << "KeywordSet" << 7 << sets << 0;
+    QTest::newRow("spaces 1") << "TabUsesSpaces" << 1 << QList<int>{32810} << 32810;
+    QTest::newRow("spaces 2") << "TabUsesSpaces" << 2 << QList<int>{32810} << 0;
+}
+
+void TestMainFrame::storedChecks()
+{
+    QFETCH(QString, name);
+    QFETCH(int, value);
+    QFETCH(QList<int>, group);
+    QFETCH(int, checkedId);
+    CSettingsStore::Instance().WriteInt(kSettings, name, value);
+    auto frame = MakeFrame(false);
+    QVERIFY(frame);
+    for (int id : group)
+        QCOMPARE(frame->UpdateUI().UIIsChecked(id), id == checkedId);
+}
+
+void TestMainFrame::idleStates()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    CUpdateUI &ui = frame->UpdateUI();
+    QToolBar *bar = frame->ToolBar();
+    // No document: the four are disabled; the toolbar follows one pass later.
+    frame->OnIdle();
+    for (int id : {57603, 57604, 32800, 32816})
+        QVERIFY(!ui.UIIsEnabled(id));
+    QVERIFY(ToolAction(bar, 57603)->isEnabled());
+    frame->OnIdle();
+    QVERIFY(!ToolAction(bar, 57603)->isEnabled());
+    QVERIFY(!ToolAction(bar, 32800)->isEnabled());
+    QVERIFY(!OpenedItem(*frame, 0, 57603)->isEnabled());
+    QVERIFY(!OpenedItem(*frame, 1, 32816)->isEnabled());
+    QVERIFY(OpenedItem(*frame, 1, 32836)->isEnabled()); // PrettyPrint is never disabled
+
+    // A modified document with a form before the caret.
+    CTalvexView *view = NewDoc(*frame);
+    view->setFocus();
+    QTest::keyClicks(view, QStringLiteral("(a b)"));
+    QTRY_VERIFY(view->IsSendable());
+    frame->OnIdle();
+    QVERIFY(ui.UIIsEnabled(57603) && ui.UIIsEnabled(57604));
+    QVERIFY(ui.UIIsEnabled(32800) && ui.UIIsEnabled(32816));
+    QVERIFY(OpenedItem(*frame, 0, 57603)->isEnabled());
+    QVERIFY(!ToolAction(bar, 57603)->isEnabled()); // one pass behind
+    frame->OnIdle();
+    QVERIFY(ToolAction(bar, 57603)->isEnabled());
+    QVERIFY(ToolAction(bar, 32800)->isEnabled());
+    // The tab image follows: set back to unmodified, the next pass shows image 0.
+    QCOMPARE(frame->m_view.SetPageImage(0, 1), 1);
+    view->SetSavePoint();
+    QTest::keyClick(view, Qt::Key_Space);
+    view->SetSavePoint();
+    QTRY_VERIFY(!view->IsSendable());
+    frame->OnIdle();
+    QCOMPARE(frame->m_view.SetPageImage(0, 0), 0);
+    QVERIFY(!ui.UIIsEnabled(57603) && !ui.UIIsEnabled(57604));
+    QVERIFY(!ui.UIIsEnabled(32800)); // a space before the caret: nothing to send
+
+    // Ctrl+S on the unmodified document still saves (the table never blocks a command).
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("s.lisp"));
+    view->m_strPath = path;
+    QTest::keyClick(view, Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(QFileInfo::exists(path));
+}
+
+void TestMainFrame::idleCountsEvents()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    CIdleHook *hook = frame->IdleHook();
+    QVERIFY(hook);
+    hook->RunIfDue();
+    QVERIFY(!hook->IsIdleDue());
+    // Mouse moves and timers do not make idle work due; a key press does.
+    QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&frame->m_console, &move);
+    QTimerEvent tick(12345);
+    QCoreApplication::sendEvent(&frame->m_console, &tick);
+    QVERIFY(!hook->IsIdleDue());
+    CTalvexView *view = NewDoc(*frame);
+    view->setFocus();
+    hook->RunIfDue();
+    QVERIFY(!frame->UpdateUI().UIIsEnabled(57603));
+    QTest::keyClicks(view, QStringLiteral("x"));
+    QVERIFY(hook->IsIdleDue());
+    // The idle pass runs by itself once the loop waits.
+    SpinLoop();
+    QVERIFY(frame->UpdateUI().UIIsEnabled(57603));
+}
+
+void TestMainFrame::tabSizeTwice()
+{
+    auto frame = MakeFrame(false);
+    QVERIFY(frame);
+    CSettingsStore &store = CSettingsStore::Instance();
+    ModalAnswerer answerer;
+    frame->OnCommand(32841);
+    QTRY_COMPARE(answerer.seen.size(), 1);
+    QCOMPARE(store.ReadInt(kSettings, QStringLiteral("TabSize"), -1), 8);
+    QVERIFY(frame->UpdateUI().UIIsChecked(32841));
+    QVERIFY(!frame->UpdateUI().UIIsChecked(32840));
+    // Chosen again: the message comes again and nothing is written.
+    store.WriteInt(kSettings, QStringLiteral("TabSize"), 4);
+    frame->OnCommand(32841);
+    QCOMPARE(answerer.seen.size(), 2);
+    QCOMPARE(store.ReadInt(kSettings, QStringLiteral("TabSize"), -1), 4);
+    QVERIFY(frame->UpdateUI().UIIsChecked(32841));
+    for (const auto &s : answerer.seen) {
+        QCOMPARE(s.title, QStringLiteral("Talvex"));
+        QCOMPARE(s.text, QStringLiteral("Please restart Talvex"));
+        QCOMPARE(s.icon, QMessageBox::Warning);
+    }
+}
+
+void TestMainFrame::tabUsesSpacesTwice()
+{
+    auto frame = MakeFrame(false);
+    QVERIFY(frame);
+    ModalAnswerer answerer;
+    CSettingsStore &store = CSettingsStore::Instance();
+    frame->OnCommand(32810);
+    QCOMPARE(store.ReadInt(kSettings, QStringLiteral("TabUsesSpaces"), -1), 1);
+    QVERIFY(frame->UpdateUI().UIIsChecked(32810));
+    QVERIFY(OpenedItem(*frame, 4, 32810)->isChecked());
+    frame->OnCommand(32810);
+    QCOMPARE(store.ReadInt(kSettings, QStringLiteral("TabUsesSpaces"), -1), 0);
+    QVERIFY(!frame->UpdateUI().UIIsChecked(32810));
+    QVERIFY(!OpenedItem(*frame, 4, 32810)->isChecked());
+    QCOMPARE(answerer.seen.size(), 2);
+}
+
+void TestMainFrame::keywordSetKeepsCheck()
+{
+    auto frame = MakeFrame(false);
+    QVERIFY(frame);
+    ModalAnswerer answerer;
+    frame->OnCommand(32831);
+    QCOMPARE(CSettingsStore::Instance().ReadInt(kSettings, QStringLiteral("KeywordSet"), -1), 1);
+    QVERIFY(OpenedItem(*frame, 4, 32830)->isChecked());
+    QVERIFY(!OpenedItem(*frame, 4, 32831)->isChecked());
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].text, QStringLiteral("Please restart Talvex"));
+}
+
+void TestMainFrame::lineEndingAlreadyChecked()
+{
+    auto frame = MakeFrame(false);
+    QVERIFY(frame);
+    CTalvexView *view = NewDoc(*frame, "(a)\n(b)\n");
+    frame->OnCommand(32826); // Windows (CRLF), checked already
+    QCOMPARE(CSettingsStore::Instance().ReadInt(kSettings, QStringLiteral("LineEnding"), -1), -1);
+    QCOMPARE(view->GetText(), QByteArray("(a)\n(b)\n"));
+    QVERIFY(!view->GetModify());
+    QVERIFY(frame->UpdateUI().UIIsChecked(32826));
+}
+
+void TestMainFrame::lineEndingConvertsAll()
+{
+    auto frame = MakeFrame(false);
+    QVERIFY(frame);
+    CTalvexView *a = NewDoc(*frame, "(a)\r\n(b)\r\n");
+    CTalvexView *b = NewDoc(*frame, "(c)\r(d)");
+    CTalvexView *c = NewDoc(*frame, "(e)\n");
+    ModalAnswerer answerer;
+    frame->OnCommand(32828); // Unix (LF)
+    QCOMPARE(CSettingsStore::Instance().ReadInt(kSettings, QStringLiteral("LineEnding"), -1), 2);
+    QCOMPARE(a->GetText(), QByteArray("(a)\n(b)\n"));
+    QCOMPARE(b->GetText(), QByteArray("(c)\n(d)"));
+    QCOMPARE(c->GetText(), QByteArray("(e)\n"));
+    QVERIFY(a->GetModify() && b->GetModify());
+    QVERIFY(!c->GetModify());
+    QCOMPARE(a->GetEOLMode(), 2);
+    QVERIFY(frame->UpdateUI().UIIsChecked(32828));
+    QVERIFY(!frame->UpdateUI().UIIsChecked(32826));
+    QVERIFY(answerer.seen.isEmpty()); // no message
+    // The console keeps its own mode.
+    const int consoleMode = frame->m_console.GetEOLMode();
+    frame->OnCommand(32827);
+    QCOMPARE(a->GetText(), QByteArray("(a)\r(b)\r"));
+    QCOMPARE(frame->m_console.GetEOLMode(), consoleMode);
+}
+
+void TestMainFrame::evaluationCommands_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("mods");
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QByteArray>("written");
+    QTest::newRow("send to lisp") << 0 << 0 << 32800 << QByteArray("(f 1 2)");
+    QTest::newRow("macroexpand-1, Ctrl+Enter") << int(Qt::Key_Return) << int(Qt::ControlModifier) << 0
+                                               << QByteArray("(pprint (macroexpand-1 '(f 1 2)))");
+    QTest::newRow("prettyprint, Alt+Enter") << int(Qt::Key_Return) << int(Qt::AltModifier) << 0
+                                            << QByteArray("(pprint '(f 1 2))");
+}
+
+void TestMainFrame::evaluationCommands()
+{
+    QFETCH(int, key);
+    QFETCH(int, mods);
+    QFETCH(int, id);
+    QFETCH(QByteArray, written);
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    CTalvexPipe &console = frame->m_console;
+    QTRY_VERIFY(console.IsLispRunning());
+    // With no document nothing is sent and the console stays as it is.
+    const QByteArray empty = console.GetText();
+    frame->OnCommand(32800);
+    frame->OnCommand(32816);
+    frame->OnCommand(32836);
+    QTest::qWait(50);
+    QCOMPARE(console.GetText(), empty);
+    // The Lisp here is cat: what it is sent comes straight back into the console.
+    CTalvexView *view = NewDoc(*frame, "'(f 1 2)");
+    view->setFocus();
+    view->GotoPos(view->GetLength());
+    const QByteArray before = view->GetText();
+    if (id)
+        frame->OnCommand(id);
+    else
+        QTest::keyClick(view, Qt::Key(key), Qt::KeyboardModifiers(mods));
+    QTRY_VERIFY(console.GetText().contains(written));
+    QCOMPARE(console.GetText().count(written), 1);
+    QCOMPARE(view->GetText(), before); // the document is left as it was
+}
+
+void TestMainFrame::setFont()
+{
+    auto frame = MakeFrame(false);
+    QVERIFY(frame);
+    CSettingsStore &store = CSettingsStore::Instance();
+    QFont start;
+    int messages = 0;
+    bool accept = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *dlg = qobject_cast<QFontDialog *>(modal)) {
+            start = dlg->currentFont();
+            if (accept) {
+                dlg->setCurrentFont(QFont(QStringLiteral("DejaVu Sans Mono"), 12));
+                dlg->accept();
+            } else {
+                dlg->reject();
+            }
+        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            QCOMPARE(box->text(), QStringLiteral("Please restart Talvex"));
+            ++messages;
+            box->accept();
+        }
+    });
+    poll.start(5);
+    frame->OnCommand(32808); // cancelled: nothing stored, no message
+    // The dialog opens on the console's font (it may spell the family in its own case).
+    QCOMPARE(start.family().toLower(), frame->m_console.Font().family().toLower());
+    QCOMPARE(store.ReadString(kSettings, QStringLiteral("FontName"), QStringLiteral("-")), QStringLiteral("-"));
+    QCOMPARE(messages, 0);
+    accept = true;
+    frame->OnCommand(32808);
+    QCOMPARE(store.ReadString(kSettings, QStringLiteral("FontName"), QString()), QStringLiteral("DejaVu Sans Mono"));
+    QCOMPARE(store.ReadInt(kSettings, QStringLiteral("FontSize"), 0), 120);
+    QCOMPARE(messages, 1);
+}
+
+void TestMainFrame::clipboardToFocus()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    CTalvexView *view = NewDoc(*frame, "alpha");
+    CTalvexPipe &console = frame->m_console;
+    // The console: copy its selection with Ctrl+C.
+    console.setFocus();
+    QTRY_VERIFY(console.hasFocus());
+    console.ShowText("beta gamma");
+    const auto len = console.GetLength();
+    console.SetSel(len - 5, len);
+    QTest::keyClick(&console, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("gamma"));
+    // The editor: Ctrl+Insert copies, Shift+Insert pastes, Ctrl+Z undoes there, not in the console.
+    view->setFocus();
+    QTRY_VERIFY(view->hasFocus());
+    view->SetSel(0, 5);
+    QTest::keyClick(view, Qt::Key_Insert, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("alpha"));
+    view->SetSel(5, 5);
+    QTest::keyClick(view, Qt::Key_Insert, Qt::ShiftModifier);
+    QCOMPARE(view->GetText(), QByteArray("alphaalpha"));
+    const QByteArray consoleText = console.GetText();
+    QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(view->GetText(), QByteArray("alpha"));
+    QTest::keyClick(view, Qt::Key_Y, Qt::ControlModifier);
+    QCOMPARE(view->GetText(), QByteArray("alphaalpha"));
+    QCOMPARE(console.GetText(), consoleText);
+    // Shift+Delete cuts.
+    view->SetSel(0, 5);
+    QTest::keyClick(view, Qt::Key_Delete, Qt::ShiftModifier);
+    QCOMPARE(view->GetText(), QByteArray("alpha"));
+    // With no focus widget nothing happens.
+    view->clearFocus();
+    QApplication::clipboard()->setText(QStringLiteral("zzz"));
+    frame->OnCommand(57637);
+    QCOMPARE(view->GetText(), QByteArray("alpha"));
+}
+
+void TestMainFrame::findDialogPaste()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    CTalvexView *view = NewDoc(*frame, "text");
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(frame->m_find.Dialog());
+    QLineEdit *edit = frame->m_find.Dialog()->FindEdit();
+    QVERIFY(edit);
+    edit->activateWindow();
+    edit->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), edit);
+    QApplication::clipboard()->setText(QStringLiteral("needle"));
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    QVERIFY(edit->text().contains(QStringLiteral("needle")));
+    QCOMPARE(view->GetText(), QByteArray("text"));
+}
+
+void TestMainFrame::viewToggles()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    frame->OnCommand(59392);
+    QVERIFY(frame->ToolBar()->isHidden());
+    QVERIFY(frame->menuBar()->isVisible());
+    QVERIFY(!OpenedItem(*frame, 3, 59392)->isChecked());
+    frame->OnCommand(59393);
+    QVERIFY(frame->statusBar()->isHidden());
+    QVERIFY(!OpenedItem(*frame, 3, 59393)->isChecked());
+    frame->OnCommand(59392);
+    frame->OnCommand(59393);
+    QVERIFY(frame->ToolBar()->isVisible() && frame->statusBar()->isVisible());
+    QVERIFY(OpenedItem(*frame, 3, 59392)->isChecked());
+    QVERIFY(OpenedItem(*frame, 3, 59393)->isChecked());
+    // Not stored: the next window shows both again.
+    frame->OnCommand(59392);
+    frame.reset();
+    auto next = MakeFrame();
+    QVERIFY(next && next->ToolBar()->isVisible());
+}
+
+void TestMainFrame::splitterProportion()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    QSplitter *splitter = frame->Splitter();
+    QCOMPARE(splitter->widget(0), static_cast<QWidget *>(&frame->m_view));
+    QCOMPARE(splitter->widget(1), static_cast<QWidget *>(&frame->m_console));
+    QCOMPARE(splitter->orientation(), Qt::Vertical);
+    QTRY_COMPARE(splitter->sizes().value(0), 400);
+    const double before = double(splitter->sizes()[0]) / (splitter->sizes()[0] + splitter->sizes()[1]);
+    frame->resize(800, 1000);
+    QTRY_VERIFY(splitter->height() > 700);
+    const QList<int> after = splitter->sizes();
+    QVERIFY2(qAbs(double(after[0]) / (after[0] + after[1]) - before) < 0.02, "proportion lost on resize");
+    frame->showMinimized();
+    frame->showNormal();
+    QTest::qWait(20);
+    const QList<int> restored = splitter->sizes();
+    QVERIFY(qAbs(double(restored[0]) / (restored[0] + restored[1]) - before) < 0.02);
+}
+
+void TestMainFrame::contextMenuIsEditPopup()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    CTalvexView *view = NewDoc(*frame, "x");
+    QMenu *edit = frame->Popup(1);
+    for (QWidget *target : {static_cast<QWidget *>(view), static_cast<QWidget *>(&frame->m_console)}) {
+        const QPoint local(10, 10);
+        const QPoint global = target->mapToGlobal(local);
+        QContextMenuEvent ev(QContextMenuEvent::Mouse, local, global);
+        QCoreApplication::sendEvent(target, &ev);
+        QTRY_VERIFY(edit->isVisible());
+        if (target == view) // the console's popup may be moved up to fit the screen
+            QCOMPARE(edit->pos(), global);
+        // Written from the state table as it opened.
+        QVERIFY(FindAction(edit, 32836)->isEnabled());
+        edit->hide();
+        QTRY_COMPARE(frame->StatusText(), QStringLiteral("Ready"));
+    }
+}
+
+void TestMainFrame::dropOpensFiles()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    QTemporaryDir dir;
+    QList<QUrl> urls;
+    for (const char *name : {"z.lisp", "a.lisp", "m.lisp"}) {
+        QFile f(dir.filePath(QString::fromLatin1(name)));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("(x)");
+        f.close();
+        urls.append(QUrl::fromLocalFile(f.fileName()));
+    }
+    urls.append(urls.first()); // already open: only activated
+    QMimeData mime;
+    mime.setUrls(urls);
+    // Dropped on an editor view, not only on the frame itself.
+    CTalvexView *view = NewDoc(*frame);
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &drop);
+    QCOMPARE(frame->m_view.GetPageCount(), 4);
+    QCOMPARE(frame->m_view.GetPageData(1)->m_strPath, urls[0].toLocalFile());
+    QCOMPARE(frame->m_view.GetPageData(2)->m_strPath, urls[1].toLocalFile());
+    QCOMPARE(frame->m_view.GetPageData(3)->m_strPath, urls[2].toLocalFile());
+    QCOMPARE(frame->m_view.GetActivePage(), 1);
+    QCOMPARE(view->GetText(), QByteArray()); // no path was pasted as text
+}
+
+void TestMainFrame::reopenSorted()
+{
+    QTemporaryDir dir;
+    QStringList paths;
+    for (const char *name : {"b.lisp", "A.lisp", "c.lisp"}) {
+        QFile f(dir.filePath(QString::fromLatin1(name)));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        paths.append(f.fileName());
+    }
+    {
+        CRecentDocList open(QStringLiteral("Open Document List"), 1, 32);
+        open.SetMaxEntries(32);
+        open.AddToList(paths[0]);
+        open.AddToList(dir.filePath(QStringLiteral("gone.lisp")));
+        open.AddToList(paths[1]);
+        open.AddToList(QString());
+        open.AddToList(paths[2]);
+        QVERIFY(open.WriteToRegistry(kKeyPath));
+    }
+    auto frame = MakeFrame(false);
+    QVERIFY(frame);
+    QCOMPARE(frame->m_view.GetPageCount(), 3);
+    QCOMPARE(frame->m_view.GetPageData(0)->m_strPath, paths[1]);
+    QCOMPARE(frame->m_view.GetPageData(1)->m_strPath, paths[0]);
+    QCOMPARE(frame->m_view.GetPageData(2)->m_strPath, paths[2]);
+    QCOMPARE(frame->m_openDocs.GetCount(), 0);
+    // Closing writes the open documents again (in tab order) before closing them.
+    frame->show();
+    QVERIFY(frame->close());
+    CRecentDocList again(QStringLiteral("Open Document List"), 1, 32);
+    again.ReadFromRegistry(kKeyPath); // true only with a menu
+    QCOMPARE(again.GetCount(), 3);
+    QCOMPARE(again.GetEntry(0), paths[1]);
+    QCOMPARE(again.GetEntry(2), paths[2]);
+}
+
+void TestMainFrame::recentFileCommand()
+{
+    QTemporaryDir dir;
+    const QString kept = dir.filePath(QStringLiteral("kept.lisp"));
+    const QString gone = dir.filePath(QStringLiteral("gone.lisp"));
+    const QString other = dir.filePath(QStringLiteral("other.lisp"));
+    for (const QString &p : {kept, other}) {
+        QFile f(p);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+    }
+    auto frame = MakeFrame(false);
+    QVERIFY(frame);
+    QAction *placeholder = FindAction(frame->RecentFilesPopup(), 57616);
+    QVERIFY(placeholder && !placeholder->isEnabled());
+    frame->OnCommand(57616); // "<none>": only a beep
+    QCOMPARE(frame->m_view.GetPageCount(), 0);
+
+    frame->m_recentFiles.AddToList(kept);
+    frame->m_recentFiles.AddToList(gone);
+    frame->m_recentFiles.AddToList(other); // shown: other, gone, kept
+    ModalAnswerer answerer;                 // the missing file's warning
+    frame->OnCommand(57617);               // gone
+    QCOMPARE(frame->m_view.GetPageCount(), 0);
+    QCOMPARE(frame->m_recentFiles.GetCount(), 2);
+    frame->OnCommand(57617);               // kept: opened, now at the top
+    QCOMPARE(frame->m_view.GetPageCount(), 1);
+    QString top;
+    QVERIFY(frame->m_recentFiles.GetFromList(57616, top));
+    QCOMPARE(top, kept);
+    QVERIFY(frame->m_recentFiles.GetFromList(57617, top));
+    QCOMPARE(top, other);
+    // Stored at once.
+    CRecentDocList stored(QStringLiteral("Recent Document List"), 57616, 16);
+    stored.ReadFromRegistry(kKeyPath);
+    QCOMPARE(stored.GetCount(), 2);
+    QCOMPARE(stored.GetEntry(1), kept);
+}
+
+void TestMainFrame::closeCancelKeepsWindow()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    CTalvexView *a = NewDoc(*frame);
+    CTalvexView *b = NewDoc(*frame);
+    b->setFocus();
+    QTest::keyClicks(b, QStringLiteral("(unsaved)"));
+    QVERIFY(b->GetModify());
+    ModalAnswerer answerer(QMessageBox::Cancel);
+    QVERIFY(!frame->close());
+    QVERIFY(frame->isVisible());
+    QCOMPARE(frame->m_view.GetPageCount(), 2);
+    QCOMPARE(frame->m_view.GetPageData(0), a);
+    QVERIFY(!answerer.seen.isEmpty());
+}
+
+void TestMainFrame::pictures()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    NewDoc(*frame, "(defun square (x)\r\n  (* x x))\r\n");
+    frame->m_console.ShowText("* ");
+    SpinLoop(50);
+    QVERIFY(frame->menuBar()->isVisible());
+    QVERIFY(frame->ToolBar()->isVisible());
+    QVERIFY(frame->statusBar()->isVisible());
+    QCOMPARE(frame->StatusText(), QStringLiteral("Ready"));
+    const QString dir = QDir::tempPath();
+    const QImage window = frame->grab().toImage();
+    QVERIFY(!window.isNull());
+    window.save(dir + QStringLiteral("/talvex-window.png"));
+    QMenu *edit = frame->Popup(1);
+    edit->popup(frame->mapToGlobal(QPoint(60, 40)));
+    QTRY_VERIFY(edit->isVisible());
+    const QImage menu = edit->grab().toImage();
+    menu.save(dir + QStringLiteral("/talvex-edit-menu.png"));
+    QVERIFY(menu.height() > 10 * 15); // ten items and two separators
+    edit->hide();
+}
+
+void TestMainFrame::exitCodes_data()
+{
+    QTest::addColumn<QString>("lisp");
+    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<int>("exitCode");
+    // File > Exit from the menu: a normal close.
+    QTest::newRow("exit") << "/bin/cat" << QStringList{"alt+f", "x"} << "Talvex" << 1;
+    // No Lisp at the first start; the dialog is cancelled.
+    QTest::newRow("no lisp") << "" << QStringList{"Escape"} << "" << 0;
+    // The program's own executable chosen at the first start: refused, then the run ends.
+    QTest::newRow("own executable") << "" << QStringList{"type:" TALVEX_BINARY_DIR "/talvex", "Return", "Return"} << "" << 0;
+}
+
+void TestMainFrame::exitCodes()
+{
+    QFETCH(QString, lisp);
+    QFETCH(QStringList, keys);
+    QFETCH(QString, window);
+    QFETCH(int, exitCode);
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+    if (xvfb.isEmpty() || xdotool.isEmpty())
+        QSKIP("Xvfb and xdotool are needed to drive the program from outside");
+    const QString binary = QStringLiteral(TALVEX_BINARY_DIR "/talvex");
+    QVERIFY(QFileInfo::exists(binary));
+
+    // A display of our own.
+    QProcess server;
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QString display;
+    for (int n = 91; n < 120 && display.isEmpty(); ++n) {
+        if (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) || QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
+            continue;
+        server.start(xvfb, {QStringLiteral(":%1").arg(n), QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        if (server.waitForStarted()) {
+            display = QStringLiteral(":%1").arg(n);
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) || server.state() != QProcess::Running, 5000);
+            if (server.state() != QProcess::Running)
+                display.clear();
+        }
+    }
+    QVERIFY(!display.isEmpty());
+
+    QTemporaryDir config;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    env.insert(QStringLiteral("DISPLAY"), display);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    // Under the sanitizers the X11 client libraries' own leftovers at exit would change the
+    // exit code this test is about; leaks are checked by the tests that run in this process.
+    if (env.contains(QStringLiteral("ASAN_OPTIONS")))
+        env.insert(QStringLiteral("ASAN_OPTIONS"), env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
+    {
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        if (!lisp.isEmpty())
+            CSettingsStore::Instance().WriteString(kSettings, QStringLiteral("Lisp"), lisp);
+        qputenv("XDG_CONFIG_HOME", m_config->path().toLocal8Bit());
+    }
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(binary, {QStringLiteral("ignored-file.lisp")}); // the command line is ignored
+    QVERIFY(program.waitForStarted());
+
+    auto xdo = [&](const QStringList &args) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(xdotool, args);
+        p.waitForFinished(10000);
+        return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+    };
+    // Wait for a window to take the keys: the main window, or the dialog asking for the Lisp.
+    const QString pattern = window.isEmpty() ? QStringLiteral(".+") : QStringLiteral("^%1$").arg(window);
+    QString wid;
+    QTRY_VERIFY_WITH_TIMEOUT(!(wid = xdo({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), pattern}).section(QLatin1Char('\n'), -1)).isEmpty(), 20000);
+    if (window.isEmpty()) // the main window is not shown before a Lisp is chosen
+        QVERIFY(xdo({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), QStringLiteral("^Talvex$")}).isEmpty());
+    QTest::qWait(500);
+    xdo({QStringLiteral("windowfocus"), QStringLiteral("--sync"), wid});
+    for (const QString &key : keys) {
+        if (key.startsWith(QLatin1String("type:")))
+            xdo({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), key.mid(5)});
+        else
+            xdo({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), key});
+        QTest::qWait(300);
+    }
+    // It may have ended already while the test waited between keys.
+    const bool finished = program.state() == QProcess::NotRunning || program.waitForFinished(15000);
+    if (!finished)
+        program.kill();
+    server.terminate();
+    server.waitForFinished(5000);
+    QVERIFY(finished);
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), exitCode);
+}
+
+QTEST_MAIN(TestMainFrame)
+#include "tst_mainframe.moc"
