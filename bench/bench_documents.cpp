@@ -108,7 +108,7 @@ double TalvexSave(CTalvexView &v, const QString &path)
 
 double CopyAndSync(const QString &from, const QString &to)
 {
-    QFile::remove(to);
+    // cp writes over the copy of the previous round, as the save replaces its previous file.
     QElapsedTimer t;
     t.start();
     QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("cp \"$0\" \"$1\" && sync \"$1\""), from, to});
@@ -149,7 +149,7 @@ int main(int argc, char **argv)
         v.LoadFile(path);
         const QString out = dir.filePath(QStringLiteral("saved.lisp"));
         const QString copy = dir.filePath(QStringLiteral("copy.lisp"));
-        for (int i = 0; i < kRounds; ++i) {
+        for (int i = 0; i < 3 * kRounds; ++i) {
             save.push_back(TalvexSave(v, out));
             cp.push_back(CopyAndSync(out, copy));
         }

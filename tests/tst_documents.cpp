@@ -214,10 +214,11 @@ private slots:
 
     // Real faults.
     void diskFull();
+    void flushToDiskFails();
     void killDuringSave();
 
 private:
-    void DiskFullByInjection();
+    void SaveUnderInjectedSyncError(const char *error);
     QTemporaryDir m_dir;
     QString Path(const QString &name) const { return m_dir.filePath(name); }
 };
@@ -597,7 +598,7 @@ void TestDocuments::diskFull()
     QVERIFY(QDir().mkpath(mountPoint));
     const QByteArray mp = QFile::encodeName(mountPoint);
     if (::mount("tmpfs", mp.constData(), "tmpfs", 0, "size=256k") != 0) {
-        DiskFullByInjection();
+        SaveUnderInjectedSyncError("ENOSPC");
         return;
     }
     struct Unmount {
@@ -631,9 +632,9 @@ void TestDocuments::diskFull()
     QCOMPARE(QDir(mountPoint).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
 }
 
-// Where no file system can be mounted, the disk fills up under a child's save by injection:
-// strace makes the flush to disk fail with ENOSPC, as a full disk does.
-void TestDocuments::DiskFullByInjection()
+// A child saves while strace makes every flush to disk fail with the given error, as a disk
+// does that fills up or breaks while cached data is written back.
+void TestDocuments::SaveUnderInjectedSyncError(const char *error)
 {
     const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
     if (strace.isEmpty())
@@ -645,7 +646,7 @@ void TestDocuments::DiskFullByInjection()
     QProcess child;
     child.start(strace, {QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
                          QStringLiteral("-e"), QStringLiteral("trace=fsync,fdatasync"),
-                         QStringLiteral("-e"), QStringLiteral("inject=fsync,fdatasync:error=ENOSPC"),
+                         QStringLiteral("-e"), QStringLiteral("inject=fsync,fdatasync:error=") + QLatin1String(error),
                          QCoreApplication::applicationFilePath(), QStringLiteral("--save-child"), source, target});
     QVERIFY(child.waitForFinished(120000));
     const QByteArray out = child.readAllStandardOutput();
@@ -654,6 +655,11 @@ void TestDocuments::DiskFullByInjection()
     QVERIFY2(out.contains("box: Save failed"), out.constData());
     QCOMPARE(child.exitCode(), 1);
     QCOMPARE(ReadBytes(target), QByteArray("(original)"));
+}
+
+void TestDocuments::flushToDiskFails()
+{
+    SaveUnderInjectedSyncError("EIO");
 }
 
 void TestDocuments::killDuringSave()

@@ -231,7 +231,7 @@ void TestRecentDocList::openDocumentListKeepsLast32()
     QVERIFY(list.WriteToRegistry(kKeyPath));
 
     CRecentDocList again(kOpen, 1, 32);
-    QVERIFY(!again.ReadFromRegistry(kKeyPath));   // read, but there is no menu to update
+    QVERIFY(again.ReadFromRegistry(kKeyPath));
     QCOMPARE(again.GetMaxEntries(), 32);
     QCOMPARE(again.GetCount(), 32);
     for (int i = 0; i < 32; ++i)

@@ -1,6 +1,8 @@
 // Reading and writing document files whole and safely, and converting their line ends.
 #include "editor/CDocumentFile.h"
 
+#include "platform/FileSync.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -54,8 +56,9 @@ bool CDocumentFile::Read(const QString &path, QByteArray &data, QString &errorTe
 bool CDocumentFile::Write(const QString &path, const QByteArray &data, QString &errorText)
 {
     // QSaveFile writes a temporary file beside the target (resolving symbolic links), gives it
-    // the target's permissions, flushes it to disk on commit and renames it over the target.
+    // the target's permissions and on commit renames it over the target.
     // Nothing touches the target before the commit; a failed commit removes the temporary file.
+    errorText.clear();
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         errorText = file.errorString();
@@ -71,6 +74,15 @@ bool CDocumentFile::Write(const QString &path, const QByteArray &data, QString &
             return false;
         }
         done += n;
+    }
+    // QSaveFile's commit flushes to disk too but ignores a failed flush; a failure there means
+    // the new text may never reach the disk, so it must not replace the old one.
+    if (!file.flush() || !SyncFileToDisk(file.handle(), errorText)) {
+        if (errorText.isEmpty())
+            errorText = file.errorString();
+        file.cancelWriting();
+        file.commit(); // discards the temporary file
+        return false;
     }
     if (!file.commit()) {
         errorText = file.errorString();

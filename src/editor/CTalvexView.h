@@ -23,7 +23,7 @@ public:
     // Enter keys taken away from Scintilla's key map.
     void ConfigureView();
 
-    // Document files (implemented with the document commands): 0 on success.
+    // Document files (implemented with the document commands): 1 on success, 0 on failure.
     int LoadFile(const QString &path);
     int SaveFile(const QString &path);
 

@@ -162,7 +162,8 @@ bool CRecentDocList::ReadFromRegistry(const QString &keyPath)
 #endif
         m_entries.append(name);
     }
-    return UpdateMenu();
+    // True whenever the list was read: a list without a popup has read as well as one with.
+    return UpdateMenu() || !m_pMenu;
 }
 
 bool CRecentDocList::WriteToRegistry(const QString &keyPath)

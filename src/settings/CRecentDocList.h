@@ -36,7 +36,8 @@ public:
     bool MoveToTop(int id);
 
     // keyPath as given to the settings store ("Software\Quenmark\Talvex"). Reading fails, and
-    // leaves the list alone, when there is no stored "DocumentCount".
+    // leaves the list alone, when there is no stored "DocumentCount"; otherwise true (and the
+    // popup, if any, shows what was read).
     bool ReadFromRegistry(const QString &keyPath);
     bool WriteToRegistry(const QString &keyPath);
 
