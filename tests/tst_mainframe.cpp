@@ -974,7 +974,7 @@ void TestMainFrame::reopenSorted()
     frame->show();
     QVERIFY(frame->close());
     CRecentDocList again(QStringLiteral("Open Document List"), 1, 32);
-    again.ReadFromRegistry(kKeyPath); // true only with a menu
+    again.ReadFromRegistry(kKeyPath);
     QCOMPARE(again.GetCount(), 3);
     QCOMPARE(again.GetEntry(0), paths[1]);
     QCOMPARE(again.GetEntry(2), paths[2]);
