@@ -42,7 +42,12 @@ const QString kKeyPath = QStringLiteral("Software\\Quenmark\\Talvex");
 class ModalAnswerer : public QObject
 {
 public:
-    explicit ModalAnswerer(QMessageBox::StandardButton button = QMessageBox::Ok) : m_button(button)
+    explicit ModalAnswerer(QMessageBox::StandardButton button = QMessageBox::Ok)
+        : ModalAnswerer(QList<QMessageBox::StandardButton>{button})
+    {
+    }
+    // Answers the message boxes with these buttons in turn; the last one answers all the rest.
+    explicit ModalAnswerer(QList<QMessageBox::StandardButton> buttons) : m_buttons(std::move(buttons))
     {
         connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::Poll);
         m_timer.start(5);
@@ -66,7 +71,9 @@ private:
             s.text = box->text();
             s.icon = box->icon();
             seen.append(s);
-            if (QAbstractButton *b = box->button(m_button))
+            const QMessageBox::StandardButton answer =
+                m_buttons.size() > 1 ? m_buttons.takeFirst() : m_buttons.first();
+            if (QAbstractButton *b = box->button(answer))
                 b->click();
             else
                 box->reject();
@@ -79,7 +86,7 @@ private:
             modal->close();
     }
     QTimer m_timer;
-    QMessageBox::StandardButton m_button;
+    QList<QMessageBox::StandardButton> m_buttons;
 };
 
 // Lets the event loop wait once, so the dispatcher's aboutToBlock (the idle hook) runs.
@@ -168,6 +175,7 @@ private slots:
     void reopenSorted();
     void recentFileCommand();
     void closeCancelKeepsWindow();
+    void closeCancelAtSecondPromptKeepsAll();
     void pictures();
     void exitCodes_data();
     void exitCodes();
@@ -1034,6 +1042,44 @@ void TestMainFrame::closeCancelKeepsWindow()
     QCOMPARE(frame->m_view.GetPageCount(), 2);
     QCOMPARE(frame->m_view.GetPageData(0), a);
     QVERIFY(!answerer.seen.isEmpty());
+}
+
+void TestMainFrame::closeCancelAtSecondPromptKeepsAll()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    QList<CTalvexView *> views;
+    for (int i = 0; i < 3; ++i) {
+        CTalvexView *v = NewDoc(*frame);
+        v->setFocus();
+        QTest::keyClicks(v, QStringLiteral("(edit)"));
+        QVERIFY(v->GetModify());
+        views.append(v);
+    }
+    CSettingsStore::Instance().DeleteValue(QStringLiteral("Open Document List"), QStringLiteral("DocumentCount"));
+    {
+        // No for the last tab, Cancel for the one before it: the close is abandoned.
+        ModalAnswerer answerer({QMessageBox::No, QMessageBox::Cancel});
+        QVERIFY(!frame->close());
+        QCOMPARE(answerer.seen.size(), 2);
+    }
+    QVERIFY(frame->isVisible());
+    QCOMPARE(frame->m_view.GetPageCount(), 3);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(frame->m_view.GetPageData(i), views[i]);
+        QVERIFY(views[i]->GetModify()); // the answer No discarded nothing yet
+    }
+    // The open-document list is written only by a close that goes through.
+    QCOMPARE(CSettingsStore::Instance().ReadInt(QStringLiteral("Open Document List"),
+                                                QStringLiteral("DocumentCount"), -1), -1);
+    {
+        ModalAnswerer answerer(QMessageBox::No);
+        QVERIFY(frame->close());
+        QCOMPARE(answerer.seen.size(), 3);
+    }
+    QCOMPARE(frame->m_view.GetPageCount(), 0);
+    QCOMPARE(CSettingsStore::Instance().ReadInt(QStringLiteral("Open Document List"),
+                                                QStringLiteral("DocumentCount"), -1), 32);
 }
 
 void TestMainFrame::pictures()

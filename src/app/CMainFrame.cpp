@@ -152,17 +152,17 @@ void CMainFrame::ReopenDocuments()
 
 void CMainFrame::closeEvent(QCloseEvent *e)
 {
-    // The open documents are remembered before any save prompt.
+    // Every save prompt is answered before anything closes, so a Cancel keeps the window and all
+    // of its documents, and the lists are written only when the close goes through.
     const QStringList paths = m_docs.PagePaths();
+    if (!m_docs.QueryCloseAll()) {
+        e->ignore();
+        return;
+    }
     for (const QString &path : paths)
         m_openDocs.AddToList(path);
     m_openDocs.WriteToRegistry(kKeyPath);
-
-    m_docs.OnWindowCloseAll();
-    if (m_view.GetPageCount() > 0) {
-        e->ignore(); // a prompt was cancelled: the window stays with what is left
-        return;
-    }
+    m_docs.CloseAllPages();
     e->accept();
     OnDestroy();
 }

@@ -181,18 +181,42 @@ int CDocumentManager::OnWindowClose()
         QApplication::beep();
         return 0;
     }
-    CTalvexView *view = m_view.GetPageData(active);
-    if (view && view->GetModify()) {
-        const auto answer = QMessageBox::warning(
-            m_pFrame, kCaption, QStringLiteral("Save changes to %1 ?").arg(m_view.GetPageTitle(active)),
-            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
-        if (answer == QMessageBox::Cancel || answer == QMessageBox::NoButton)
-            return 0;
-        if (answer == QMessageBox::Yes && !OnFileSave())
-            return 0;
-    }
+    if (!QuerySaveActive())
+        return 0;
     m_view.RemovePage(m_view.GetActivePage());
     return 1;
+}
+
+int CDocumentManager::QuerySaveActive()
+{
+    const int active = m_view.GetActivePage();
+    CTalvexView *view = active < 0 ? nullptr : m_view.GetPageData(active);
+    if (!view || !view->GetModify())
+        return 1;
+    const auto answer = QMessageBox::warning(
+        m_pFrame, kCaption, QStringLiteral("Save changes to %1 ?").arg(m_view.GetPageTitle(active)),
+        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
+    if (answer == QMessageBox::Cancel || answer == QMessageBox::NoButton)
+        return 0;
+    if (answer == QMessageBox::Yes && !OnFileSave())
+        return 0;
+    return 1;
+}
+
+int CDocumentManager::QueryCloseAll()
+{
+    for (int i = m_view.GetPageCount() - 1; i >= 0; --i) {
+        m_view.SetActivePage(i);
+        if (!QuerySaveActive())
+            return 0;
+    }
+    return 1;
+}
+
+void CDocumentManager::CloseAllPages()
+{
+    for (int i = m_view.GetPageCount() - 1; i >= 0; --i)
+        m_view.RemovePage(i);
 }
 
 int CDocumentManager::OnWindowCloseAll()

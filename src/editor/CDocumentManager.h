@@ -28,6 +28,11 @@ public:
     int OnFileSaveAs();
     int OnWindowClose();
     int OnWindowCloseAll();
+    // The window's close: asks about every modified document, last tab first, saving those the
+    // user wants saved, and closes nothing. 1 when all may go; 0 at a Cancel or a failed save,
+    // with every document still open. CloseAllPages then removes the pages without asking.
+    int QueryCloseAll();
+    void CloseAllPages();
     // m_strPath of every page in tab order; an untitled page gives an empty string.
     QStringList PagePaths() const;
 
@@ -40,6 +45,9 @@ public:
 
 private:
     CTalvexView *CreateView();
+    // The save prompt for the active page: 1 when it may be closed (saved, discarded or not
+    // modified), 0 at Cancel or when the save the user asked for failed.
+    int QuerySaveActive();
     QString AskFileName(bool save);
     int FindOtherPageWithPath(const QString &path, int except) const;
     void RememberRecent(const QString &path);
