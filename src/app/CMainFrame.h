@@ -109,6 +109,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *e) override;
 
 private:
+    // The evaluation commands: the active view's text to send, wrapped when wrap is given,
+    // delivered as a send-to-Lisp event to this frame.
+    void SendActiveForm(QByteArray (*wrap)(const QByteArray &));
     void CreateMenuBar();
     void CreateToolBar();
     void CreateStatusBar();

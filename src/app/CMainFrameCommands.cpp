@@ -152,7 +152,7 @@ void CMainFrame::OnEditPaste() { SendToFocus(FocusCommand::Paste); }
 void CMainFrame::OnEditUndo() { SendToFocus(FocusCommand::Undo); }
 void CMainFrame::OnEditRedo() { SendToFocus(FocusCommand::Redo); }
 
-void CMainFrame::OnEditSendToLisp()
+void CMainFrame::SendActiveForm(QByteArray (*wrap)(const QByteArray &))
 {
     CTalvexView *view = GetActiveView();
     if (!view)
@@ -160,32 +160,23 @@ void CMainFrame::OnEditSendToLisp()
     const QByteArray text = GetTextToSend(*view);
     if (text.isEmpty())
         return;
-    SendToLispEvent ev(text);
+    SendToLispEvent ev(wrap ? wrap(text) : text);
     QCoreApplication::sendEvent(this, &ev);
+}
+
+void CMainFrame::OnEditSendToLisp()
+{
+    SendActiveForm(nullptr);
 }
 
 void CMainFrame::OnEditMacroexpand()
 {
-    CTalvexView *view = GetActiveView();
-    if (!view)
-        return;
-    const QByteArray text = GetTextToSend(*view);
-    if (text.isEmpty())
-        return;
-    SendToLispEvent ev(MacroexpandText(text));
-    QCoreApplication::sendEvent(this, &ev);
+    SendActiveForm(&MacroexpandText);
 }
 
 void CMainFrame::OnEditPrettyPrint()
 {
-    CTalvexView *view = GetActiveView();
-    if (!view)
-        return;
-    const QByteArray text = GetTextToSend(*view);
-    if (text.isEmpty())
-        return;
-    SendToLispEvent ev(PrettyPrintText(text));
-    QCoreApplication::sendEvent(this, &ev);
+    SendActiveForm(&PrettyPrintText);
 }
 
 void CMainFrame::OnFileResetLisp()
