@@ -5,6 +5,7 @@
 #include "lisp/LispCommands.h"
 #include "lisp/TextToSend.h"
 #include "settings/CSettingsStore.h"
+#include "ProcTable.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -65,26 +66,13 @@ protected:
     }
 };
 
-// Process ids whose parent is ppid and whose command name is comm, read from /proc.
+// Process ids whose parent is ppid and whose command name is comm.
 QList<qint64> ChildrenNamed(qint64 ppid, const QByteArray &comm)
 {
     QList<qint64> found;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString &entry : entries) {
-        bool ok = false;
-        const qint64 pid = entry.toLongLong(&ok);
-        if (!ok)
-            continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
-        if (open < 0 || close < open)
-            continue;
-        const QList<QByteArray> rest = line.mid(close + 2).split(' ');
-        if (rest.size() > 1 && line.mid(open + 1, close - open - 1) == comm && rest.at(1).toLongLong() == ppid)
-            found.append(pid);
+    for (const ProcEntry &p : ReadProcTable()) {
+        if (p.ppid == ppid && p.comm == comm)
+            found.append(p.pid);
     }
     return found;
 }

@@ -1,6 +1,7 @@
 // Tests of the Lisp redirector against real child processes: start, output, writes, stop, tree kill.
 #include "lisp/CRedirector.h"
 #include "platform/Process.h"
+#include "ProcTable.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -94,24 +95,13 @@ int CountEntries(const char *path)
     return count;
 }
 
-// Children of this process as "pid state" pairs, read from /proc.
+// Children of this process as "pid state" pairs.
 QList<QPair<int, char>> OwnChildren()
 {
     QList<QPair<int, char>> result;
-    const QStringList names = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString &name : names) {
-        bool ok = false;
-        const int pid = name.toInt(&ok);
-        if (!ok)
-            continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const int close = line.lastIndexOf(')');
-        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-        if (fields.size() > 1 && fields[1].toInt() == ::getpid())
-            result.append({pid, fields[0].isEmpty() ? '?' : fields[0][0]});
+    for (const ProcEntry &p : ReadProcTable()) {
+        if (p.ppid == ::getpid())
+            result.append({static_cast<int>(p.pid), p.state});
     }
     return result;
 }

@@ -25,7 +25,7 @@
 namespace {
 
 const QString kKeyPath = QStringLiteral("Software\\Quenmark\\Talvex");
-const QString kSettings = QStringLiteral("Settings");
+const QString &kSettings = CSettingsStore::kSettings;
 
 } // namespace
 

@@ -20,7 +20,7 @@
 
 namespace {
 
-const QString kSettings = QStringLiteral("Settings");
+const QString &kSettings = CSettingsStore::kSettings;
 
 using Handler = void (*)(CMainFrame &frame, int id);
 

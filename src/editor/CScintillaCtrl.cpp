@@ -54,7 +54,7 @@ constexpr StyleColour kLispColours[] = {
 constexpr int kBraceLightBack = 0x00FF00; // matched pair on green
 constexpr int kBraceBadBack = 0x0000FF;   // unmatched bracket on red
 
-const QString kSection = QStringLiteral("Settings");
+const QString &kSection = CSettingsStore::kSettings;
 
 // True where the system's 8-bit encoding is UTF-8 (Linux, macOS, Windows with code page 65001).
 bool SystemCodePageIsUtf8()

@@ -20,7 +20,7 @@ void CTalvexView::ConfigureView()
     ApplyLispSetup();
 
     // 0 CR LF, 1 CR, 2 LF; anything else stored falls back to the default CR LF.
-    int mode = CSettingsStore::Instance().ReadInt(QStringLiteral("Settings"), QStringLiteral("LineEnding"), 0);
+    int mode = CSettingsStore::Instance().ReadInt(CSettingsStore::kSettings, QStringLiteral("LineEnding"), 0);
     if (mode < SC_EOL_CRLF || mode > SC_EOL_LF)
         mode = SC_EOL_CRLF;
     SetEOLMode(mode);

@@ -18,14 +18,11 @@ int CTalvexView::LoadFile(const QString &path)
         return 0;
     data = CDocumentFile::ConvertLineEnds(data, GetEOLMode());
 
-    // One transfer with modification events and undo collection off: nobody needs to hear about
-    // each piece of a fresh document, and the load is not undoable anyway.
-    const int mask = static_cast<int>(SendScintilla(SCI_GETMODEVENTMASK));
-    SetModEventMask(0);
+    // One transfer with undo collection off: the load is not undoable, so recording it would only
+    // cost time and a copy of the whole text.
     SendScintilla(SCI_SETUNDOCOLLECTION, 0UL);
     SetText(data);
     SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
-    SetModEventMask(mask);
 
     SetSavePoint();
     GotoPos(0);

@@ -55,7 +55,7 @@ void CTalvexPipe::ConfigureConsole()
     SetMarginWidthN(1, 0);
     SetWrapMode(SC_WRAP_WORD);
     // Read only here: the framing chosen at start-up holds for the whole run.
-    m_bFrameCommands = CSettingsStore::Instance().ReadInt(QStringLiteral("Settings"),
+    m_bFrameCommands = CSettingsStore::Instance().ReadInt(CSettingsStore::kSettings,
                                                           QStringLiteral("KeywordSet"), 0) == 2;
 }
 
@@ -168,30 +168,20 @@ void CTalvexPipe::keyPressEvent(QKeyEvent *e)
         return;
     }
     // The clipboard and undo shortcuts act as the frame's commands do, without the preamble.
-    if (e->matches(QKeySequence::Copy)) {
-        OnEditCopy();
-        e->accept();
-        return;
-    }
-    if (e->matches(QKeySequence::Paste)) {
-        OnEditPaste();
-        e->accept();
-        return;
-    }
-    if (e->matches(QKeySequence::Cut)) {
-        OnEditCut();
-        e->accept();
-        return;
-    }
-    if (e->matches(QKeySequence::Undo)) {
-        OnEditUndo();
-        e->accept();
-        return;
-    }
-    if (e->matches(QKeySequence::Redo)) {
-        OnEditRedo();
-        e->accept();
-        return;
+    static constexpr struct {
+        QKeySequence::StandardKey key;
+        void (CScintillaCtrl::*command)();
+    } kEditKeys[] = {
+        {QKeySequence::Copy, &CScintillaCtrl::OnEditCopy},   {QKeySequence::Paste, &CScintillaCtrl::OnEditPaste},
+        {QKeySequence::Cut, &CScintillaCtrl::OnEditCut},     {QKeySequence::Undo, &CScintillaCtrl::OnEditUndo},
+        {QKeySequence::Redo, &CScintillaCtrl::OnEditRedo},
+    };
+    for (const auto &edit : kEditKeys) {
+        if (e->matches(edit.key)) {
+            (this->*edit.command)();
+            e->accept();
+            return;
+        }
     }
     // Alt combinations are system keys: no preamble, straight to the component.
     if ((modifiers & Qt::AltModifier) || key == Qt::Key_Alt || key == Qt::Key_Meta) {

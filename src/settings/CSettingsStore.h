@@ -16,6 +16,9 @@
 class CSettingsStore
 {
 public:
+    // The section of the program's own settings ("Lisp", "TabSize", ...).
+    static inline const QString kSettings = QStringLiteral("Settings");
+
     static CSettingsStore &Instance();
 
     // Done once by the main frame: "Software\Quenmark\Talvex".
