@@ -380,9 +380,11 @@ void TstConsole::floodArrivesWholeAndInOrder()
 {
     CTalvexPipe console;
     console.ConfigureConsole();
-    console.m_strCommandLine = "/usr/bin/seq 1 400000";
+    // About 20 MB: the console's buffers grow several times, the later growths into memory
+    // made ready while the output arrives.
+    console.m_strCommandLine = "/usr/bin/seq 1 2500000";
     QByteArray expected;
-    for (int i = 1; i <= 400000; ++i)
+    for (int i = 1; i <= 2500000; ++i)
         expected += QByteArray::number(i) + '\n';
     QVERIFY(console.StartLisp());
     // Text shown by the program in the middle of the flood lands between output bytes, with
@@ -390,7 +392,7 @@ void TstConsole::floodArrivesWholeAndInOrder()
     QTRY_VERIFY_WITH_TIMEOUT(console.GetLength() > 0, 20000);
     console.ShowText("MARK");
     const QByteArray before = console.GetText();
-    QTRY_VERIFY_WITH_TIMEOUT(console.GetLength() >= expected.size() + 4, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(console.GetLength() >= expected.size() + 4, 60000);
     QByteArray text = console.GetText();
     QVERIFY(text.startsWith(before));
     QCOMPARE(text.count("MARK"), qsizetype(1));

@@ -120,6 +120,12 @@ void CScintillaCtrl::SetText(const QByteArray &text)
     ReplaceTarget(text);
 }
 
+void CScintillaCtrl::Allocate(Pos bytes)
+{
+    if (bytes > 0)
+        SendScintilla(SCI_ALLOCATE, static_cast<unsigned long>(bytes));
+}
+
 void CScintillaCtrl::AppendText(const char *data, Pos length)
 {
     if (length <= 0)

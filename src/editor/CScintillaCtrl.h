@@ -81,6 +81,7 @@ public:
     QByteArray GetText() const;                       // SCI_GETTEXT, the whole document
     QByteArray GetTextRange(Pos start, Pos end) const; // SCI_GETTEXTRANGE
     void SetText(const QByteArray &text);             // SCI_CLEARALL + SCI_ADDTEXT (keeps NUL bytes)
+    void Allocate(Pos bytes);                         // SCI_ALLOCATE: text and style buffers of at least bytes
     void AppendText(const char *data, Pos length);    // SCI_APPENDTEXT
     void AppendText(const QByteArray &text) { AppendText(text.constData(), text.size()); }
     void AddText(const QByteArray &text);             // SCI_ADDTEXT at the caret

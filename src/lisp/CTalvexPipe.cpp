@@ -11,6 +11,7 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -19,6 +20,23 @@ namespace {
 // bytes (and the control's buffer grows in steps); a megabyte keeps each event short while the
 // per-event cost stays negligible (50 events for 50 MB).
 constexpr size_t kMaxAppend = size_t(1) << 20;
+
+// The console manages the room of its text and style buffers itself, so that their growth can
+// use memory made ready in the background (see CBufferReserve). Room beyond the output covers
+// typing; each growth adds a quarter.
+constexpr size_t kSlack = size_t(64) << 10;
+constexpr size_t kFirstCapacity = size_t(256) << 10;
+// Below this a growth into fresh memory is quick enough on its own.
+constexpr size_t kReserveFrom = size_t(4) << 20;
+// Output waits at most this long for a reserve being made ready, then grows the ordinary way.
+constexpr int kMaxReserveWaitMs = 1000;
+// A reserve not used by then (the output stopped short of the growth) is given back.
+constexpr int kReserveKeepMs = 10000;
+
+size_t NextCapacity(size_t capacity, size_t need)
+{
+    return std::max({need, capacity + capacity / 4, kFirstCapacity});
+}
 
 // Where to cut a piece of at most max bytes: after the last line feed in it, else (no line feed)
 // before a UTF-8 continuation byte is never split from its lead byte.
@@ -40,6 +58,12 @@ size_t PieceLength(const char *data, size_t length, size_t max)
 CTalvexPipe::CTalvexPipe(QWidget *parent)
     : CScintillaCtrl(parent)
 {
+    m_retryDrain.setSingleShot(true);
+    m_retryDrain.setInterval(5);
+    connect(&m_retryDrain, &QTimer::timeout, this, &CTalvexPipe::PostDrain);
+    m_reserveKeep.setSingleShot(true);
+    m_reserveKeep.setInterval(kReserveKeepMs);
+    connect(&m_reserveKeep, &QTimer::timeout, this, [this] { m_reserve.Release(); });
 }
 
 CTalvexPipe::~CTalvexPipe()
@@ -88,8 +112,11 @@ void CTalvexPipe::DrainPosted()
     if (!m_backlog.isEmpty()) {
         // The rest of an earlier hand-over goes first; newer output waits for the next event.
         const size_t piece = PieceLength(m_backlog.constData(), size_t(m_backlog.size()), kMaxAppend);
-        AppendText(m_backlog.constData(), static_cast<Pos>(piece));
-        GotoPos(GetLength());
+        if (!RoomReady(piece)) {
+            m_retryDrain.start();
+            return;
+        }
+        AppendAtEnd(m_backlog.constData(), piece);
         m_backlog.remove(0, static_cast<qsizetype>(piece));
         PostDrain();
         return;
@@ -103,9 +130,50 @@ void CTalvexPipe::FlushBacklog()
 {
     if (m_backlog.isEmpty())
         return;
-    AppendText(m_backlog.constData(), static_cast<Pos>(m_backlog.size()));
-    GotoPos(GetLength());
+    AppendAtEnd(m_backlog.constData(), size_t(m_backlog.size()));
     m_backlog.clear();
+}
+
+bool CTalvexPipe::RoomReady(size_t length)
+{
+    const size_t need = size_t(GetLength()) + length + kSlack;
+    if (need <= m_nCapacity || !m_reserve.IsPreparing()
+        || NextCapacity(m_nCapacity, need) > m_reserve.PreparedSize()) {
+        m_reserveWait.invalidate();
+        return true;
+    }
+    if (!m_reserveWait.isValid())
+        m_reserveWait.start();
+    return m_reserveWait.elapsed() >= kMaxReserveWaitMs;
+}
+
+void CTalvexPipe::MakeRoom(size_t length)
+{
+    const size_t need = size_t(GetLength()) + length + kSlack;
+    if (need > m_nCapacity) {
+        const size_t capacity = NextCapacity(m_nCapacity, need);
+        {
+            CBufferReserve::Lend lend(m_reserve);
+            Allocate(static_cast<Pos>(capacity));
+        }
+        m_nCapacity = capacity;
+        m_reserve.Release();
+        m_reserveWait.invalidate();
+    }
+    // Past three quarters of the room, the next growth's two blocks are made ready while the
+    // output keeps coming.
+    if (m_nCapacity >= kReserveFrom && need > m_nCapacity - m_nCapacity / 4) {
+        m_reserve.Prepare(NextCapacity(m_nCapacity, 0), 2);
+        m_reserveKeep.start();
+    }
+}
+
+void CTalvexPipe::AppendAtEnd(const char *data, size_t length)
+{
+    MakeRoom(length);
+    if (length > 0)
+        AppendText(data, static_cast<Pos>(length));
+    GotoPos(GetLength());
 }
 
 void CTalvexPipe::AppendOutput(const char *data, size_t length)
@@ -125,15 +193,22 @@ void CTalvexPipe::AppendOutput(const char *data, size_t length)
         ++data;
         --length;
     }
-    if (m_bSliceOutput && length > kMaxAppend) {
+    if (m_bSliceOutput) {
         const size_t piece = PieceLength(data, length, kMaxAppend);
-        m_backlog.append(data + piece, static_cast<qsizetype>(length - piece));
-        length = piece;
-        PostDrain();
+        if (!RoomReady(piece)) {
+            // The buffers are about to grow and their memory is still being made ready: the
+            // whole hand-over waits, in order, while keys and painting go on.
+            m_backlog.append(data, static_cast<qsizetype>(length));
+            m_retryDrain.start();
+            return;
+        }
+        if (piece < length) {
+            m_backlog.append(data + piece, static_cast<qsizetype>(length - piece));
+            length = piece;
+            PostDrain();
+        }
     }
-    if (length > 0)
-        AppendText(data, static_cast<Pos>(length));
-    GotoPos(GetLength());
+    AppendAtEnd(data, length);
 }
 
 void CTalvexPipe::ShowText(const QByteArray &text)

@@ -1,11 +1,14 @@
 // The console pane: a Scintilla control that shows the Lisp process's output and takes input lines.
 #pragma once
 
+#include "editor/CBufferReserve.h"
 #include "editor/CScintillaCtrl.h"
 #include "lisp/CRedirector.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
+#include <QTimer>
 
 #include <atomic>
 #include <cstddef>
@@ -22,6 +25,12 @@ class QKeyEvent;
 // drain and shows it as one append and one caret move (a hand-over of more than a megabyte is
 // shown a megabyte per UI event). So output is kept in order, a flood never queues more than one
 // event, and output lands between key events but never inside a paste.
+//
+// The console gives its text and style buffers room itself, a quarter more at each growth, and
+// has the memory of the next growth made ready in the background once they are three quarters
+// full; output that would grow them before that memory is ready waits (a second at most). A
+// growth at 50 MB then costs a copy instead of tens of thousands of page faults, so keys typed
+// during a flood are never held up for long.
 class CTalvexPipe : public CScintillaCtrl, public CRedirector
 {
     Q_OBJECT
@@ -77,6 +86,14 @@ private:
     void PostDrain();
     // Appends all output held back from an earlier hand-over (UI thread).
     void FlushBacklog();
+    // Appends output at the end and moves the caret there, giving the buffers room first.
+    void AppendAtEnd(const char *data, size_t length);
+    // Grows the buffers when length more bytes would not fit, and starts making the next growth's
+    // memory ready when they are three quarters full.
+    void MakeRoom(size_t length);
+    // False while appending length bytes would grow the buffers before their reserve is ready
+    // (for a second at most, then the growth goes ahead without it).
+    bool RoomReady(size_t length);
 
     Pos m_nInputStart = -1;        // document position where the current input begins; -1 unset
     QList<QByteArray> m_history;   // lines sent with Enter, oldest first, only non-empty ones
@@ -86,4 +103,9 @@ private:
     // flood waits for one piece at most. Always shown before anything newer.
     QByteArray m_backlog;
     bool m_bSliceOutput = false;   // the hand-over being appended may be split (posted drains only)
+    QTimer m_retryDrain;           // drains again while output waits for the reserve
+    CBufferReserve m_reserve;      // memory for the next growth of the buffers, made ready early
+    size_t m_nCapacity = 0;        // room the text and style buffers were last given
+    QElapsedTimer m_reserveWait;   // valid while output waits for the reserve
+    QTimer m_reserveKeep;          // gives back a reserve that output did not reach
 };
