@@ -1,22 +1,15 @@
-// Pre-faulting memory on Windows: one write per page.
+// Page size on Windows; large pages there need a privilege, so none are asked for.
 #include "platform/Memory.h"
 
 #include <windows.h>
 
-void PrefaultMemory(void *data, std::size_t size, const std::atomic<bool> &cancel)
+std::size_t MemoryPageSize()
 {
     SYSTEM_INFO info;
     GetSystemInfo(&info);
-    const std::size_t page = info.dwPageSize;
-    constexpr std::size_t kStep = std::size_t(4) << 20;
-    auto *bytes = static_cast<volatile unsigned char *>(data);
-    for (std::size_t done = 0; done < size; done += kStep) {
-        if (cancel.load(std::memory_order_relaxed))
-            return;
-        const std::size_t end = size - done < kStep ? size : done + kStep;
-        for (std::size_t i = done; i < end; i += page)
-            bytes[i] = 0;
-    }
-    if (size > 0)
-        bytes[size - 1] = 0;
+    return info.dwPageSize;
+}
+
+void AdviseLargePages(void *, std::size_t)
+{
 }
