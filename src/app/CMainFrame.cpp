@@ -30,10 +30,10 @@ const QString &kSettings = CSettingsStore::kSettings;
 } // namespace
 
 // The images are linked from a static library: their registration has to be asked for.
+// (The about box registers its own picture.)
 static void InitResources()
 {
     Q_INIT_RESOURCE(app);
-    Q_INIT_RESOURCE(help); // the about box's picture
 }
 
 CMainFrame::CMainFrame(QWidget *parent)

@@ -58,12 +58,12 @@ const Route kRoutes[] = {
     {Cmd::TabUsesSpaces, [](CMainFrame &f, int) { f.OnTabUsesSpaces(); }},
     {Cmd::TabSize4, [](CMainFrame &f, int id) { f.OnTabSize(id); }},
     {Cmd::TabSize8, [](CMainFrame &f, int id) { f.OnTabSize(id); }},
-    {32830, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
-    {32831, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
-    {32832, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
-    {32833, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
-    {32834, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
-    {32835, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
+    {Cmd::KeywordSetFirst + 0, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
+    {Cmd::KeywordSetFirst + 1, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
+    {Cmd::KeywordSetFirst + 2, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
+    {Cmd::KeywordSetFirst + 3, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
+    {Cmd::KeywordSetFirst + 4, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
+    {Cmd::KeywordSetFirst + 5, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
     {Cmd::WindowClose, [](CMainFrame &f, int) { f.m_docs.OnWindowClose(); }},
     {Cmd::WindowCloseAll, [](CMainFrame &f, int) { f.m_docs.OnWindowCloseAll(); }},
     {Cmd::HelpHyperSpec, [](CMainFrame &f, int) { f.m_help.OnHelpHyperSpec(); }},
@@ -71,11 +71,21 @@ const Route kRoutes[] = {
     {Cmd::AppAbout, [](CMainFrame &f, int) { f.OnAppAbout(); }},
 };
 
-enum class FocusCommand { Cut, Copy, Paste, Undo, Redo };
+// A clipboard or undo command as a Scintilla control and as a line edit carry it out.
+struct FocusCommand {
+    void (CScintillaCtrl::*scintilla)();
+    void (*lineEdit)(QLineEdit &);
+};
+
+constexpr FocusCommand kCut{&CScintillaCtrl::OnEditCut, [](QLineEdit &e) { e.cut(); }};
+constexpr FocusCommand kCopy{&CScintillaCtrl::OnEditCopy, [](QLineEdit &e) { e.copy(); }};
+constexpr FocusCommand kPaste{&CScintillaCtrl::OnEditPaste, [](QLineEdit &e) { e.paste(); }};
+constexpr FocusCommand kUndo{&CScintillaCtrl::OnEditUndo, [](QLineEdit &e) { e.undo(); }};
+constexpr FocusCommand kRedo{&CScintillaCtrl::OnEditRedo, [](QLineEdit &e) { e.redo(); }};
 
 // Clipboard and undo commands act on whatever has the keyboard focus: a Scintilla control
 // through its own (overridable) handlers, a line edit through its slots; anything else ignores them.
-void SendToFocus(FocusCommand command)
+void SendToFocus(const FocusCommand &command)
 {
     QWidget *focus = QApplication::focusWidget();
     if (!focus)
@@ -84,13 +94,7 @@ void SendToFocus(FocusCommand command)
     if (!sci && focus->parentWidget())
         sci = qobject_cast<CScintillaCtrl *>(focus->parentWidget()); // its viewport
     if (sci) {
-        switch (command) {
-        case FocusCommand::Cut: sci->OnEditCut(); break;
-        case FocusCommand::Copy: sci->OnEditCopy(); break;
-        case FocusCommand::Paste: sci->OnEditPaste(); break;
-        case FocusCommand::Undo: sci->OnEditUndo(); break;
-        case FocusCommand::Redo: sci->OnEditRedo(); break;
-        }
+        (sci->*command.scintilla)();
         return;
     }
     QLineEdit *edit = qobject_cast<QLineEdit *>(focus);
@@ -98,15 +102,8 @@ void SendToFocus(FocusCommand command)
         if (auto *combo = qobject_cast<QComboBox *>(focus))
             edit = combo->lineEdit();
     }
-    if (!edit)
-        return;
-    switch (command) {
-    case FocusCommand::Cut: edit->cut(); break;
-    case FocusCommand::Copy: edit->copy(); break;
-    case FocusCommand::Paste: edit->paste(); break;
-    case FocusCommand::Undo: edit->undo(); break;
-    case FocusCommand::Redo: edit->redo(); break;
-    }
+    if (edit)
+        command.lineEdit(*edit);
 }
 
 } // namespace
@@ -146,11 +143,11 @@ void CMainFrame::OnViewStatusBar()
     m_ui.UISetCheck(Cmd::ViewStatusBar, show);
 }
 
-void CMainFrame::OnEditCut() { SendToFocus(FocusCommand::Cut); }
-void CMainFrame::OnEditCopy() { SendToFocus(FocusCommand::Copy); }
-void CMainFrame::OnEditPaste() { SendToFocus(FocusCommand::Paste); }
-void CMainFrame::OnEditUndo() { SendToFocus(FocusCommand::Undo); }
-void CMainFrame::OnEditRedo() { SendToFocus(FocusCommand::Redo); }
+void CMainFrame::OnEditCut() { SendToFocus(kCut); }
+void CMainFrame::OnEditCopy() { SendToFocus(kCopy); }
+void CMainFrame::OnEditPaste() { SendToFocus(kPaste); }
+void CMainFrame::OnEditUndo() { SendToFocus(kUndo); }
+void CMainFrame::OnEditRedo() { SendToFocus(kRedo); }
 
 void CMainFrame::SendActiveForm(QByteArray (*wrap)(const QByteArray &))
 {

@@ -114,7 +114,7 @@ void CScintillaCtrl::SetText(const QByteArray &text)
     // Room for the text and some typing beyond it, so the first keys after loading a large
     // document do not reallocate (and copy) the whole buffer.
     const qsizetype headroom = qMax<qsizetype>(64 * 1024, text.size() / 8);
-    SendScintilla(SCI_ALLOCATE, static_cast<unsigned long>(text.size() + headroom));
+    Allocate(text.size() + headroom);
     // Insert through the target: by length, and the caret stays at the start as SCI_SETTEXT does.
     SetTargetRange(0, 0);
     ReplaceTarget(text);

@@ -134,9 +134,14 @@ void CTalvexPipe::FlushBacklog()
     m_backlog.clear();
 }
 
+size_t CTalvexPipe::RoomNeeded(size_t length) const
+{
+    return size_t(GetLength()) + length + kSlack;
+}
+
 bool CTalvexPipe::RoomReady(size_t length)
 {
-    const size_t need = size_t(GetLength()) + length + kSlack;
+    const size_t need = RoomNeeded(length);
     if (need <= m_nCapacity || !m_reserve.IsPreparing()
         || NextCapacity(m_nCapacity, need) > m_reserve.PreparedSize()) {
         m_reserveWait.invalidate();
@@ -149,7 +154,7 @@ bool CTalvexPipe::RoomReady(size_t length)
 
 void CTalvexPipe::MakeRoom(size_t length)
 {
-    const size_t need = size_t(GetLength()) + length + kSlack;
+    const size_t need = RoomNeeded(length);
     if (need > m_nCapacity) {
         const size_t capacity = NextCapacity(m_nCapacity, need);
         {

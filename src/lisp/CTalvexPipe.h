@@ -88,6 +88,8 @@ private:
     void FlushBacklog();
     // Appends output at the end and moves the caret there, giving the buffers room first.
     void AppendAtEnd(const char *data, size_t length);
+    // Room the buffers need for length more bytes of output (and the typing beyond it).
+    size_t RoomNeeded(size_t length) const;
     // Grows the buffers when length more bytes would not fit, and starts making the next growth's
     // memory ready when they are three quarters full.
     void MakeRoom(size_t length);
