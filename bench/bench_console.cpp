@@ -1,7 +1,11 @@
-// Console benchmarks: evaluation round trip and output flood, each against a bare baseline in the same run.
+// Console benchmarks: round trip, flood, interrupt, overlong lines and endless output, each with a
+// baseline in the same run where one exists.
+//
+//   bench_console                  round trip, 50 MB flood, interrupt, long lines (5, 10, 20 MB)
+//   bench_console endless [s]      endless 80-byte lines for s seconds (default 600): memory and keys
+//   bench_console <part> ...       only the named parts: roundtrip flood interrupt longline endless
 #include "editor/CScintillaCtrl.h"
 #include "lisp/CTalvexPipe.h"
-#include "lisp/LispCommands.h"
 #include "settings/CSettingsStore.h"
 
 #include <QApplication>
@@ -14,20 +18,24 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 const char *const kSbcl = "/usr/bin/sbcl";
+const std::string kHelper = TALVEX_TEST_HELPERS_DIR "/lisphelper";
 constexpr int kRoundTrips = 200;
 constexpr long kFloodLines = 625000; // 80 bytes each: 50 MB
 const char *const kFloodForm =
@@ -37,6 +45,29 @@ double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
+}
+
+double Worst(const std::vector<double> &v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// CPU time of the calling thread (the UI thread here), in milliseconds.
+double ThreadCpuMs()
+{
+    rusage u{};
+    ::getrusage(RUSAGE_THREAD, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+}
+
+double ResidentMb()
+{
+    long pages = 0, resident = 0;
+    if (FILE *f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return double(resident) * double(::sysconf(_SC_PAGESIZE)) / (1 << 20);
 }
 
 // A plain child with stdin and stdout+stderr on pipes, no layer of the program in between.
@@ -76,7 +107,7 @@ struct BareChild
         }
     }
     // Reads until the text read since the call ends with what; returns false on end of file.
-    bool ReadUntil(const std::string &what, std::string *all = nullptr) const
+    bool ReadUntil(const std::string &what) const
     {
         std::string got;
         char buf[65536];
@@ -86,8 +117,6 @@ struct BareChild
                 return false;
             got.append(buf, static_cast<size_t>(n));
         }
-        if (all)
-            *all = std::move(got);
         return true;
     }
     ~BareChild()
@@ -117,10 +146,69 @@ bool WaitFor(Pred pred, int timeoutMs)
     return true;
 }
 
-double Ms(std::chrono::steady_clock::duration d)
+// The console as the program has it, recording when each typed key is handled.
+class TimedConsole : public CTalvexPipe
 {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
+public:
+    TimedConsole()
+    {
+        ConfigureConsole();
+        resize(700, 300);
+        show();
+    }
+    bool Start(const std::string &commandLine, const QByteArray &prompt)
+    {
+        SetCommandLine(commandLine);
+        if (StartLisp() && (prompt.isEmpty() || WaitFor([&] { return EndsWith(prompt); }, 20000)))
+            return true;
+        std::printf("cannot start %s: %s\n", commandLine.c_str(), GetText().right(200).constData());
+        return false;
+    }
+    bool EndsWith(const QByteArray &tail) const
+    {
+        const Pos length = GetLength();
+        return length >= tail.size() && GetTextRange(length - tail.size(), length) == tail;
+    }
+    // Whether the output (before anything typed) ends with tail.
+    bool OutputEndsWith(const QByteArray &tail) const
+    {
+        const Pos end = InputStart() >= 0 ? InputStart() : GetLength();
+        return end >= tail.size() && GetTextRange(end - tail.size(), end) == tail;
+    }
+
+    // Posts a key every interval ms from now on; the delays are kept.
+    void TypeEvery(int intervalMs, bool eraseToo)
+    {
+        m_keys.setInterval(intervalMs);
+        QObject::connect(&m_keys, &QTimer::timeout, [this, eraseToo] {
+            m_posted.push_back(Clock::now());
+            const bool erase = eraseToo && m_posted.size() % 2 == 0;
+            QCoreApplication::postEvent(this, erase ? new QKeyEvent(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier)
+                                                    : new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x"));
+        });
+        m_keys.start();
+    }
+    std::vector<double> KeyDelays()
+    {
+        m_keys.stop();
+        QCoreApplication::processEvents();
+        std::vector<double> delays;
+        for (size_t i = 0; i < m_posted.size() && i < m_handled.size(); ++i)
+            delays.push_back(Ms(m_handled[i] - m_posted[i]));
+        return delays;
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent *e) override
+    {
+        CTalvexPipe::keyPressEvent(e);
+        m_handled.push_back(Clock::now());
+    }
+
+private:
+    QTimer m_keys;
+    std::vector<Clock::time_point> m_posted, m_handled;
+};
 
 void RoundTrip()
 {
@@ -133,36 +221,28 @@ void RoundTrip()
             return;
         }
         for (int i = 0; i < kRoundTrips; ++i) {
-            const auto t0 = std::chrono::steady_clock::now();
+            const auto t0 = Clock::now();
             child.Write("(+ 1 2)\n");
             if (!child.ReadUntil("3\n* "))
                 return;
-            bare.push_back(Ms(std::chrono::steady_clock::now() - t0));
+            bare.push_back(Ms(Clock::now() - t0));
         }
     }
-
-    // The console: SendToLisp until "3" is shown.
     std::vector<double> console;
     {
-        CTalvexPipe pane;
-        pane.ConfigureConsole();
-        pane.resize(700, 300);
-        pane.show();
-        pane.m_strCommandLine = kSbcl;
-        if (!pane.StartLisp() || !WaitFor([&] { return pane.GetText().endsWith("* "); }, 10000)) {
+        TimedConsole pane;
+        if (!pane.Start(kSbcl, "* ")) {
             std::printf("round trip: console cannot start %s\n", kSbcl);
             return;
         }
         for (int i = 0; i < kRoundTrips; ++i) {
-            const CScintillaCtrl::Pos from = pane.GetLength();
-            const auto t0 = std::chrono::steady_clock::now();
-            SendToLisp(pane, "(+ 1 2)");
-            if (!WaitFor([&] { return pane.GetTextRange(from, pane.GetLength()).contains('3'); }, 5000)) {
+            const auto t0 = Clock::now();
+            pane.SendToLisp("(+ 1 2)");
+            if (!WaitFor([&] { return pane.EndsWith("3\n* "); }, 5000)) {
                 std::printf("round trip: no answer\n");
                 return;
             }
-            console.push_back(Ms(std::chrono::steady_clock::now() - t0));
-            WaitFor([&] { return pane.GetText().endsWith("* "); }, 5000);
+            console.push_back(Ms(Clock::now() - t0));
         }
     }
     std::printf("round trip (+ 1 2), median of %d: bare pipe %.3f ms, console %.3f ms, difference %.3f ms\n",
@@ -222,32 +302,9 @@ private:
     std::string m_pending;
 };
 
-// Records when typed keys are handled during the flood, and the size and time of each hand-over.
-class TimedConsole : public CTalvexPipe
-{
-public:
-    std::vector<std::chrono::steady_clock::time_point> m_handled;
-    std::vector<std::pair<size_t, double>> m_appends;
-
-    void AppendOutput(const char *data, size_t length) override
-    {
-        const auto t0 = std::chrono::steady_clock::now();
-        CTalvexPipe::AppendOutput(data, length);
-        m_appends.emplace_back(length, Ms(std::chrono::steady_clock::now() - t0));
-    }
-
-protected:
-    void keyPressEvent(QKeyEvent *e) override
-    {
-        CTalvexPipe::keyPressEvent(e);
-        m_handled.push_back(std::chrono::steady_clock::now());
-    }
-};
-
 void Flood()
 {
     const qint64 floodBytes = kFloodLines * 80;
-
     double bareMs = 0;
     {
         CScintillaCtrl ctrl;
@@ -260,64 +317,132 @@ void Flood()
             return;
         BareConsole bare(ctrl);
         bare.Run(child.out);
-        const auto t0 = std::chrono::steady_clock::now();
+        const auto t0 = Clock::now();
         child.Write(std::string(kFloodForm) + "\n");
         if (!WaitFor([&] { return ctrl.GetLength() >= floodBytes; }, 600000)) {
             std::printf("flood: bare console timed out\n");
             return;
         }
-        bareMs = Ms(std::chrono::steady_clock::now() - t0);
+        bareMs = Ms(Clock::now() - t0);
         close(child.in);
         child.in = -1;
         kill(child.pid, SIGKILL);
         bare.Join();
     }
 
-    double consoleMs = 0;
-    std::vector<double> keyLatency;
-    std::vector<std::pair<size_t, double>> appendStats;
-    {
-        TimedConsole pane;
-        pane.ConfigureConsole();
-        pane.resize(700, 300);
-        pane.show();
-        pane.m_strCommandLine = kSbcl;
-        if (!pane.StartLisp() || !WaitFor([&] { return pane.GetText().endsWith("* "); }, 10000))
-            return;
-        const CScintillaCtrl::Pos start = pane.GetLength();
-        std::vector<std::chrono::steady_clock::time_point> posted;
-        QTimer keys;
-        keys.setInterval(100);
-        QObject::connect(&keys, &QTimer::timeout, [&] {
-            posted.push_back(std::chrono::steady_clock::now());
-            QCoreApplication::postEvent(&pane, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x"));
-        });
-        const auto t0 = std::chrono::steady_clock::now();
-        SendToLisp(pane, kFloodForm);
-        keys.start();
-        if (!WaitFor([&] { return pane.GetLength() - start >= floodBytes + qint64(posted.size()); }, 600000)) {
-            std::printf("flood: console timed out\n");
+    TimedConsole pane;
+    if (!pane.Start(kSbcl, "* "))
+        return;
+    const double cpu0 = ThreadCpuMs();
+    const auto t0 = Clock::now();
+    pane.SendToLisp(kFloodForm);
+    pane.TypeEvery(100, true);
+    if (!WaitFor([&] { return pane.OutputEndsWith("NIL\n* "); }, 600000)) {
+        std::printf("flood: console timed out\n");
+        return;
+    }
+    const double consoleMs = Ms(Clock::now() - t0);
+    const double cpu = ThreadCpuMs() - cpu0;
+    const std::vector<double> keys = pane.KeyDelays();
+    std::printf("flood 50 MB: bare accumulating console %.0f ms, console %.0f ms (UI thread CPU %.0f ms), "
+                "ratio %.2f; console kept %.1f MB, dropped %.1f MB, resident %.0f MB\n",
+                bareMs, consoleMs, cpu, bareMs > 0 ? consoleMs / bareMs : 0, pane.GetLength() / 1048576.0,
+                pane.DroppedBytes() / 1048576.0, ResidentMb());
+    std::printf("keys typed during the flood: %zu, median delay %.1f ms, worst %.1f ms\n", keys.size(),
+                Median(keys), Worst(keys));
+}
+
+void Interrupt()
+{
+    TimedConsole pane;
+    if (!pane.Start(kSbcl, "* "))
+        return;
+    std::vector<double> delays;
+    for (int i = 0; i < 20; ++i) {
+        pane.SendToLisp("(loop)");
+        QElapsedTimer settle;
+        settle.start();
+        WaitFor([&] { return settle.elapsed() >= 100; }, 200);
+        const auto t0 = Clock::now();
+        pane.InterruptLisp();
+        if (!WaitFor([&] { return pane.EndsWith("0] "); }, 5000)) {
+            std::fprintf(stderr, "interrupt: no break prompt: %s\n", pane.GetText().right(300).constData());
             return;
         }
-        consoleMs = Ms(std::chrono::steady_clock::now() - t0);
-        keys.stop();
-        QCoreApplication::processEvents();
-        appendStats = pane.m_appends;
-        for (size_t i = 0; i < posted.size() && i < pane.m_handled.size(); ++i)
-            keyLatency.push_back(Ms(pane.m_handled[i] - posted[i]));
+        delays.push_back(Ms(Clock::now() - t0));
+        pane.SendToLisp("1");   // the ABORT restart: back to the top level
+        if (!WaitFor([&] { return pane.EndsWith("* "); }, 5000)) {
+            std::printf("interrupt: no prompt after the break: %s\n", pane.GetText().right(300).constData());
+            return;
+        }
     }
-    size_t biggest = 0;
-    double slowest = 0;
-    for (const auto &[size, ms] : appendStats) {
-        biggest = std::max(biggest, size);
-        slowest = std::max(slowest, ms);
+    std::printf("interrupt of (loop) in SBCL until its break prompt shows, %zu times: median %.1f ms, worst %.1f ms\n",
+                delays.size(), Median(delays), Worst(delays));
+}
+
+// One line of megabytes bytes without a line break from the Lisp, then the same as a paste and an
+// Enter that sends it back through an echoing Lisp.
+void LongLine(int megabytes)
+{
+    TimedConsole pane;
+    ::setenv("LISPHELPER_MODE", "longline", 1);
+    ::setenv("LISPHELPER_KB", std::to_string(megabytes * 1024).c_str(), 1);
+    const double cpu0 = ThreadCpuMs();
+    const auto t0 = Clock::now();
+    pane.TypeEvery(50, true);
+    if (!pane.Start(kHelper, "") || !WaitFor([&] { return pane.OutputEndsWith("\nend\n"); }, 900000)) {
+        std::printf("long line: timed out\n");
+        return;
     }
-    std::printf("console hand-overs: %zu, largest %zu bytes, slowest %.1f ms\n", appendStats.size(), biggest, slowest);
-    const double worst = keyLatency.empty() ? 0 : *std::max_element(keyLatency.begin(), keyLatency.end());
-    std::printf("flood 50 MB: bare accumulating console %.0f ms, console %.0f ms, ratio %.2f\n", bareMs, consoleMs,
-                bareMs > 0 ? consoleMs / bareMs : 0);
-    std::printf("keys typed during the flood: %zu, median latency %.1f ms, worst %.1f ms\n", keyLatency.size(),
-                Median(keyLatency), worst);
+    const double shownMs = Ms(Clock::now() - t0);
+    const double cpu = ThreadCpuMs() - cpu0;
+    const std::vector<double> keys = pane.KeyDelays();
+
+    const QByteArray line(megabytes << 20, 'y');
+    const auto p0 = Clock::now();
+    pane.PasteText(line);
+    const double pasteMs = Ms(Clock::now() - p0);
+    const auto e0 = Clock::now();
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+    QCoreApplication::sendEvent(&pane, &enter);
+    const double enterMs = Ms(Clock::now() - e0);
+    WaitFor([&] { return pane.OutputEndsWith("yyyy\n"); }, 900000);
+    const double echoMs = Ms(Clock::now() - e0);
+    std::printf("line of %2d MB: shown in %.0f ms, UI thread CPU %.0f ms (%.0f ns a byte), keys %zu, worst delay "
+                "%.1f ms; paste %.0f ms, Enter %.0f ms, echo shown after %.0f ms\n",
+                megabytes, shownMs, cpu, cpu * 1e6 / double(megabytes << 20), keys.size(), Worst(keys),
+                pasteMs, enterMs, echoMs);
+}
+
+// Endless 80-byte lines at the default output limit: resident memory over time, key delays.
+void Endless(int seconds)
+{
+    TimedConsole pane;
+    if (!pane.Start("/usr/bin/yes " + std::string(79, 'x'), ""))
+        return;
+    pane.TypeEvery(100, true);
+    QElapsedTimer clock;
+    clock.start();
+    double atMinute = 0, low = 1e9, high = 0;
+    std::printf("endless output for %d s (limit %lld MB):\n", seconds, pane.OutputLimit() >> 20);
+    for (int second = 10; second <= seconds; second += 10) {
+        WaitFor([&] { return clock.elapsed() >= second * 1000LL; }, 20000);
+        const double rss = ResidentMb();
+        if (second == 60)
+            atMinute = rss;
+        if (second > 60) {
+            low = std::min(low, rss);
+            high = std::max(high, rss);
+        }
+        std::printf("  %4d s: resident %.0f MB, shown %.0f MB in all\n", second, rss,
+                    (pane.DroppedBytes() + pane.GetLength()) / 1048576.0);
+        std::fflush(stdout);
+    }
+    const std::vector<double> keys = pane.KeyDelays();
+    if (atMinute > 0 && high > 0)
+        std::printf("resident after the first minute: %.0f MB at 60 s, then %.0f..%.0f MB (%+.1f %% .. %+.1f %%)\n",
+                    atMinute, low, high, 100 * (low / atMinute - 1), 100 * (high / atMinute - 1));
+    std::printf("keys typed: %zu, median delay %.1f ms, worst %.1f ms\n", keys.size(), Median(keys), Worst(keys));
 }
 
 } // namespace
@@ -330,7 +455,27 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     CSettingsStore::Instance().SetKeyPath(QStringLiteral("Software\\Quenmark\\Talvex"));
     signal(SIGPIPE, SIG_IGN);
-    RoundTrip();
-    Flood();
+
+    std::vector<std::string> parts;
+    for (int i = 1; i < argc; ++i)
+        parts.emplace_back(argv[i]);
+    const auto wants = [&](const char *part) {
+        return (parts.empty() && std::strcmp(part, "endless") != 0)
+            || std::find(parts.begin(), parts.end(), part) != parts.end();
+    };
+    if (wants("roundtrip"))
+        RoundTrip();
+    if (wants("flood"))
+        Flood();
+    if (wants("interrupt"))
+        Interrupt();
+    if (wants("longline"))
+        for (int mb : {5, 10, 20})
+            LongLine(mb);
+    if (wants("endless")) {
+        auto it = std::find(parts.begin(), parts.end(), "endless");
+        const int seconds = it != parts.end() && it + 1 != parts.end() ? std::atoi((it + 1)->c_str()) : 600;
+        Endless(seconds > 0 ? seconds : 600);
+    }
     return 0;
 }

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 #include <sys/resource.h>
@@ -23,48 +22,24 @@ const std::string kHelper = TALVEX_TEST_HELPERS_DIR "/lisphelper";
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-// Counts what arrives; the I/O thread delivers straight to it.
-class CountingRedirector : public CRedirector
+// Counts what arrives. Direct: the I/O thread delivers straight to it. Posted (the console's
+// pattern): the I/O thread only reports, and another thread drains.
+class CountingSink
 {
 public:
-    ~CountingRedirector() override { StopLisp(); }
-    std::atomic<size_t> m_nBytes{0};
-    std::atomic<size_t> m_nChunks{0};
-
-protected:
-    void AppendOutput(const char *data, size_t length) override
+    explicit CountingSink(bool posted)
+        : m_lisp([this](const char *data, size_t length) { Count(data, length); },
+                 posted ? CRedirector::PendingHandler([this] { Report(); }) : CRedirector::PendingHandler())
     {
-        // Touch the bytes as a real sink would.
-        volatile char sink = 0;
-        for (size_t i = 0; i < length; i += 4096)
-            sink = sink + data[i];
-        const size_t total = m_nBytes.fetch_add(length, std::memory_order_release) + length;
-        m_nChunks.fetch_add(1, std::memory_order_relaxed);
-        if (m_nTarget != 0 && total >= m_nTarget) {
-            std::lock_guard lock(m_targetMutex);
-            m_targetCondition.notify_all();
-        }
     }
+    CRedirector *operator->() { return &m_lisp; }
 
-public:
     // Sleeps until the target byte count has arrived, without polling.
     void WaitForTarget()
     {
         std::unique_lock lock(m_targetMutex);
         m_targetCondition.wait(lock, [&] { return m_nBytes.load() >= m_nTarget; });
     }
-    size_t m_nTarget = 0;   // set before the start
-
-private:
-    std::mutex m_targetMutex;
-    std::condition_variable m_targetCondition;
-};
-
-// The console's pattern: the I/O thread only reports; another thread drains.
-class PostingRedirector : public CountingRedirector
-{
-public:
-    using CRedirector::DrainOutput;
     // Sleeps until output is reported, as an event loop would, then drains it.
     void DrainWhenPending()
     {
@@ -73,11 +48,26 @@ public:
             m_pendingChanged.wait_for(lock, std::chrono::milliseconds(10), [&] { return m_bPending; });
             m_bPending = false;
         }
-        DrainOutput();
+        m_lisp.DrainOutput();
     }
 
-protected:
-    void OnOutputPending() override
+    std::atomic<size_t> m_nBytes{0};
+    size_t m_nTarget = 0;   // set before the start
+
+private:
+    void Count(const char *data, size_t length)
+    {
+        // Touch the bytes as a real sink would.
+        volatile char sink = 0;
+        for (size_t i = 0; i < length; i += 4096)
+            sink = sink + data[i];
+        const size_t total = m_nBytes.fetch_add(length, std::memory_order_release) + length;
+        if (m_nTarget != 0 && total >= m_nTarget) {
+            std::lock_guard lock(m_targetMutex);
+            m_targetCondition.notify_all();
+        }
+    }
+    void Report()
     {
         {
             std::lock_guard lock(m_mutex);
@@ -86,10 +76,12 @@ protected:
         m_pendingChanged.notify_one();
     }
 
-private:
+    std::mutex m_targetMutex;
+    std::condition_variable m_targetCondition;
     std::mutex m_mutex;
     std::condition_variable m_pendingChanged;
     bool m_bPending = false;
+    CRedirector m_lisp;   // last: stopped before the rest goes
 };
 
 // CPU time (user + system) of this process and of its reaped children, in milliseconds.
@@ -120,28 +112,27 @@ double ThroughputCat(size_t megabytes)
     return ms;
 }
 
-template <class R> double ThroughputRedirector(size_t megabytes)
+double ThroughputRedirector(size_t megabytes, bool posted)
 {
     ::setenv("LISPHELPER_MODE", "flood", 1);
     ::setenv("LISPHELPER_MB", std::to_string(megabytes).c_str(), 1);
     ::setenv("LISPHELPER_READ", "0", 1);
     const double cpu = CpuMs();
-    R r;
-    r.m_strCommandLine = kHelper;
+    CountingSink r(posted);
+    r->m_strCommandLine = kHelper;
     const size_t total = megabytes << 20;
     r.m_nTarget = total;
     const auto start = Clock::now();
-    r.StartLisp();
+    r->StartLisp();
     while (r.m_nBytes.load(std::memory_order_acquire) < total) {
-        if constexpr (std::is_same_v<R, PostingRedirector>) {
+        if (posted)
             r.DrainWhenPending();
-        } else {
+        else
             r.WaitForTarget();
-        }
     }
     const double ms = Ms(Clock::now() - start);
-    r.StopLisp();   // reaps the helper, so its CPU time counts too
-    (std::is_same_v<R, PostingRedirector> ? g_cpuPosted : g_cpuDirect).push_back(CpuMs() - cpu);
+    r->StopLisp();   // reaps the helper, so its CPU time counts too
+    (posted ? g_cpuPosted : g_cpuDirect).push_back(CpuMs() - cpu);
     return ms;
 }
 
@@ -162,8 +153,8 @@ int main(int argc, char **argv)
     std::vector<double> cat, direct, posted;
     for (int i = 0; i < rounds; ++i) {
         cat.push_back(ThroughputCat(megabytes));
-        direct.push_back(ThroughputRedirector<CountingRedirector>(megabytes));
-        posted.push_back(ThroughputRedirector<PostingRedirector>(megabytes));
+        direct.push_back(ThroughputRedirector(megabytes, false));
+        posted.push_back(ThroughputRedirector(megabytes, true));
     }
     const double mb = static_cast<double>(megabytes);
     const double catRate = mb / (Median(cat) / 1000);
@@ -181,15 +172,15 @@ int main(int argc, char **argv)
 
     // Latency: one line to an echoing child until its first byte is in the sink.
     ::setenv("LISPHELPER_MODE", "echo", 1);
-    CountingRedirector r;
-    r.m_strCommandLine = kHelper;
-    r.StartLisp();
+    CountingSink r(false);
+    r->m_strCommandLine = kHelper;
+    r->StartLisp();
     std::vector<double> latency;
     for (int i = 0; i < 2000; ++i) {
         const size_t before = r.m_nBytes.load(std::memory_order_acquire);
-        std::string line = "(+ 1 2)\n";
+        const std::string line = "(+ 1 2)\n";
         const auto start = Clock::now();
-        r.WriteToLisp(line);
+        r->WriteToLisp(line);
         while (r.m_nBytes.load(std::memory_order_acquire) == before)
             std::this_thread::yield();
         latency.push_back(Ms(Clock::now() - start));
@@ -205,9 +196,9 @@ int main(int argc, char **argv)
     // Stop: StopLisp of an idle echoing child (ends the tree, reaps).
     std::vector<double> stops;
     for (int i = 0; i < 200; ++i) {
-        r.StartLisp();
+        r->StartLisp();
         const auto start = Clock::now();
-        r.StopLisp();
+        r->StopLisp();
         stops.push_back(Ms(Clock::now() - start));
     }
     std::sort(stops.begin(), stops.end());

@@ -1,5 +1,5 @@
 // Tests of the buffer reserve: blocks made ready off the thread, lent only where asked, their pages already written.
-#include "editor/CBufferReserve.h"
+#include "lisp/CBufferReserve.h"
 
 #include <QTest>
 

@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
@@ -25,6 +26,7 @@ namespace {
 
 // Every line it reads comes back as "<line>\n": shows exactly what reached the child's stdin.
 const char *const kLineEcho = "/usr/bin/sed -u s/^/</;s/$/>/";
+const std::string kHelper = TALVEX_TEST_HELPERS_DIR "/lisphelper";
 
 const QString kSettings = QStringLiteral("Settings");
 
@@ -99,6 +101,15 @@ private slots:
 
     void skipNewline_data();
     void skipNewline();
+    void answersKeepTheirLineFeed();
+    void outputGoesBeforeTypedLine();
+    void sentLineIsWhatWasTyped();
+    void selectionIntoOutputKeepsOutput_data();
+    void selectionIntoOutputKeepsOutput();
+    void cutCopiesOutputKeepsIt();
+    void notRunningSaysSo();
+    void outputLimitDropsOldest();
+    void longLinesShownInPieces();
     void twoSendsShowOneLineBreak();
     void keysAtInputStart_data();
     void keysAtInputStart();
@@ -158,42 +169,57 @@ void TstConsole::cleanup()
 
 void TstConsole::skipNewline_data()
 {
-    QTest::addColumn<bool>("flag");
-    QTest::addColumn<QList<QByteArray>>("chunks");
+    // What Lisp answers to one send, and how the console shows the send's line break and it.
+    QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QByteArray>("shown");
-    QTest::addColumn<bool>("flagAfter");
 
-    QTest::newRow("flag drops one leading LF") << true << QList<QByteArray>{"\n\nab"} << QByteArray("\nab") << false;
-    QTest::newRow("no flag keeps LF") << false << QList<QByteArray>{"\nab"} << QByteArray("\nab") << false;
-    QTest::newRow("CR LF keeps both, flag waits")
-        << true << QList<QByteArray>{"\r\nab", "\ncd"} << QByteArray("\r\nabcd") << false;
-    QTest::newRow("other start keeps flag") << true << QList<QByteArray>{"ab"} << QByteArray("ab") << true;
-    QTest::newRow("only the first chunk loses it")
-        << true << QList<QByteArray>{"\nab", "\ncd"} << QByteArray("ab\ncd") << false;
-    QTest::newRow("lone LF vanishes") << true << QList<QByteArray>{"\n"} << QByteArray() << false;
+    QTest::newRow("one leading LF dropped") << QByteArray("\nab\n") << QByteArray("\nab\n");
+    QTest::newRow("only one") << QByteArray("\n\nab\n") << QByteArray("\n\nab\n");
+    QTest::newRow("CR LF kept") << QByteArray("\r\nab\n") << QByteArray("\n\r\nab\n");
+    QTest::newRow("no LF: all kept") << QByteArray("ab\n") << QByteArray("\nab\n");
 }
 
 void TstConsole::skipNewline()
 {
-    QFETCH(bool, flag);
-    QFETCH(QList<QByteArray>, chunks);
+    QFETCH(QByteArray, answer);
     QFETCH(QByteArray, shown);
-    QFETCH(bool, flagAfter);
-
-    m_console->m_bSkipNewline = flag;
-    for (const QByteArray &chunk : chunks)
-        m_console->ShowText(chunk);
-    QCOMPARE(m_console->GetText(), shown);
-    QCOMPARE(m_console->m_bSkipNewline.load(), flagAfter);
+    qputenv("LISPHELPER_MODE", "echo");
+    m_console->SetCommandLine(kHelper);
+    QVERIFY(m_console->StartLisp());
+    m_console->SendToLisp(answer.chopped(1));   // the echo answers with exactly what it read
+    QTRY_COMPARE(m_console->GetText(), shown);
     QCOMPARE(m_console->GetCurrentPos(), m_console->GetLength());
+}
+
+// SBCL answers in two writes, the value and then "\n* ": the first output after a send takes the
+// one-shot rule with it, so the line feed that ends the answer stays.
+void TstConsole::answersKeepTheirLineFeed()
+{
+    qputenv("LISPHELPER_MODE", "pieces");
+    m_console->SetCommandLine(kHelper);
+    QVERIFY(m_console->StartLisp());
+    QByteArray expected;
+    for (int i = 1; i <= 5; ++i) {
+        const QByteArray value = QByteArray::number(3340 + i);
+        m_console->SendToLisp(value);
+        expected += "\n" + value + "\n* ";
+        QTRY_COMPARE(m_console->GetText(), expected);
+    }
+    // A reset right after a send clears the rule: the new Lisp's first output keeps its line feed.
+    qputenv("LISPHELPER_MODE", "longline");
+    qputenv("LISPHELPER_KB", "0");
+    m_console->SendToLisp("x");
+    m_console->ResetLisp();
+    qunsetenv("LISPHELPER_KB");
+    QTRY_VERIFY(m_console->GetText().endsWith("\r\n\nend\n"));
 }
 
 void TstConsole::twoSendsShowOneLineBreak()
 {
-    m_console->m_strCommandLine = kLineEcho;
+    m_console->SetCommandLine(kLineEcho);
     QVERIFY(m_console->StartLisp());
-    SendToLisp(*m_console, "(a)");
-    SendToLisp(*m_console, "(b)");
+    m_console->SendToLisp("(a)");
+    m_console->SendToLisp("(b)");
     QCOMPARE(m_console->GetText(), QByteArray("\n"));
     QTRY_VERIFY_WITH_TIMEOUT(m_console->GetText().contains("<(b)>\n"), 5000);
     QVERIFY(m_console->GetText().startsWith("\n<(a)>\n<(b)>\n"));
@@ -233,7 +259,7 @@ void TstConsole::keysAtInputStart()
     QFETCH(int, caretFromInputStart);
     QFETCH(bool, selection);
 
-    m_console->ShowText("out\n");
+    m_console->ShowMessage("out\n");
     QTest::keyClick(m_console.get(), Qt::Key_Shift); // any key starts the input
     QCOMPARE(m_console->InputStart(), CScintillaCtrl::Pos(4));
     Type(*m_console, typed);
@@ -245,9 +271,9 @@ void TstConsole::keysAtInputStart()
 
 void TstConsole::typingInOutputStartsNewInput()
 {
-    m_console->m_strCommandLine = kLineEcho;
+    m_console->SetCommandLine(kLineEcho);
     QVERIFY(m_console->StartLisp());
-    m_console->ShowText("printed\n");
+    m_console->ShowMessage("printed\n");
     Type(*m_console, "ab");
     m_console->SetSel(2, 2); // the user clicks into the printed output
     Type(*m_console, "c");
@@ -279,12 +305,11 @@ void TstConsole::enterWritesLine()
     QFETCH(QByteArray, echo);
     QFETCH(QList<QByteArray>, history);
 
-    m_console->m_strCommandLine = kLineEcho;
+    m_console->SetCommandLine(kLineEcho);
     QVERIFY(m_console->StartLisp());
     Type(*m_console, typed);
     QTest::keyClick(m_console.get(), Qt::Key_Return, Qt::KeyboardModifiers(modifiers));
     QCOMPARE(m_console->InputStart(), CScintillaCtrl::Pos(-1));
-    QVERIFY(m_console->m_bSkipNewline);
     QTRY_VERIFY_WITH_TIMEOUT(m_console->GetText().endsWith(echo), 5000);
     QCOMPARE(m_console->GetText(), typed.toUtf8() + echo);
     QCOMPARE(m_console->History(), history);
@@ -293,7 +318,7 @@ void TstConsole::enterWritesLine()
 
 void TstConsole::emptyEnterWritesOneLineFeed()
 {
-    m_console->m_strCommandLine = kLineEcho;
+    m_console->SetCommandLine(kLineEcho);
     QVERIFY(m_console->StartLisp());
     QTest::keyClick(m_console.get(), Qt::Key_Return);
     QTRY_VERIFY_WITH_TIMEOUT(m_console->GetText().contains("<>\n"), 5000);
@@ -345,7 +370,7 @@ void TstConsole::pasteSendsLineByLine()
     QFETCH(QByteArray, firstEcho);
     QFETCH(QByteArray, rest);
 
-    m_console->m_strCommandLine = kLineEcho;
+    m_console->SetCommandLine(kLineEcho);
     QVERIFY(m_console->StartLisp());
     QApplication::clipboard()->setText(clipboard);
     m_console->OnEditPaste();
@@ -355,16 +380,16 @@ void TstConsole::pasteSendsLineByLine()
 
     QTest::qWait(300);
     QCOMPARE(m_console->GetText().count('<'), 1); // the second line is not sent yet
+    QCOMPARE(InputText(*m_console), rest);         // the first line's answer went before it
     QTest::keyClick(m_console.get(), Qt::Key_Return);
-    // The first line's answer landed after the pasted rest, so it belongs to the second line.
-    QTRY_VERIFY_WITH_TIMEOUT(m_console->GetText().contains("<" + rest + firstEcho + ">"), 5000);
-    QCOMPARE(m_console->History().last(), rest + firstEcho);
+    QTRY_VERIFY_WITH_TIMEOUT(m_console->GetText().contains("<" + rest + ">"), 5000);
+    QCOMPARE(m_console->History().last(), rest);
 }
 
 void TstConsole::pasteStaysWholeWhileOutputArrives()
 {
     // Lines sent during the paste are answered at once; the answers may only follow the paste.
-    m_console->m_strCommandLine = kLineEcho;
+    m_console->SetCommandLine(kLineEcho);
     QVERIFY(m_console->StartLisp());
     QByteArray pasted;
     for (int i = 0; i < 200; ++i)
@@ -372,7 +397,9 @@ void TstConsole::pasteStaysWholeWhileOutputArrives()
     pasted += "tail";
     m_console->PasteText(pasted);
     QTRY_VERIFY_WITH_TIMEOUT(m_console->GetText().contains("<line 199>"), 5000);
-    QVERIFY(m_console->GetText().startsWith(pasted));
+    const QByteArray text = m_console->GetText();
+    QVERIFY(text.startsWith(pasted.chopped(4)));   // the lines as pasted, then the answers
+    QVERIFY(text.endsWith("<line 199>\ntail"));    // and the unsent rest after them
     QCOMPARE(m_console->History().size(), 200);
 }
 
@@ -380,9 +407,9 @@ void TstConsole::floodArrivesWholeAndInOrder()
 {
     CTalvexPipe console;
     console.ConfigureConsole();
-    // About 20 MB: the console's buffers grow several times, the later growths into memory
-    // made ready while the output arrives.
-    console.m_strCommandLine = "/usr/bin/seq 1 2500000";
+    console.SetOutputLimit(0);
+    // About 20 MB: the console's buffers grow several times.
+    console.SetCommandLine("/usr/bin/seq 1 2500000");
     QByteArray expected;
     for (int i = 1; i <= 2500000; ++i)
         expected += QByteArray::number(i) + '\n';
@@ -390,15 +417,195 @@ void TstConsole::floodArrivesWholeAndInOrder()
     // Text shown by the program in the middle of the flood lands between output bytes, with
     // everything read before it shown before it.
     QTRY_VERIFY_WITH_TIMEOUT(console.GetLength() > 0, 20000);
-    console.ShowText("MARK");
+    console.ShowMessage("MARK\n");
     const QByteArray before = console.GetText();
-    QTRY_VERIFY_WITH_TIMEOUT(console.GetLength() >= expected.size() + 4, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(console.GetText().endsWith("Child process ended\r\n"), 60000);
     QByteArray text = console.GetText();
     QVERIFY(text.startsWith(before));
     QCOMPARE(text.count("MARK"), qsizetype(1));
-    text.replace("MARK", "");
+    text.replace("\r\nMARK\n", "").replace("MARK\n", "");
     QVERIFY(text.startsWith(expected));
     QCOMPARE(console.GetCurrentPos(), console.GetLength());
+}
+
+// A Lisp that prints while the user types: its output goes before the typed line, which stays
+// whole with the caret where it was, and Enter sends exactly what was typed.
+void TstConsole::outputGoesBeforeTypedLine()
+{
+    qputenv("LISPHELPER_MODE", "ticks");
+    qputenv("LISPHELPER_MS", "20");
+    m_console->SetCommandLine(kHelper);
+    QVERIFY(m_console->StartLisp());
+    QTRY_VERIFY(m_console->GetText().contains("tick 2\n"));
+    const QString typed = QStringLiteral("(list 1 2 3)");
+    for (const QChar ch : typed) {
+        Type(*m_console, QString(ch));
+        QTest::qWait(15);   // ticks arrive between the keys
+        QVERIFY(m_console->GetText().endsWith(typed.left(InputText(*m_console).size()).toUtf8()));
+    }
+    QCOMPARE(InputText(*m_console), typed.toUtf8());
+    QTest::keyClick(m_console.get(), Qt::Key_Left);
+    QTest::qWait(60);
+    QCOMPARE(m_console->GetLength() - m_console->GetCurrentPos(), CScintillaCtrl::Pos(1));
+    QTest::keyClick(m_console.get(), Qt::Key_Return);
+    QTRY_VERIFY(m_console->GetText().contains("got (list 1 2 3)\n"));
+    // Every tick is shown, in order, and none inside the typed line.
+    const QByteArray text = m_console->GetText();
+    QCOMPARE(text.count(typed.toUtf8()), qsizetype(2));   // the typed line and its echo
+    int next = 1;
+    for (const QByteArray &line : text.split('\n'))
+        if (line.startsWith("tick "))
+            QCOMPARE(line, "tick " + QByteArray::number(next++));
+    QVERIFY(next > 10);
+    qunsetenv("LISPHELPER_MS");
+}
+
+// The input started (a click and End) before a send from an editor: the answer goes before the
+// input, and the line typed after it is all that Enter sends.
+void TstConsole::sentLineIsWhatWasTyped()
+{
+    m_console->SetCommandLine(kLineEcho);
+    QVERIFY(m_console->StartLisp());
+    QTest::keyClick(m_console.get(), Qt::Key_End);
+    m_console->SendToLisp("(list 1 2)");
+    QTRY_VERIFY(m_console->GetText().contains("<(list 1 2)>\n"));
+    Type(*m_console, "(+ 10 20)");
+    QTest::keyClick(m_console.get(), Qt::Key_Return);
+    QTRY_VERIFY(m_console->GetText().contains("<(+ 10 20)>\n"));
+    QCOMPARE(m_console->GetText(), QByteArray("\n<(list 1 2)>\n(+ 10 20)\n<(+ 10 20)>\n"));
+}
+
+// A selection that reaches into the output (Ctrl+A, say): typing, Backspace or a paste never
+// deletes output; the input goes on at the end, and every pasted line is sent.
+void TstConsole::selectionIntoOutputKeepsOutput_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QByteArray>("echo");
+    QTest::newRow("typing") << QStringLiteral("type") << QByteArray("<ab(+ 5 5)>\n");
+    QTest::newRow("Backspace") << QStringLiteral("backspace") << QByteArray("<a>\n");
+    QTest::newRow("paste of three lines") << QStringLiteral("paste") << QByteArray("<ab(one)>\n<(two)>\n<(three)>\n");
+}
+
+void TstConsole::selectionIntoOutputKeepsOutput()
+{
+    QFETCH(QString, action);
+    QFETCH(QByteArray, echo);
+    m_console->SetCommandLine(kLineEcho);
+    QVERIFY(m_console->StartLisp());
+    m_console->ShowMessage("printed output\n");
+    Type(*m_console, "ab");
+    QTest::keyClick(m_console.get(), Qt::Key_A, Qt::ControlModifier);
+    if (action == QLatin1String("type")) {
+        Type(*m_console, "(+ 5 5)");
+    } else if (action == QLatin1String("backspace")) {
+        QTest::keyClick(m_console.get(), Qt::Key_Backspace);
+    } else {
+        m_console->SendScintilla(QsciScintillaBase::SCI_SELECTALL);
+        m_console->PasteText("(one)\n(two)\n(three)\n");
+    }
+    if (action != QLatin1String("paste"))
+        QTest::keyClick(m_console.get(), Qt::Key_Return);
+    QTRY_VERIFY(m_console->GetText().endsWith(echo));
+    QVERIFY(m_console->GetText().startsWith("printed output\n"));
+}
+
+void TstConsole::cutCopiesOutputKeepsIt()
+{
+    m_console->ShowMessage("printed output\n");
+    Type(*m_console, "typed");
+    m_console->SendScintilla(QsciScintillaBase::SCI_SELECTALL);
+    m_console->OnEditCut();
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("printed output\ntyped"));
+    QCOMPARE(m_console->GetText(), QByteArray("printed output\n"));   // only the input went
+}
+
+// A Lisp that has ended takes nothing: a send or a console line shows one line saying so, and
+// the text is not kept for the next Lisp either.
+void TstConsole::notRunningSaysSo()
+{
+    const QByteArray line = "<ERROR>: Lisp is not running; Reset Lisp starts it\r\n";
+    qputenv("LISPHELPER_MODE", "exit");
+    m_console->SetCommandLine(kHelper);
+    QVERIFY(m_console->StartLisp());
+    QTRY_VERIFY(m_console->GetText().contains("Child process ended"));
+    QTRY_VERIFY(!m_console->IsLispRunning());
+    const QByteArray ended = m_console->GetText();
+    m_console->SendToLisp("(a)");
+    QCOMPARE(m_console->GetText(), ended + line);
+    Type(*m_console, "(b)");
+    QTest::keyClick(m_console.get(), Qt::Key_Return);
+    QCOMPARE(m_console->GetText(), ended + line + "(b)\n" + line);
+    QCOMPARE(m_console->History(), QList<QByteArray>{"(b)"});
+    qputenv("LISPHELPER_MODE", "echo");
+    m_console->ResetLisp();
+    QTest::qWait(200);
+    QVERIFY(!m_console->GetText().contains("(a)\n"));
+    QVERIFY(!m_console->GetText().contains("(b)\n(b)"));
+}
+
+// Endless output under a 4 MB limit: the text stays within the limit, the first line says how
+// much was dropped, the newest output is all there, and the line being typed survives.
+void TstConsole::outputLimitDropsOldest()
+{
+    constexpr qint64 limit = 4 << 20;
+    m_console->SetOutputLimit(limit);
+    m_console->SetCommandLine("/usr/bin/seq 1 3000000");
+    Type(*m_console, "(typed)");
+    QVERIFY(m_console->StartLisp());
+    qint64 longest = 0;
+    QElapsedTimer timer;
+    timer.start();
+    while (!m_console->GetText().contains("Child process ended") && timer.elapsed() < 60000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        longest = std::max<qint64>(longest, m_console->GetLength());
+    }
+    QVERIFY(longest <= limit);
+    const QByteArray text = m_console->GetText();
+    QByteArray all;
+    for (int i = 1; i <= 3000000; ++i)
+        all += QByteArray::number(i) + '\n';
+    const qint64 total = all.size();
+    const qsizetype firstLine = text.indexOf('\n') + 1;
+    const QByteArray marker = text.left(firstLine);
+    const qint64 dropped = m_console->DroppedBytes();
+    QCOMPARE(marker, "[\xE2\x80\xA6 " + QByteArray::number((dropped + (1 << 19)) >> 20) + " MB of earlier output dropped]\n");
+    // What is kept, with what was dropped, is exactly the output.
+    const QByteArray kept = text.mid(firstLine, text.indexOf("\r\n<ERROR>") - firstLine);
+    QCOMPARE(dropped + kept.size(), total);
+    QVERIFY(kept == all.right(kept.size()));
+    QVERIFY(kept.size() >= limit / 2);
+    QVERIFY(text.endsWith("(typed)"));
+    QCOMPARE(InputText(*m_console), QByteArray("(typed)"));
+}
+
+// One line of 3 MB without a line break, and a pasted 2 MB line: shown in display lines of a
+// bounded length, while copying and sending give back exactly the bytes.
+void TstConsole::longLinesShownInPieces()
+{
+    qputenv("LISPHELPER_MODE", "longline");
+    qputenv("LISPHELPER_KB", "3072");
+    m_console->SetCommandLine(kHelper);
+    QVERIFY(m_console->StartLisp());
+    QTRY_VERIFY_WITH_TIMEOUT(m_console->GetText().endsWith("\nend\n"), 30000);
+    qunsetenv("LISPHELPER_KB");
+    QByteArray digits;
+    while (digits.size() < (3072 << 10))
+        digits += "0123456789";
+    digits.truncate(3072 << 10);
+    int longest = 0;
+    for (int line = 0; line < m_console->GetLineCount(); ++line)
+        longest = std::max<int>(longest, m_console->GetLineEndPosition(line) - m_console->PositionFromLine(line));
+    QVERIFY(longest <= CTalvexPipe::kDisplayLineMax);
+    QCOMPARE(m_console->PlainText(0, m_console->GetLength()), digits + "\nend\n");
+    m_console->SetSel(5, 5000);
+    m_console->OnEditCopy();
+    QCOMPARE(QApplication::clipboard()->text().toLatin1(), digits.mid(5, 4995 - 4));   // four breaks left out
+
+    const QByteArray pasted = digits.left(2 << 20);
+    m_console->PasteText(pasted);
+    QCOMPARE(InputText(*m_console).size() > pasted.size(), true);   // shown with breaks
+    QTest::keyClick(m_console.get(), Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(m_console->PlainText(0, m_console->GetLength()).endsWith(pasted + "\n" + pasted + "\n"), 30000);
 }
 
 void TstConsole::framingFollowsKeywordSet_data()
@@ -419,10 +626,10 @@ void TstConsole::framingFollowsKeywordSet()
     CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("KeywordSet"), keywordSet);
     CTalvexPipe console;
     console.ConfigureConsole();
-    QCOMPARE(console.m_bFrameCommands, keywordSet == 2);
+    QCOMPARE(console.FramesCommands(), keywordSet == 2);
     // A later change of the keyword set does not change the framing.
     CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("KeywordSet"), keywordSet == 2 ? 0 : 2);
-    console.m_strCommandLine = kLineEcho;
+    console.SetCommandLine(kLineEcho);
     QVERIFY(console.StartLisp());
     QTest::keyClicks(&console, "(x)");
     QTest::keyClick(&console, Qt::Key_Return);
@@ -527,7 +734,7 @@ void TstConsole::refusesOwnExecutable()
 {
     QFETCH(QString, path);
     CSettingsStore::Instance().WriteString(kSettings, QStringLiteral("Lisp"), QStringLiteral("/usr/bin/before"));
-    m_console->m_strCommandLine = "/usr/bin/before";
+    m_console->SetCommandLine("/usr/bin/before");
     SetLispPathChooser([&](QWidget *, const LispDialogSetup &) { return path; });
 
     QString text, caption;
@@ -543,7 +750,7 @@ void TstConsole::refusesOwnExecutable()
     QCOMPARE(text, QStringLiteral("Please dont select Talvex itself but your Lisp console executable."));
     QCOMPARE(caption, QStringLiteral("Talvex"));
     QCOMPARE(icon, QMessageBox::Warning);
-    QCOMPARE(m_console->m_strCommandLine, std::string("/usr/bin/before"));
+    QCOMPARE(m_console->CommandLine(), std::string("/usr/bin/before"));
     QCOMPARE(CSettingsStore::Instance().ReadString(kSettings, QStringLiteral("Lisp"), QString()),
              QStringLiteral("/usr/bin/before"));
 }
@@ -567,7 +774,7 @@ void TstConsole::storesChosenPath()
     QFETCH(QString, path);
     SetLispPathChooser([&](QWidget *, const LispDialogSetup &) { return path; });
     QVERIFY(SetLispPath(nullptr, *m_console));
-    QCOMPARE(QString::fromStdString(m_console->m_strCommandLine), path);
+    QCOMPARE(QString::fromStdString(m_console->CommandLine()), path);
     QCOMPARE(CSettingsStore::Instance().ReadString(kSettings, QStringLiteral("Lisp"), QString()), path);
     QVERIFY(!m_console->IsLispRunning()); // choosing does not start anything
 }
@@ -575,12 +782,12 @@ void TstConsole::storesChosenPath()
 void TstConsole::cancelStoresNothing()
 {
     CSettingsStore::Instance().WriteString(kSettings, QStringLiteral("Lisp"), QStringLiteral("/usr/bin/old"));
-    m_console->m_strCommandLine = "/usr/bin/old";
+    m_console->SetCommandLine("/usr/bin/old");
     int calls = 0;
     SetLispPathChooser([&](QWidget *, const LispDialogSetup &) { ++calls; return QString(); });
     QVERIFY(!SetLispPath(nullptr, *m_console));
     QCOMPARE(calls, 1);
-    QCOMPARE(m_console->m_strCommandLine, std::string("/usr/bin/old"));
+    QCOMPARE(m_console->CommandLine(), std::string("/usr/bin/old"));
     QCOMPARE(CSettingsStore::Instance().ReadString(kSettings, QStringLiteral("Lisp"), QString()),
              QStringLiteral("/usr/bin/old"));
 }
@@ -603,7 +810,7 @@ void TstConsole::dialogStartsAtLispOnPath()
     QCOMPARE(title, QStringLiteral("Set Lisp path"));
     QCOMPARE(directory, QFileInfo(sbcl).absolutePath());
     QCOMPARE(selected, QStringList{sbcl});
-    QCOMPARE(QString::fromStdString(m_console->m_strCommandLine), sbcl);
+    QCOMPARE(QString::fromStdString(m_console->CommandLine()), sbcl);
     QCOMPARE(CSettingsStore::Instance().ReadString(kSettings, QStringLiteral("Lisp"), QString()), sbcl);
 }
 
@@ -615,12 +822,12 @@ void TstConsole::startupAsksOnlyWithoutPath()
     CSettingsStore::Instance().WriteString(kSettings, QStringLiteral("Lisp"), QStringLiteral("/usr/bin/sbcl --noinform"));
     QVERIFY(InitLispCommandLine(nullptr, *m_console));
     QCOMPARE(calls, 0);
-    QCOMPARE(m_console->m_strCommandLine, std::string("/usr/bin/sbcl --noinform"));
+    QCOMPARE(m_console->CommandLine(), std::string("/usr/bin/sbcl --noinform"));
 
     CSettingsStore::Instance().DeleteValue(kSettings, QStringLiteral("Lisp"));
     QVERIFY(!InitLispCommandLine(nullptr, *m_console));
     QCOMPARE(calls, 1);
-    QVERIFY(m_console->m_strCommandLine.empty());
+    QVERIFY(m_console->CommandLine().empty());
 }
 
 QTEST_MAIN(TstConsole)

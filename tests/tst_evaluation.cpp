@@ -11,6 +11,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTest>
 #include <QVBoxLayout>
@@ -33,7 +34,7 @@ public:
         layout->addWidget(m_view);
         layout->addWidget(m_console);
         m_view->ConfigureView();
-        m_console->m_strCommandLine = lisp;
+        m_console->SetCommandLine(lisp);
         m_console->ConfigureConsole();
         resize(700, 600);
         show();
@@ -59,7 +60,7 @@ protected:
     bool event(QEvent *e) override
     {
         if (e->type() == SendToLispEvent::Type) {
-            SendToLisp(*m_console, static_cast<SendToLispEvent *>(e)->Text());
+            m_console->SendToLisp(static_cast<SendToLispEvent *>(e)->Text());
             return true;
         }
         return QWidget::event(e);
@@ -101,6 +102,9 @@ private slots:
     void pasteSendsFirstLineOnly();
     void newLispFramedMultiLineDefine();
     void resetEndsProcessTree();
+    void answersStandAlone();
+    void interruptKeepsSession_data();
+    void interruptKeepsSession();
 };
 
 void TstEvaluation::initTestCase()
@@ -212,7 +216,8 @@ void TstEvaluation::pasteSendsFirstLineOnly()
 
     QApplication::clipboard()->setText(QStringLiteral("(+ 10 1)\n(+ 20 2)"));
     console.OnEditPaste();
-    QTRY_VERIFY_WITH_TIMEOUT(frame.Console().contains("(+ 20 2)11"), 10000);
+    // The first line's answer goes before the unsent second line, which stays whole.
+    QTRY_VERIFY_WITH_TIMEOUT(frame.Console().endsWith("11\n* (+ 20 2)"), 10000);
     QTest::qWait(500);
     QVERIFY(!frame.Console().contains("22"));
     QTest::keyClick(&console, Qt::Key_Return);
@@ -225,7 +230,7 @@ void TstEvaluation::newLispFramedMultiLineDefine()
         QSKIP("newLISP is not installed");
     CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("KeywordSet"), 2);
     EvalFrame frame("/usr/bin/newlisp");
-    QVERIFY(frame.m_console->m_bFrameCommands);
+    QVERIFY(frame.m_console->FramesCommands());
     QVERIFY(frame.m_console->StartLisp());
 
     frame.m_view->SetText("(define (sq x)\n  (* x x))");
@@ -254,10 +259,18 @@ void TstEvaluation::resetEndsProcessTree()
     QTRY_VERIFY_WITH_TIMEOUT(frame.Console().contains("PROCESS"), 10000);
     QList<qint64> sleeps;
     QTRY_VERIFY_WITH_TIMEOUT(!(sleeps = ChildrenNamed(lisp.first(), "sleep")).isEmpty(), 5000);
+    // A daemon that cleared its environment, started through a shell that is gone: this program
+    // adopted it, and it still belongs to the Lisp.
+    frame.m_view->SetText("(sb-ext:run-program \"/bin/sh\" '(\"-c\" \"env -i /bin/sleep 1005 &\") :wait t)");
+    frame.m_view->GotoPos(frame.m_view->GetLength());
+    QVERIFY(frame.Evaluate(nullptr));
+    QList<qint64> daemons;
+    QTRY_VERIFY_WITH_TIMEOUT(!(daemons = ChildrenNamed(QCoreApplication::applicationPid(), "sleep")).isEmpty(), 5000);
 
-    ResetLisp(*frame.m_console);
+    frame.m_console->ResetLisp();
     QTRY_COMPARE_WITH_TIMEOUT(frame.Console().count("This is SBCL"), qsizetype(2), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!ProcessExists(sleeps.first(), "sleep"), 5000);
+    QVERIFY(!ProcessExists(daemons.first(), "sleep"));
     QVERIFY(!ProcessExists(lisp.first(), "sbcl"));
     QVERIFY(frame.m_console->IsLispRunning());
     QTRY_VERIFY_WITH_TIMEOUT(frame.Console().endsWith("* "), 10000);
@@ -266,6 +279,68 @@ void TstEvaluation::resetEndsProcessTree()
     QTest::keyClicks(frame.m_console, "(* 3 5)");
     QTest::keyClick(frame.m_console, Qt::Key_Return);
     QTRY_VERIFY_WITH_TIMEOUT(frame.Console().contains("(* 3 5)\n15"), 10000);
+}
+
+// SBCL answers in two writes (the value, then a line feed and the prompt): each answer of five
+// sends in a row stands on its own line.
+void TstEvaluation::answersStandAlone()
+{
+    EvalFrame frame("/usr/bin/sbcl --noinform");
+    QVERIFY(frame.m_console->StartLisp());
+    QTRY_VERIFY_WITH_TIMEOUT(frame.Console().endsWith("* "), 10000);
+    for (int i = 1; i <= 5; ++i) {
+        frame.m_view->SetText("(+ 1000 " + QByteArray::number(2340 + i) + ")");
+        frame.m_view->GotoPos(frame.m_view->GetLength());
+        QVERIFY(frame.Evaluate(nullptr));
+        QTRY_VERIFY_WITH_TIMEOUT(frame.Console().endsWith(QByteArray::number(3340 + i) + "\n* "), 10000);
+    }
+    QCOMPARE(frame.Console(), QByteArray("* \n3341\n* \n3342\n* \n3343\n* \n3344\n* \n3345\n* "));
+}
+
+// A runaway form, interrupted: the same process goes on, with what it had defined.
+void TstEvaluation::interruptKeepsSession_data()
+{
+    QTest::addColumn<QString>("lisp");
+    QTest::addColumn<QByteArray>("define");
+    QTest::addColumn<QByteArray>("loop");
+    QTest::addColumn<QByteArray>("use");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QByteArray>("breakPrompt");
+    QTest::newRow("SBCL") << QStringLiteral("/usr/bin/sbcl") << QByteArray("(defvar *k* 42)") << QByteArray("(loop)")
+                          << QByteArray("(+ *k* 1)") << QByteArray("\n43\n") << QByteArray("0] ");
+    QTest::newRow("Guile") << QStringLiteral("/usr/bin/guile") << QByteArray("(define k 42)")
+                           << QByteArray("(let loop () (loop))") << QByteArray("(+ k 1)") << QByteArray("= 43\n")
+                           << QByteArray(" [1]> ");
+}
+
+void TstEvaluation::interruptKeepsSession()
+{
+    QFETCH(QString, lisp);
+    QFETCH(QByteArray, define);
+    QFETCH(QByteArray, loop);
+    QFETCH(QByteArray, use);
+    QFETCH(QByteArray, answer);
+    QFETCH(QByteArray, breakPrompt);
+    if (!QFile::exists(lisp))
+        QSKIP("not installed");
+    EvalFrame frame(lisp.toLocal8Bit().constData());
+    CTalvexPipe &console = *frame.m_console;
+    QVERIFY(console.StartLisp());
+    QList<qint64> pids;
+    QTRY_VERIFY_WITH_TIMEOUT(!(pids = ChildrenNamed(QCoreApplication::applicationPid(),
+                                                    QFileInfo(lisp).fileName().toLocal8Bit())).isEmpty(), 5000);
+    console.SendToLisp(define);
+    console.SendToLisp(loop);
+    QTest::qWait(300);
+    const qsizetype banners = frame.Console().count("GNU") + frame.Console().count("This is SBCL");
+    console.InterruptLisp();
+    QVERIFY(frame.Console().contains("<INTERRUPT>: Interrupt sent to Lisp"));
+    // The Lisp's break loop: typed-ahead input is cleared when it starts, so the user answers its prompt.
+    QTRY_VERIFY2_WITH_TIMEOUT(frame.Console().endsWith(breakPrompt), frame.Console().right(400).constData(), 5000);
+    console.SendToLisp(use);
+    QTRY_VERIFY2_WITH_TIMEOUT(frame.Console().contains(answer), frame.Console().right(400).constData(), 10000);
+    QCOMPARE(ChildrenNamed(QCoreApplication::applicationPid(), QFileInfo(lisp).fileName().toLocal8Bit()), pids);
+    QCOMPARE(frame.Console().count("GNU") + frame.Console().count("This is SBCL"), banners);
 }
 
 QTEST_MAIN(TstEvaluation)

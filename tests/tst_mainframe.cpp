@@ -805,7 +805,7 @@ void TestMainFrame::clipboardToFocus()
     // The console: copy its selection with Ctrl+C.
     console.setFocus();
     QTRY_VERIFY(console.hasFocus());
-    console.ShowText("beta gamma");
+    console.ShowMessage("beta gamma");
     const auto len = console.GetLength();
     console.SetSel(len - 5, len);
     QTest::keyClick(&console, Qt::Key_C, Qt::ControlModifier);
@@ -1087,7 +1087,7 @@ void TestMainFrame::pictures()
     auto frame = MakeFrame();
     QVERIFY(frame);
     NewDoc(*frame, "(defun square (x)\r\n  (* x x))\r\n");
-    frame->m_console.ShowText("* ");
+    frame->m_console.ShowMessage("* ");
     SpinLoop(50);
     QVERIFY(frame->menuBar()->isVisible());
     QVERIFY(frame->ToolBar()->isVisible());

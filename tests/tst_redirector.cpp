@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,11 +27,11 @@ namespace {
 const QString kHelper = QStringLiteral(TALVEX_TEST_HELPERS_DIR "/lisphelper");
 const std::string kEnded = "\r\n<ERROR>: Child process ended\r\n";
 
-// Output goes straight to the sink on the I/O thread (the default hand-over).
-class DirectRedirector : public CRedirector
+// Output goes straight to the sink on the I/O thread (no pending handler).
+class DirectRedirector
 {
 public:
-    ~DirectRedirector() override { StopLisp(); }
+    CRedirector *operator->() { return &m_lisp; }
 
     std::string Text()
     {
@@ -43,10 +44,10 @@ public:
         return m_changed.wait_for(lock, std::chrono::milliseconds(ms),
                                   [&] { return m_text.find(needle) != std::string::npos; });
     }
-    std::function<void()> m_onAppend;   // runs inside AppendOutput, on the delivering thread
+    std::function<void()> m_onAppend;   // runs inside the sink, on the delivering thread
 
-protected:
-    void AppendOutput(const char *data, size_t length) override
+private:
+    void Append(const char *data, size_t length)
     {
         {
             std::lock_guard lock(m_mutex);
@@ -57,30 +58,28 @@ protected:
             m_onAppend();
     }
 
-private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::string m_text;
+    CRedirector m_lisp{[this](const char *data, size_t length) { Append(data, length); }};
 };
 
 // Like the console: the I/O thread only reports pending output; the test thread drains it.
-class PolledRedirector : public CRedirector
+class PolledRedirector
 {
 public:
-    ~PolledRedirector() override { StopLisp(); }
-    using CRedirector::DrainOutput;
+    CRedirector *operator->() { return &m_lisp; }
 
     std::string m_text;
     size_t m_largestChunk = 0;
     std::atomic<int> m_pendingCalls{0};
 
-protected:
-    void AppendOutput(const char *data, size_t length) override
-    {
-        m_text.append(data, length);
-        m_largestChunk = std::max(m_largestChunk, length);
-    }
-    void OnOutputPending() override { ++m_pendingCalls; }
+private:
+    CRedirector m_lisp{[this](const char *data, size_t length) {
+                           m_text.append(data, length);
+                           m_largestChunk = std::max(m_largestChunk, length);
+                       },
+                       [this] { ++m_pendingCalls; }};
 };
 
 int CountEntries(const char *path)
@@ -157,17 +156,17 @@ private slots:
         const int fdsBefore = CountEntries("/proc/self/fd");
         const int threadsBefore = CountEntries("/proc/self/task");
         DirectRedirector r;
-        r.m_strCommandLine = commandLine.toStdString();
-        QVERIFY(!r.StartLisp());
+        r->m_strCommandLine = commandLine.toStdString();
+        QVERIFY(!r->StartLisp());
         QCOMPARE(r.Text(), std::string("Redirect console error: 2\r\n"));
-        QVERIFY(!r.IsLispRunning());
+        QVERIFY(!r->IsLispRunning());
         std::string text = "(+ 1 2)\n";
-        QVERIFY(!r.WriteToLisp(text));
+        QVERIFY(!r->WriteToLisp(text));
         QCOMPARE(CountEntries("/proc/self/fd"), fdsBefore);
         QCOMPARE(CountEntries("/proc/self/task"), threadsBefore);
         QVERIFY(OwnChildren().isEmpty());
-        r.StopLisp();   // harmless when nothing runs
-        r.StopLisp();
+        r->StopLisp();   // harmless when nothing runs
+        r->StopLisp();
     }
 
     void commandLine_data()
@@ -202,16 +201,14 @@ private slots:
         QVERIFY(QFile::copy(kHelper, program));
         qputenv("LISPHELPER_MODE", "args");
         DirectRedirector r;
-        r.m_strCommandLine = (quoted ? "\"" + program + "\"" : program).toStdString();
+        r->m_strCommandLine = (quoted ? "\"" + program + "\"" : program).toStdString();
         if (!arguments.isEmpty())
-            r.m_strCommandLine += " " + arguments.toStdString();
-        QVERIFY(r.StartLisp());
+            r->m_strCommandLine += " " + arguments.toStdString();
+        QVERIFY(r->StartLisp());
         QVERIFY(r.WaitFor("cwd="));
-        QVERIFY(r.WaitFor("\n"));
-        const std::string folder = QFileInfo(program).absolutePath().toStdString();
+        const std::string folder = QDir::currentPath().toStdString();
         QVERIFY(r.WaitFor("cwd=" + folder + "\n"));
         QCOMPARE(r.Text(), expected.toStdString() + "cwd=" + folder + "\n");
-        QCOMPARE(QDir::currentPath(), QFileInfo(program).absolutePath());
     }
 
     void splitCommandLine_data()
@@ -286,42 +283,53 @@ private slots:
         QVERIFY(QFile::copy(kHelper, dir.filePath("lisp dir/real")));
         qputenv("LISPHELPER_MODE", "args");
         DirectRedirector r;
-        r.m_strCommandLine = dir.filePath("lisp dir/real").toStdString();
-        QVERIFY(r.StartLisp());
+        r->m_strCommandLine = dir.filePath("lisp dir/real").toStdString();
+        QVERIFY(r->StartLisp());
         QVERIFY(r.WaitFor("cwd="));
         QVERIFY(r.Text().starts_with("[dir/real]\n"));
     }
 
+    // The Lisp starts in the folder the program was started from (the home folder instead of
+    // the root); the program's own folder never changes, so a relative Lisp path keeps working
+    // across restarts.
     void workingDirectory_data()
     {
+        QTest::addColumn<QString>("start");      // the program's folder; empty: a new temporary one
         QTest::addColumn<bool>("bareName");
-        QTest::addColumn<QString>("arguments");
-        QTest::newRow("bare name on PATH") << true << QStringLiteral("--load /x/y.lisp");
-        QTest::newRow("path with folder") << false << QString();
-        QTest::newRow("path with folder, argument with slashes") << false
-                                                                 << QStringLiteral("--load /x/y.lisp");
+        QTest::addColumn<bool>("relative");
+        QTest::newRow("bare name on PATH") << QString() << true << false;
+        QTest::newRow("path with folder") << QString() << false << false;
+        QTest::newRow("relative path, restarted") << QString() << false << true;
+        QTest::newRow("started in the root: home folder") << QStringLiteral("/") << false << false;
     }
     void workingDirectory()
     {
+        QFETCH(QString, start);
         QFETCH(bool, bareName);
-        QFETCH(QString, arguments);
+        QFETCH(bool, relative);
         const QByteArray oldPath = qgetenv("PATH");
         qputenv("PATH", QByteArray(TALVEX_TEST_HELPERS_DIR) + ":" + oldPath);
         QTemporaryDir elsewhere;
-        QVERIFY(QDir::setCurrent(elsewhere.path()));
+        QTemporaryDir home;
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", home.path().toLocal8Bit());
+        QVERIFY(QDir::setCurrent(start.isEmpty() ? elsewhere.path() : start));
         const QString before = QDir::currentPath();
         qputenv("LISPHELPER_MODE", "args");
         DirectRedirector r;
-        r.m_strCommandLine = (bareName ? QStringLiteral("lisphelper") : kHelper).toStdString();
-        if (!arguments.isEmpty())
-            r.m_strCommandLine += " " + arguments.toStdString();
-        const bool started = r.StartLisp();
+        if (bareName)
+            r->m_strCommandLine = "lisphelper";
+        else if (relative)
+            r->m_strCommandLine = QDir(before).relativeFilePath(kHelper).toStdString();
+        else
+            r->m_strCommandLine = kHelper.toStdString();
+        const bool started = r->StartLisp() && (!relative || r->StartLisp());
         qputenv("PATH", oldPath);
+        qputenv("HOME", oldHome);
         QVERIFY(started);
-        QVERIFY(r.WaitFor("cwd="));
-        const QString expectedDir = bareName ? before : QFileInfo(kHelper).absolutePath();
-        QCOMPARE(QDir::currentPath(), expectedDir);
-        QVERIFY(r.WaitFor("cwd=" + expectedDir.toStdString() + "\n"));
+        const QString expected = before == QStringLiteral("/") ? home.path() : before;
+        QVERIFY2(r.WaitFor("cwd=" + expected.toStdString() + "\n"), r.Text().c_str());
+        QCOMPARE(QDir::currentPath(), before);
     }
 
     void childEndsByItself_data()
@@ -337,20 +345,19 @@ private slots:
         QFETCH(QString, lastOutput);
         qputenv("LISPHELPER_MODE", mode);
         DirectRedirector r;
-        r.m_strCommandLine = kHelper.toStdString();
-        QVERIFY(r.StartLisp());
+        r->m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r->StartLisp());
         QVERIFY(r.WaitFor(kEnded));
         QCOMPARE(r.Text(), lastOutput.toStdString() + kEnded);
-        QTRY_VERIFY(!r.IsLispRunning());
+        QTRY_VERIFY(!r->IsLispRunning());
         std::string text = "(+ 1 2)\n";
-        QVERIFY(!r.WriteToLisp(text));
+        QVERIFY(!r->WriteToLisp(text));
         QTest::qWait(50);
         QCOMPARE(r.Text(), lastOutput.toStdString() + kEnded);   // nothing more, no error text
-        // The ended child waits as a zombie for StopLisp, so its pid cannot be reused meanwhile.
-        const auto children = OwnChildren();
-        QCOMPARE(children.size(), 1);
-        QCOMPARE(children.first().second, 'Z');
-        r.StopLisp();
+        // The ended child is reaped at once: no zombie waits for a restart.
+        QTRY_VERIFY(OwnChildren().isEmpty());
+        QVERIFY(!r->InterruptLisp());
+        r->StopLisp();
         QVERIFY(OwnChildren().isEmpty());
     }
 
@@ -370,8 +377,8 @@ private slots:
         QFETCH(QByteArray, expected);
         qputenv("LISPHELPER_MODE", mode);
         DirectRedirector r;
-        r.m_strCommandLine = kHelper.toStdString();
-        QVERIFY(r.StartLisp());
+        r->m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r->StartLisp());
         const std::string want(expected.constData(), static_cast<size_t>(expected.size()));
         QVERIFY(r.WaitFor(want));
         QCOMPARE(QByteArray::fromStdString(r.Text()), expected);
@@ -389,15 +396,14 @@ private slots:
         QFETCH(bool, framed);
         QFETCH(QByteArray, expected);
         DirectRedirector r;
-        r.m_bFrameCommands = framed;
+        r->m_bFrameCommands = framed;
         std::string early = "(+ 1 2)\n";
-        QVERIFY(!r.WriteToLisp(early));   // before any start: nothing written
-        r.m_strCommandLine = kHelper.toStdString();
-        QVERIFY(r.StartLisp());
-        QVERIFY(r.IsLispRunning());
-        std::string text = "(+ 1 2)\n";
-        QVERIFY(r.WriteToLisp(text));
-        QCOMPARE(QByteArray::fromStdString(text), expected);   // the caller's string is the framed one
+        QVERIFY(!r->WriteToLisp(early));   // before any start: nothing written
+        r->m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r->StartLisp());
+        QVERIFY(r->IsLispRunning());
+        const std::string text = "(+ 1 2)\n";
+        QVERIFY(r->WriteToLisp(text));
         QVERIFY(r.WaitFor(expected.toStdString()));
         QTest::qWait(30);
         QCOMPARE(QByteArray::fromStdString(r.Text()), expected);
@@ -407,12 +413,12 @@ private slots:
     void writesStayWholeAndInOrder()
     {
         DirectRedirector r;
-        r.m_strCommandLine = kHelper.toStdString();
-        QVERIFY(r.StartLisp());
+        r->m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r->StartLisp());
         auto writer = [&r](char tag) {
             for (int i = 0; i < 2000; ++i) {
                 std::string line = std::string(1, tag) + std::to_string(i) + std::string(200, tag) + "\n";
-                r.WriteToLisp(line);
+                r->WriteToLisp(line);
             }
         };
         std::thread other(writer, 'b');
@@ -441,8 +447,8 @@ private slots:
     {
         qputenv("LISPHELPER_MODE", "tree");
         DirectRedirector r;
-        r.m_strCommandLine = kHelper.toStdString();
-        QVERIFY(r.StartLisp());
+        r->m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r->StartLisp());
         QVERIFY(r.WaitFor("ready\n"));
         QList<int> pids;
         int orphan = 0;   // the grandchild whose parent (a session leader) ended: now ours
@@ -466,14 +472,14 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         qputenv("LISPHELPER_MODE", "echo");
-        QVERIFY(r.StartLisp());   // restart: stops the old tree first
+        QVERIFY(r->StartLisp());   // restart: stops the old tree first
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
         for (int pid : pids)
             QVERIFY2(!ProcessExists(pid), qPrintable(QString::number(pid)));
         const auto children = OwnChildren();
         QCOMPARE(children.size(), 1);   // only the new Lisp; no zombie
         QVERIFY(children.first().second != 'Z');
-        r.StopLisp();
+        r->StopLisp();
         QVERIFY(OwnChildren().isEmpty());
     }
 
@@ -483,17 +489,17 @@ private slots:
     {
         qputenv("LISPHELPER_MODE", "leave");
         DirectRedirector r;
-        r.m_strCommandLine = kHelper.toStdString();
-        QVERIFY(r.StartLisp());
+        r->m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r->StartLisp());
         QVERIFY(r.WaitFor("\n"));
         const QByteArray line = QByteArray::fromStdString(r.Text()).trimmed();
         QVERIFY(line.startsWith("orphan "));
         const int orphan = line.mid(7).toInt();
-        QTRY_VERIFY(!r.IsLispRunning());
+        QTRY_VERIFY(!r->IsLispRunning());
         QTest::qWait(200);
         QVERIFY(r.Text().find(kEnded) == std::string::npos);
         QVERIFY(ProcessExists(orphan));
-        r.StopLisp();
+        r->StopLisp();
         QVERIFY(!ProcessExists(orphan));
         QVERIFY(OwnChildren().isEmpty());
     }
@@ -503,15 +509,108 @@ private slots:
     {
         qputenv("LISPHELPER_MODE", "orphans");
         DirectRedirector r;
-        r.m_strCommandLine = kHelper.toStdString();
-        QVERIFY(r.StartLisp());
+        r->m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r->StartLisp());
         QVERIFY(r.WaitFor("done\n"));
         const auto onlyTheLisp = [] {
             const auto children = OwnChildren();
             return children.size() == 1 && children.first().second != 'Z';
         };
         QTRY_VERIFY_WITH_TIMEOUT(onlyTheLisp(), 5000);
-        QVERIFY(r.IsLispRunning());
+        QVERIFY(r->IsLispRunning());
+    }
+
+    // Whatever a Lisp leaves behind ends with it: many children, a daemon in a session of its
+    // own that cleared its environment, and orphans too short-lived to be seen alive.
+    void restartLeavesNothing_data()
+    {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<int>("count");
+        QTest::newRow("1000 children") << QByteArray("children") << 1000;
+        QTest::newRow("daemon without environment") << QByteArray("daemon") << 1;
+        QTest::newRow("50 short-lived orphans") << QByteArray("blinks") << 50;
+    }
+    void restartLeavesNothing()
+    {
+        QFETCH(QByteArray, mode);
+        QFETCH(int, count);
+        qputenv("LISPHELPER_MODE", mode);
+        qputenv("LISPHELPER_COUNT", QByteArray::number(count));
+        DirectRedirector r;
+        r->m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r->StartLisp());
+        QVERIFY(r.WaitFor("ready\n", 30000));
+        int daemon = 0;
+        if (mode == "daemon") {
+            const std::string text = r.Text();
+            daemon = std::atoi(text.c_str() + text.find("daemon ") + 7);
+            QTRY_VERIFY(OwnChildren().contains({daemon, 'S'}));   // adopted by this program
+        }
+        qunsetenv("LISPHELPER_COUNT");
+        qputenv("LISPHELPER_MODE", "echo");
+        for (int round = 0; round < 2; ++round) {
+            QVERIFY(r->StartLisp());   // a restart ends the old tree first
+            const auto children = OwnChildren();
+            QVERIFY2(children.size() == 1 && children.first().second != 'Z',
+                     qPrintable(QStringLiteral("%1 children left").arg(children.size())));
+        }
+        if (daemon)
+            QVERIFY(!ProcessExists(daemon));
+        r->StopLisp();
+        QVERIFY(OwnChildren().isEmpty());
+    }
+
+    // Orphans that end while the Lisp runs are reaped at once, even those never seen alive.
+    void shortLivedOrphansReaped()
+    {
+        qputenv("LISPHELPER_MODE", "blinks");
+        qputenv("LISPHELPER_COUNT", "50");
+        DirectRedirector r;
+        r->m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r->StartLisp());
+        QVERIFY(r.WaitFor("ready\n"));
+        qunsetenv("LISPHELPER_COUNT");
+        QTRY_VERIFY_WITH_TIMEOUT(OwnChildren().size() == 1, 2000);
+        QVERIFY(r->IsLispRunning());
+    }
+
+    // A process this program started by another route (a browser for a link, say) is not the
+    // Lisp's, although it was orphaned in a session of its own: a restart leaves it alone.
+    void ownProcessesSurviveRestart()
+    {
+        DirectRedirector r;
+        r->m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r->StartLisp());
+        qint64 pid = 0;
+        QVERIFY(QProcess::startDetached(QStringLiteral("/bin/sleep"), {QStringLiteral("30")}, QString(), &pid));
+        QTRY_VERIFY(OwnChildren().contains({int(pid), 'S'}));   // adopted, as the Lisp's orphans are
+        QVERIFY(r->StartLisp());
+        QVERIFY(ProcessExists(int(pid)));
+        ::kill(pid, SIGKILL);
+        QTRY_VERIFY(!ProcessExists(int(pid)));   // once it ends, the session reaps it
+        r->StopLisp();
+    }
+
+    // The interrupt reaches the running child, which goes on: same process, still answering.
+    void interruptKeepsSession()
+    {
+        qputenv("LISPHELPER_MODE", "interrupt");
+        DirectRedirector r;
+        QVERIFY(!r->InterruptLisp());   // nothing runs
+        r->m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r->StartLisp());
+        QVERIFY(r.WaitFor("\n"));
+        const int pid = std::atoi(r.Text().c_str() + 4);
+        QVERIFY(pid > 0);
+        QVERIFY(::getpgid(pid) == pid && ::getpgid(pid) != ::getpgrp());   // a group of its own
+        for (int i = 1; i <= 2; ++i) {
+            QVERIFY(r->InterruptLisp());
+            QVERIFY(r.WaitFor("interrupted " + std::to_string(i) + "\n"));
+        }
+        QVERIFY(r->WriteToLisp("still here\n"));
+        QVERIFY(r.WaitFor("still here\n"));
+        QVERIFY(ProcessExists(pid));
+        QVERIFY(r->IsLispRunning());
     }
 
     // 100 MB of output while the child does not read; 10 MB written at the same time.
@@ -534,19 +633,19 @@ private slots:
         }();
 
         PolledRedirector r;
-        r.m_strCommandLine = kHelper.toStdString();
-        QVERIFY(r.StartLisp());
+        r->m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r->StartLisp());
         // The child reads nothing before its 100 MB are out, which needs this thread to drain
         // them: a write that waited for the child would never return.
         std::string text = data;
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(r.WriteToLisp(text));
+        QVERIFY(r->WriteToLisp(text));
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
 
         size_t checked = 0;
         while (r.m_text.size() < floodBytes + digestLine.size() && timer.elapsed() < 60000) {
-            if (r.DrainOutput() == 0)
+            if (r->DrainOutput() == 0)
                 QThread::msleep(1);
             const size_t limit = std::min(r.m_text.size(), floodBytes);
             for (; checked < limit; ++checked)
@@ -557,7 +656,7 @@ private slots:
         QCOMPARE(r.m_text.substr(floodBytes), digestLine);
         QVERIFY(r.m_pendingCalls.load() > 0);
         timer.restart();
-        r.StopLisp();
+        r->StopLisp();
         QVERIFY(timer.elapsed() < 1000);
         qunsetenv("LISPHELPER_MB");
         qunsetenv("LISPHELPER_READ");
@@ -569,14 +668,14 @@ private slots:
         qputenv("LISPHELPER_MODE", "flood");
         qputenv("LISPHELPER_MB", "200");
         PolledRedirector r;
-        r.m_strCommandLine = kHelper.toStdString();
-        QVERIFY(r.StartLisp());
+        r->m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r->StartLisp());
         QTest::qWait(800);
-        const size_t waiting = r.DrainOutput();
+        const size_t waiting = r->DrainOutput();
         QVERIFY2(waiting > 0 && waiting <= (8u << 20), qPrintable(QString::number(waiting)));
         QElapsedTimer timer;
         timer.start();
-        r.StopLisp();
+        r->StopLisp();
         QVERIFY(timer.elapsed() < 1000);
         qunsetenv("LISPHELPER_MB");
     }
@@ -585,22 +684,22 @@ private slots:
     void stopFromInsideDelivery()
     {
         DirectRedirector r;
-        r.m_strCommandLine = kHelper.toStdString();
+        r->m_strCommandLine = kHelper.toStdString();
         std::atomic<bool> stopped{false};
         r.m_onAppend = [&] {
             if (!stopped.exchange(true))
-                r.StopLisp();
+                r->StopLisp();
         };
-        QVERIFY(r.StartLisp());
+        QVERIFY(r->StartLisp());
         std::string text = "hello\n";
-        QVERIFY(r.WriteToLisp(text));
+        QVERIFY(r->WriteToLisp(text));
         QTRY_VERIFY(stopped.load());
-        QTRY_VERIFY(!r.IsLispRunning());
+        QTRY_VERIFY(!r->IsLispRunning());
         QTRY_VERIFY(OwnChildren().isEmpty());
         r.m_onAppend = nullptr;
-        QVERIFY(r.StartLisp());
+        QVERIFY(r->StartLisp());
         std::string again = "again\n";
-        QVERIFY(r.WriteToLisp(again));
+        QVERIFY(r->WriteToLisp(again));
         QVERIFY(r.WaitFor("again\n"));
     }
 
@@ -614,25 +713,25 @@ private slots:
         bool entered = false, release = false;
         {
             DirectRedirector r;
-            r.m_strCommandLine = kHelper.toStdString();
+            r->m_strCommandLine = kHelper.toStdString();
             r.m_onAppend = [&] {
                 std::unique_lock lock(mutex);
                 entered = true;
                 released.notify_all();
                 released.wait_for(lock, std::chrono::seconds(20), [&] { return release; });
             };
-            QVERIFY(r.StartLisp());
+            QVERIFY(r->StartLisp());
             std::string text = "blocked\n";
-            QVERIFY(r.WriteToLisp(text));
+            QVERIFY(r->WriteToLisp(text));
             {
                 std::unique_lock lock(mutex);
                 QVERIFY(released.wait_for(lock, std::chrono::seconds(10), [&] { return entered; }));
             }
             QElapsedTimer timer;
             timer.start();
-            r.StopLisp();
+            r->StopLisp();
             QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
-            QVERIFY(!r.IsLispRunning());
+            QVERIFY(!r->IsLispRunning());
             QTRY_VERIFY(OwnChildren().isEmpty());
             {
                 std::lock_guard lock(mutex);
@@ -649,17 +748,17 @@ private slots:
         const int fdsBefore = CountEntries("/proc/self/fd");
         const int threadsBefore = CountEntries("/proc/self/task");
         DirectRedirector r;
-        r.m_strCommandLine = kHelper.toStdString();
+        r->m_strCommandLine = kHelper.toStdString();
         QElapsedTimer timer;
         timer.start();
         for (int i = 0; i < 1000; ++i) {
-            QVERIFY(r.StartLisp());
+            QVERIFY(r->StartLisp());
             if (i % 100 == 0) {
                 std::string line = "cycle " + std::to_string(i) + "\n";
-                QVERIFY(r.WriteToLisp(line));
+                QVERIFY(r->WriteToLisp(line));
                 QVERIFY(r.WaitFor(line));
             }
-            r.StopLisp();
+            r->StopLisp();
         }
         qInfo("1000 start/stop cycles: %lld ms", static_cast<long long>(timer.elapsed()));
         QCOMPARE(CountEntries("/proc/self/fd"), fdsBefore);
@@ -673,14 +772,14 @@ private slots:
         if (sbcl.isEmpty())
             QSKIP("sbcl is not installed");
         DirectRedirector r;
-        r.m_strCommandLine = sbcl.toStdString() + " --noinform --no-userinit --no-sysinit";
-        QVERIFY(r.StartLisp());
+        r->m_strCommandLine = sbcl.toStdString() + " --noinform --no-userinit --no-sysinit";
+        QVERIFY(r->StartLisp());
         std::string form = "(+ 1 2)\n";
-        QVERIFY(r.WriteToLisp(form));
+        QVERIFY(r->WriteToLisp(form));
         QVERIFY2(r.WaitFor("3\n", 20000), r.Text().c_str());
         QElapsedTimer timer;
         timer.start();
-        r.StopLisp();
+        r->StopLisp();
         QVERIFY(timer.elapsed() < 1000);
         QVERIFY(OwnChildren().isEmpty());
     }
@@ -692,13 +791,13 @@ private slots:
         if (newlisp.isEmpty())
             QSKIP("newlisp is not installed");
         DirectRedirector r;
-        r.m_bFrameCommands = true;
-        r.m_strCommandLine = newlisp.toStdString();
-        QVERIFY(r.StartLisp());
+        r->m_bFrameCommands = true;
+        r->m_strCommandLine = newlisp.toStdString();
+        QVERIFY(r->StartLisp());
         std::string form = "(+ 1\n 2)\n";
-        QVERIFY(r.WriteToLisp(form));
+        QVERIFY(r->WriteToLisp(form));
         QVERIFY2(r.WaitFor("3\n", 20000), r.Text().c_str());
-        r.StopLisp();
+        r->StopLisp();
         QVERIFY(OwnChildren().isEmpty());
     }
 };

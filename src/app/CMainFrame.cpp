@@ -226,7 +226,7 @@ bool CMainFrame::OnIdle()
 
 void CMainFrame::OnSendToLisp(QByteArray &text)
 {
-    SendToLisp(m_console, text);
+    m_console.SendToLisp(text);
 }
 
 bool CMainFrame::event(QEvent *e)

@@ -178,7 +178,7 @@ void CMainFrame::OnEditPrettyPrint()
 
 void CMainFrame::OnFileResetLisp()
 {
-    ResetLisp(m_console);
+    m_console.ResetLisp();
 }
 
 void CMainFrame::OnSetLispPath()

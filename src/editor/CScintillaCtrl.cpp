@@ -133,6 +133,18 @@ void CScintillaCtrl::AppendText(const char *data, Pos length)
     SendScintilla(SCI_APPENDTEXT, static_cast<unsigned long>(length), data);
 }
 
+void CScintillaCtrl::InsertText(Pos pos, const char *data, Pos length)
+{
+    if (length <= 0)
+        return;
+    if (pos >= GetLength()) {
+        AppendText(data, length);
+        return;
+    }
+    SetTargetRange(pos, pos);
+    SendScintilla(SCI_REPLACETARGET, static_cast<unsigned long>(length), data);
+}
+
 void CScintillaCtrl::AddText(const QByteArray &text)
 {
     if (text.isEmpty())

@@ -84,6 +84,7 @@ public:
     void Allocate(Pos bytes);                         // SCI_ALLOCATE: text and style buffers of at least bytes
     void AppendText(const char *data, Pos length);    // SCI_APPENDTEXT
     void AppendText(const QByteArray &text) { AppendText(text.constData(), text.size()); }
+    void InsertText(Pos pos, const char *data, Pos length); // at pos, by length (target replace)
     void AddText(const QByteArray &text);             // SCI_ADDTEXT at the caret
     void ReplaceSel(const QByteArray &text);          // SCI_REPLACESEL, by length (target replace)
     Pos ReplaceTarget(const QByteArray &text);        // SCI_REPLACETARGET

@@ -22,8 +22,8 @@ constexpr auto kThreadStopWait = std::chrono::milliseconds(2000);
 // How long the destructor gives an I/O thread that StopLisp had to leave running.
 constexpr auto kDestroyWait = std::chrono::milliseconds(3000);
 
-// How often a running session looks for its orphans (to reap them once they end). An orphan is
-// recognised while it lives; one that ends sooner than this after being orphaned is missed.
+// How often a session looks for ended orphans to reap (any ended child of the program that no one
+// else waits for, however short its life).
 constexpr auto kOrphanReapInterval = std::chrono::milliseconds(200);
 
 constexpr const char kChildEnded[] = "\r\n<ERROR>: Child process ended\r\n";
@@ -56,7 +56,10 @@ struct CRedirector::Session
     }
 };
 
-CRedirector::CRedirector() = default;
+CRedirector::CRedirector(Sink sink, PendingHandler onPending)
+    : m_sink(std::move(sink)), m_onPending(std::move(onPending))
+{
+}
 
 CRedirector::~CRedirector()
 {
@@ -72,9 +75,12 @@ CRedirector::~CRedirector()
             session->WaitDone(kDestroyWait);
 }
 
-void CRedirector::OnOutputPending()
+void CRedirector::OutputPending()
 {
-    DrainOutput();
+    if (m_onPending)
+        m_onPending();
+    else
+        DrainOutput();
 }
 
 bool CRedirector::IsLispRunning() const
@@ -165,7 +171,7 @@ void CRedirector::StopLisp()
     // The last reference closes the pipes: here, or when an abandoned I/O thread ends.
 }
 
-bool CRedirector::WriteToLisp(std::string &text)
+bool CRedirector::WriteToLisp(const std::string &text)
 {
     std::shared_ptr<Session> session;
     {
@@ -174,21 +180,30 @@ bool CRedirector::WriteToLisp(std::string &text)
     }
     if (!session)
         return false;
-    if (m_bFrameCommands)
-        text = "[cmd]\n" + text + "[/cmd]\n";
+    std::string framed = m_bFrameCommands ? "[cmd]\n" + text + "[/cmd]\n" : text;
     bool wake = false;
     {
         std::lock_guard lock(session->mutex);
         if (!session->inputOpen)
             return false;
-        if (text.empty())
+        if (framed.empty())
             return true;
         wake = session->writes.empty();
-        session->writes.push_back(text);
+        session->writes.push_back(std::move(framed));
     }
     if (wake)
         session->process.Wake();
     return true;
+}
+
+bool CRedirector::InterruptLisp()
+{
+    std::shared_ptr<Session> session;
+    {
+        std::lock_guard lock(m_sessionMutex);
+        session = m_pSession;
+    }
+    return session && !session->childEnded && session->process.Interrupt();
 }
 
 size_t CRedirector::DrainOutput()
@@ -210,7 +225,7 @@ size_t CRedirector::DrainOutput()
     const size_t length = m_strDelivering.size();
     if (length > 0) {
         m_deliveringThread = std::this_thread::get_id();
-        AppendOutput(m_strDelivering.data(), length);
+        m_sink(m_strDelivering.data(), length);
         m_deliveringThread = std::thread::id();
     }
     m_strDelivering.clear();
@@ -235,7 +250,7 @@ void CRedirector::QueueOutput(const char *data, size_t length, const std::shared
         }
     }
     if (notify)
-        OnOutputPending();
+        OutputPending();
 }
 
 void CRedirector::QueueMessage(const char *text, const std::shared_ptr<Session> &session)
@@ -314,7 +329,7 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
             std::lock_guard lock(s.mutex);
             wantInput = s.inputOpen && !s.writes.empty();
         }
-        const bool wantOutput = outputOpen && !s.throttled;
+        const bool wantOutput = outputOpen && !s.throttled && !s.childEnded;
         const platform::WaitResult r =
             s.process.Wait(static_cast<int>(m_dwPollTimeout), wantOutput, wantInput);
         if (s.stop)
@@ -325,19 +340,22 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
             break;
         if (r.inputReady && wantInput)
             WritePending(s);
-        if (r.childExited) {
+        if (r.childExited && !s.childEnded) {
             // What the child wrote before it ended is in the pipe; when no other process holds
-            // the pipe open, its end follows and the ended message with it.
+            // the pipe open, its end follows and the ended message with it. Output of descendants
+            // that keep the pipe open is not read any more.
             if (outputOpen)
                 readOutput(true);
+            outputOpen = false;
             {
                 std::lock_guard lock(s.mutex);
                 s.inputOpen = false;
                 s.writes.clear();
             }
+            s.process.ReapChild();
             s.childEnded = true;
-            break;
         }
+        // The thread stays after the child ended: the orphans it left are reaped as they end.
         const auto now = std::chrono::steady_clock::now();
         if (now - lastReap >= kOrphanReapInterval) {
             s.process.ReapOrphans();

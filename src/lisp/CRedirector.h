@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +16,8 @@
 // hands all of it to AppendOutput as one chunk. The I/O thread stops reading while more than a
 // few megabytes wait, so a Lisp that never stops printing cannot exhaust memory.
 //
+// After the child ends, the I/O thread stays to reap the orphans it left, until StopLisp.
+//
 // Messages of the redirector itself go through the same buffer, so the sink sees them in order
 // with the child's output:
 //   "Redirect console error: %x\r\n"        the process could not be started (system error code)
@@ -23,8 +26,15 @@
 class CRedirector
 {
 public:
-    CRedirector();
-    virtual ~CRedirector();            // derived classes call StopLisp() in their own destructor
+    // Receives output bytes: the child's output and the redirector's own messages, in order.
+    using Sink = std::function<void(const char *data, size_t length)>;
+    // Told when output starts waiting: on the I/O thread, or on the caller's thread for a start
+    // error. It must not block; an owner with a thread of its own posts DrainOutput() there.
+    using PendingHandler = std::function<void()>;
+
+    // Without a pending handler, output is handed to the sink right away on the I/O thread.
+    explicit CRedirector(Sink sink, PendingHandler onPending = {});
+    ~CRedirector();                    // stops the Lisp and waits for the I/O thread
     CRedirector(const CRedirector &) = delete;
     CRedirector &operator=(const CRedirector &) = delete;
 
@@ -33,34 +43,29 @@ public:
     bool StartLisp();
 
     // Ends the I/O thread and the child with every process it started. Safe when nothing runs,
-    // more than once, and from any thread, also from inside AppendOutput / OnOutputPending.
-    // Returns in a few milliseconds normally. A delivery still running on the I/O thread is
-    // waited for at most 2 s and then left behind (the child is ended all the same); a sink
-    // that can block that long must outlive it. Never takes more than 5 s.
+    // more than once, and from any thread, also from inside the sink. Returns in a few
+    // milliseconds normally. A delivery still running on the I/O thread is waited for at most
+    // 2 s and then left behind (the child is ended all the same). Never takes more than 5 s.
     void StopLisp();
 
-    // Queues the text for the child's input; never blocks. When m_bFrameCommands is set the text
-    // is first replaced by "[cmd]\n" + text + "[/cmd]\n" (the caller's string changes). False and
-    // nothing written when no child runs (never started, stopped, ended, or its input closed).
-    bool WriteToLisp(std::string &text);
+    // Queues the text for the child's input, framed as "[cmd]\n" + text + "[/cmd]\n" when
+    // m_bFrameCommands is set; never blocks. False and nothing written when no child runs (never
+    // started, stopped, ended, or its input closed).
+    bool WriteToLisp(const std::string &text);
+
+    // Sends the console's interrupt to the Lisp's process group. False when no child runs.
+    bool InterruptLisp();
 
     // True from a successful StartLisp until the child ends or StopLisp runs.
     bool IsLispRunning() const;
 
+    // Hands everything waiting to the sink as one chunk; returns the byte count. Any thread;
+    // calls are serialised, so chunks arrive in order. A call from inside the sink returns 0.
+    size_t DrainOutput();
+
     std::string m_strCommandLine;
     bool m_bFrameCommands = false;
     unsigned m_dwPollTimeout = 100;    // milliseconds between two checks of an idle child
-
-protected:
-    // Sink: receives output bytes (child output and the redirector's own messages, in order).
-    virtual void AppendOutput(const char *data, size_t length) = 0;
-    // Called on the I/O thread when output starts waiting (and on the caller's thread for a start
-    // error). Default: DrainOutput() right there. The console overrides it to post DrainOutput()
-    // to the UI thread.
-    virtual void OnOutputPending();
-    // Hands everything waiting to AppendOutput as one chunk; returns the byte count. Any thread;
-    // calls are serialised, so chunks arrive in order. A call from inside AppendOutput returns 0.
-    size_t DrainOutput();
 
 private:
     struct Session;
@@ -71,6 +76,10 @@ private:
     // buffer throttles the session's reading.
     void QueueOutput(const char *data, size_t length, const std::shared_ptr<Session> &session);
     void QueueMessage(const char *text, const std::shared_ptr<Session> &session);
+    void OutputPending();
+
+    const Sink m_sink;
+    const PendingHandler m_onPending;
 
     std::shared_ptr<Session> m_pSession;     // the running (or ended) child; null when idle
     std::thread m_ioThread;
@@ -82,7 +91,7 @@ private:
     // Output waiting for the sink.
     std::mutex m_outputMutex;
     std::string m_strPending;
-    bool m_bNotified = false;                // OnOutputPending called, DrainOutput not yet run
+    bool m_bNotified = false;                // the handler was told, DrainOutput has not run since
     std::shared_ptr<Session> m_pThrottled;   // session whose I/O thread waits for the sink
 
     std::mutex m_deliverMutex;               // one delivery at a time, in order

@@ -1,45 +1,33 @@
-// The console pane: output display, the input line with its history, and the console's paste.
+// The console pane: the Lisp it owns, and output shown in pieces, bounded and kept out of the input.
 #include "lisp/CTalvexPipe.h"
 
 #include "settings/CSettingsStore.h"
 
-#include <QApplication>
-#include <QClipboard>
-#include <QContextMenuEvent>
-#include <QInputMethodEvent>
-#include <QKeyEvent>
 #include <QMetaObject>
 #include <QThread>
 
 #include <algorithm>
-#include <string>
 
 namespace {
 
-// Largest piece of one hand-over appended per UI event. Appending costs time in proportion to the
-// bytes (and the control's buffer grows in steps); a megabyte keeps each event short while the
-// per-event cost stays negligible (50 events for 50 MB).
+// Largest piece of one hand-over shown per UI event. Showing costs time in proportion to the bytes;
+// a megabyte keeps each event short while the per-event cost stays negligible.
 constexpr size_t kMaxAppend = size_t(1) << 20;
-
-// The console manages the room of its text and style buffers itself, so that their growth can
-// use memory made ready in the background (see CBufferReserve). Room beyond the output covers
-// typing; each growth adds a quarter.
+// Output limit when "ConsoleLimit" is absent, in megabytes.
+constexpr int kDefaultLimitMb = 16;
+// Room beyond the limit: one piece in flight and some typing.
 constexpr size_t kSlack = size_t(64) << 10;
-constexpr size_t kFirstCapacity = size_t(256) << 10;
-// Below this a growth into fresh memory is quick enough on its own.
-constexpr size_t kReserveFrom = size_t(4) << 20;
-// Output waits at most this long for a reserve being made ready, then grows the ordinary way.
-constexpr int kMaxReserveWaitMs = 1000;
-// A reserve not used by then (the output stopped short of the growth) is given back.
-constexpr int kReserveKeepMs = 10000;
+// The buffers get their room at the limit once the output passes this; smaller consoles grow as
+// the control grows them, which is quick at these sizes.
+constexpr size_t kRoomFrom = size_t(1) << 20;
+// Marks the display breaks of overlong lines (the first indicator free for the program's use).
+constexpr int kBreakIndicator = 8;
 
-size_t NextCapacity(size_t capacity, size_t need)
-{
-    return std::max({need, capacity + capacity / 4, kFirstCapacity});
-}
+constexpr char kNotRunning[] = "<ERROR>: Lisp is not running; Reset Lisp starts it\r\n";
+constexpr char kInterruptSent[] = "<INTERRUPT>: Interrupt sent to Lisp\r\n";
 
-// Where to cut a piece of at most max bytes: after the last line feed in it, else (no line feed)
-// before a UTF-8 continuation byte is never split from its lead byte.
+// Where to cut a piece of at most max bytes: after the last line feed in its second half, else
+// never between a UTF-8 lead byte and its continuation bytes.
 size_t PieceLength(const char *data, size_t length, size_t max)
 {
     if (length <= max)
@@ -53,24 +41,38 @@ size_t PieceLength(const char *data, size_t length, size_t max)
     return cut > 0 ? cut : max;
 }
 
+bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
+
+// "[… 48 MB of earlier output dropped]": megabytes from one megabyte on, kilobytes below.
+QByteArray DroppedMarker(qint64 bytes)
+{
+    const qint64 mb = (bytes + (qint64(1) << 19)) >> 20;
+    const QByteArray amount = mb >= 1 ? QByteArray::number(mb) + " MB"
+                                      : QByteArray::number(std::max<qint64>(1, (bytes + 512) >> 10)) + " KB";
+    return "[\xE2\x80\xA6 " + amount + " of earlier output dropped]\n";
+}
+
 } // namespace
 
 CTalvexPipe::CTalvexPipe(QWidget *parent)
-    : CScintillaCtrl(parent)
+    : CScintillaCtrl(parent),
+      m_lisp([this](const char *data, size_t length) { AppendOutput(data, length); },
+             [this] {
+                 // On the UI thread (a start error, say) the text is shown right away; from the I/O
+                 // thread one queued drain at a time, however fast output arrives.
+                 if (QThread::currentThread() == thread())
+                     FlushOutput();
+                 else
+                     PostDrain();
+             })
 {
     m_retryDrain.setSingleShot(true);
     m_retryDrain.setInterval(5);
     connect(&m_retryDrain, &QTimer::timeout, this, &CTalvexPipe::PostDrain);
-    m_reserveKeep.setSingleShot(true);
-    m_reserveKeep.setInterval(kReserveKeepMs);
-    connect(&m_reserveKeep, &QTimer::timeout, this, [this] { m_reserve.Release(); });
+    SendScintilla(SCI_INDICSETSTYLE, static_cast<unsigned long>(kBreakIndicator), static_cast<long>(INDIC_HIDDEN));
 }
 
-CTalvexPipe::~CTalvexPipe()
-{
-    // The reader thread must be gone before any member it could reach is destroyed.
-    StopLisp();
-}
+CTalvexPipe::~CTalvexPipe() = default;
 
 void CTalvexPipe::ConfigureConsole()
 {
@@ -78,30 +80,94 @@ void CTalvexPipe::ConfigureConsole()
     SetMarginWidthN(0, 0);
     SetMarginWidthN(1, 0);
     SetWrapMode(SC_WRAP_WORD);
+    // Output is not something to undo, and a history of it would grow without bound.
+    SendScintilla(SCI_SETUNDOCOLLECTION, 0UL);
+    EmptyUndoBuffer();
+    CSettingsStore &store = CSettingsStore::Instance();
+    int limitMb = store.ReadInt(CSettingsStore::kSettings, QStringLiteral("ConsoleLimit"), kDefaultLimitMb);
+    if (limitMb < 0)
+        limitMb = kDefaultLimitMb;
+    SetOutputLimit(qint64(limitMb) << 20);
     // Read only here: the framing chosen at start-up holds for the whole run.
-    m_bFrameCommands = CSettingsStore::Instance().ReadInt(CSettingsStore::kSettings,
-                                                          QStringLiteral("KeywordSet"), 0) == 2;
+    m_lisp.m_bFrameCommands = store.ReadInt(CSettingsStore::kSettings, QStringLiteral("KeywordSet"), 0) == 2;
+}
+
+void CTalvexPipe::SetOutputLimit(qint64 bytes)
+{
+    m_nLimit = std::max<qint64>(0, bytes);
+    m_reserve.Release();
+    m_bRoomGiven = false;
+}
+
+// --- The Lisp -------------------------------------------------------------------------------
+
+bool CTalvexPipe::StartLisp()
+{
+    return m_lisp.StartLisp();
+}
+
+void CTalvexPipe::StopLisp()
+{
+    m_lisp.StopLisp();
+}
+
+void CTalvexPipe::SendToLisp(const QByteArray &text)
+{
+    FlushOutput();
+    if (!m_lisp.IsLispRunning()) {
+        ShowNotRunning();
+        return;
+    }
+    // Two sends with no output between show one line break: the second is the "first output"
+    // of the first send and loses its line feed.
+    if (!std::exchange(m_bSkipNewline, false))
+        InsertOutput("\n", 1);
+    m_bSkipNewline = true;
+    std::string line(text.constData(), static_cast<size_t>(text.size()));
+    line += '\n';
+    m_lisp.WriteToLisp(line);
+}
+
+void CTalvexPipe::ResetLisp()
+{
+    FlushOutput();
+    InsertOutput("\r\n", 2);
+    m_bSkipNewline = false;
+    m_lisp.StartLisp();
+}
+
+void CTalvexPipe::InterruptLisp()
+{
+    FlushOutput();
+    if (!m_lisp.IsLispRunning()) {
+        ShowNotRunning();
+        return;
+    }
+    // Shown before the signal goes, so it always comes before the Lisp's answer to it.
+    ShowMessage(kInterruptSent);
+    m_lisp.InterruptLisp();
+}
+
+void CTalvexPipe::ShowNotRunning()
+{
+    ShowMessage(kNotRunning);
+}
+
+void CTalvexPipe::ShowMessage(const QByteArray &text)
+{
+    FlushOutput();
+    const Pos at = OutputEnd();
+    if (at > 0 && !IsLineEnd(static_cast<char>(GetCharAt(at - 1))))
+        InsertOutput("\r\n", 2);
+    InsertOutput(text.constData(), static_cast<size_t>(text.size()));
 }
 
 // --- Output ---------------------------------------------------------------------------------
 
-void CTalvexPipe::OnOutputPending()
-{
-    // On the UI thread (a start error, say) the text is shown right away.
-    if (QThread::currentThread() == thread()) {
-        FlushBacklog();
-        DrainOutput();
-        return;
-    }
-    // Reader thread. One queued drain at a time: however fast output arrives, the UI thread
-    // gets a single event and then takes everything that accumulated by then.
-    PostDrain();
-}
-
 void CTalvexPipe::PostDrain()
 {
     if (!m_bDrainPosted.exchange(true))
-        QMetaObject::invokeMethod(this, [this] { DrainPosted(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &CTalvexPipe::DrainPosted, Qt::QueuedConnection);
 }
 
 void CTalvexPipe::DrainPosted()
@@ -111,74 +177,24 @@ void CTalvexPipe::DrainPosted()
     m_bDrainPosted.store(false);
     if (!m_backlog.isEmpty()) {
         // The rest of an earlier hand-over goes first; newer output waits for the next event.
-        const size_t piece = PieceLength(m_backlog.constData(), size_t(m_backlog.size()), kMaxAppend);
-        if (!RoomReady(piece)) {
-            m_retryDrain.start();
-            return;
-        }
-        AppendAtEnd(m_backlog.constData(), piece);
+        const size_t piece = PieceLength(m_backlog.constData(), size_t(m_backlog.size()), MaxPiece());
+        InsertOutput(m_backlog.constData(), piece);
         m_backlog.remove(0, static_cast<qsizetype>(piece));
         PostDrain();
         return;
     }
     m_bSliceOutput = true;
-    DrainOutput();
+    m_lisp.DrainOutput();
     m_bSliceOutput = false;
 }
 
-void CTalvexPipe::FlushBacklog()
+void CTalvexPipe::FlushOutput()
 {
-    if (m_backlog.isEmpty())
-        return;
-    AppendAtEnd(m_backlog.constData(), size_t(m_backlog.size()));
-    m_backlog.clear();
-}
-
-size_t CTalvexPipe::RoomNeeded(size_t length) const
-{
-    return size_t(GetLength()) + length + kSlack;
-}
-
-bool CTalvexPipe::RoomReady(size_t length)
-{
-    const size_t need = RoomNeeded(length);
-    if (need <= m_nCapacity || !m_reserve.IsPreparing()
-        || NextCapacity(m_nCapacity, need) > m_reserve.PreparedSize()) {
-        m_reserveWait.invalidate();
-        return true;
+    if (!m_backlog.isEmpty()) {
+        const QByteArray backlog = std::exchange(m_backlog, {});
+        InsertOutput(backlog.constData(), size_t(backlog.size()));
     }
-    if (!m_reserveWait.isValid())
-        m_reserveWait.start();
-    return m_reserveWait.elapsed() >= kMaxReserveWaitMs;
-}
-
-void CTalvexPipe::MakeRoom(size_t length)
-{
-    const size_t need = RoomNeeded(length);
-    if (need > m_nCapacity) {
-        const size_t capacity = NextCapacity(m_nCapacity, need);
-        {
-            CBufferReserve::Lend lend(m_reserve);
-            Allocate(static_cast<Pos>(capacity));
-        }
-        m_nCapacity = capacity;
-        m_reserve.Release();
-        m_reserveWait.invalidate();
-    }
-    // Past three quarters of the room, the next growth's two blocks are made ready while the
-    // output keeps coming.
-    if (m_nCapacity >= kReserveFrom && need > m_nCapacity - m_nCapacity / 4) {
-        m_reserve.Prepare(NextCapacity(m_nCapacity, 0), 2);
-        m_reserveKeep.start();
-    }
-}
-
-void CTalvexPipe::AppendAtEnd(const char *data, size_t length)
-{
-    MakeRoom(length);
-    if (length > 0)
-        AppendText(data, static_cast<Pos>(length));
-    GotoPos(GetLength());
+    m_lisp.DrainOutput();
 }
 
 void CTalvexPipe::AppendOutput(const char *data, size_t length)
@@ -194,224 +210,177 @@ void CTalvexPipe::AppendOutput(const char *data, size_t length)
             Qt::QueuedConnection);
         return;
     }
-    if (data[0] == '\n' && m_bSkipNewline.exchange(false)) {
+    // The first output after a send loses one leading line feed, and only it.
+    if (std::exchange(m_bSkipNewline, false) && data[0] == '\n') {
         ++data;
         --length;
     }
     if (m_bSliceOutput) {
-        const size_t piece = PieceLength(data, length, kMaxAppend);
-        if (!RoomReady(piece)) {
-            // The buffers are about to grow and their memory is still being made ready: the
-            // whole hand-over waits, in order, while keys and painting go on.
-            m_backlog.append(data, static_cast<qsizetype>(length));
-            m_retryDrain.start();
-            return;
-        }
+        const size_t piece = PieceLength(data, length, MaxPiece());
         if (piece < length) {
             m_backlog.append(data + piece, static_cast<qsizetype>(length - piece));
             length = piece;
             PostDrain();
         }
     }
-    AppendAtEnd(data, length);
+    InsertOutput(data, length);
 }
 
-void CTalvexPipe::ShowText(const QByteArray &text)
+size_t CTalvexPipe::MaxPiece() const
 {
-    // Output still waiting was written before this text: show it first to keep the order.
-    FlushBacklog();
-    DrainOutput();
-    AppendOutput(text.constData(), static_cast<size_t>(text.size()));
+    // With a limit, a piece is at most an eighth of it, so one trim always makes room for it.
+    if (m_nLimit <= 0)
+        return kMaxAppend;
+    return std::clamp<size_t>(size_t(m_nLimit / 8), 4096, kMaxAppend);
 }
 
-// --- Keyboard -------------------------------------------------------------------------------
-
-void CTalvexPipe::KeyDownPreamble()
-{
-    const Pos selectionEnd = GetSelectionEnd();
-    const Pos length = GetLength();
-    if (m_nInputStart < 0 || m_nInputStart > selectionEnd) {
-        if (selectionEnd != length)
-            GotoPos(length);
-        m_nInputStart = length;
-    }
-}
-
-void CTalvexPipe::keyPressEvent(QKeyEvent *e)
-{
-    const int key = e->key();
-    const Qt::KeyboardModifiers modifiers = e->modifiers();
-
-    // Holding Ctrl (to copy, say) neither moves the caret nor drops the selection.
-    if (key == Qt::Key_Control) {
-        e->accept();
-        return;
-    }
-    // The clipboard and undo shortcuts act as the frame's commands do, without the preamble.
-    static constexpr struct {
-        QKeySequence::StandardKey key;
-        void (CScintillaCtrl::*command)();
-    } kEditKeys[] = {
-        {QKeySequence::Copy, &CScintillaCtrl::OnEditCopy},   {QKeySequence::Paste, &CScintillaCtrl::OnEditPaste},
-        {QKeySequence::Cut, &CScintillaCtrl::OnEditCut},     {QKeySequence::Undo, &CScintillaCtrl::OnEditUndo},
-        {QKeySequence::Redo, &CScintillaCtrl::OnEditRedo},
-    };
-    for (const auto &edit : kEditKeys) {
-        if (e->matches(edit.key)) {
-            (this->*edit.command)();
-            e->accept();
-            return;
-        }
-    }
-    // Alt combinations are system keys: no preamble, straight to the component.
-    if ((modifiers & Qt::AltModifier) || key == Qt::Key_Alt || key == Qt::Key_Meta) {
-        CScintillaCtrl::keyPressEvent(e);
-        return;
-    }
-
-    KeyDownPreamble();
-
-    switch (key) {
-    case Qt::Key_Backspace:
-    case Qt::Key_Left:
-        if (GetCurrentPos() <= m_nInputStart) {
-            e->accept();
-            return;
-        }
-        break;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        GotoPos(GetLength());
-        if (modifiers & Qt::ControlModifier)
-            break; // not a line for Lisp (Ctrl+Enter is the frame's command)
-        // The component's Enter binding puts the line end at the end of the document.
-        CScintillaCtrl::keyPressEvent(e);
-        SendInputLine();
-        return;
-    case Qt::Key_PageUp:
-    case Qt::Key_PageDown:
-        e->accept();
-        return;
-    case Qt::Key_Home:
-        SetSel(m_nInputStart, m_nInputStart);
-        e->accept();
-        return;
-    case Qt::Key_Up:
-        if (!m_history.isEmpty())
-            RecallHistory(-1);
-        e->accept();
-        return;
-    case Qt::Key_Down:
-        if (!m_history.isEmpty())
-            RecallHistory(+1);
-        if (GetCurrentPos() <= m_nInputStart) {
-            e->accept();
-            return;
-        }
-        break;
-    default:
-        break;
-    }
-    CScintillaCtrl::keyPressEvent(e);
-}
-
-void CTalvexPipe::inputMethodEvent(QInputMethodEvent *e)
-{
-    // Text composed by an input method is typed text too.
-    if (!e->commitString().isEmpty())
-        KeyDownPreamble();
-    CScintillaCtrl::inputMethodEvent(e);
-}
-
-void CTalvexPipe::RecallHistory(int step)
-{
-    const qsizetype count = m_history.size();
-    SetSel(m_nInputStart, GetLength());
-    m_nHistoryIndex += step;
-    if (m_nHistoryIndex < 0)
-        m_nHistoryIndex = static_cast<int>(count - 1);
-    else if (m_nHistoryIndex >= count)
-        m_nHistoryIndex = 0;
-    ReplaceSel(m_history.at(m_nHistoryIndex));
-}
-
-void CTalvexPipe::SendInputLine()
+CScintillaCtrl::Pos CTalvexPipe::OutputEnd() const
 {
     const Pos length = GetLength();
-    const Pos start = qBound<Pos>(0, m_nInputStart, length);
-    QByteArray line = GetTextRange(start, length);
-    qsizetype end = line.size();
-    while (end > 0 && (line.at(end - 1) == '\n' || line.at(end - 1) == '\r'))
-        --end;
-    line.truncate(end);
-
-    if (!line.isEmpty())
-        m_history.append(line);
-    m_nHistoryIndex = static_cast<int>(m_history.size());
-    GotoPos(length);
-
-    // The console already shows the line end, so the line feed that usually opens Lisp's answer
-    // is dropped. Set before writing: the answer cannot be shown before this point anyway.
-    m_bSkipNewline.store(true);
-    m_nInputStart = -1;
-    std::string text(line.constData(), static_cast<size_t>(line.size()));
-    text += '\n';
-    WriteToLisp(text);
+    return m_nInputStart >= 0 ? std::min(m_nInputStart, length) : length;
 }
 
-// --- Paste and context menu -----------------------------------------------------------------
-
-void CTalvexPipe::OnEditPaste()
+void CTalvexPipe::InsertOutput(const char *data, size_t length)
 {
-    const QClipboard *clipboard = QApplication::clipboard();
-    if (!clipboard)
-        return;
-    const QString text = clipboard->text();
-    if (text.isEmpty())
-        return;
-    PasteText(text.toUtf8());
+    while (length > 0) {
+        const size_t piece = PieceLength(data, length, MaxPiece());
+        TrimFor(piece);
+        if (!m_bRoomGiven && m_nLimit > 0 && size_t(GetLength()) + piece >= kRoomFrom) {
+            // The room for the whole limit, given once into memory whose pages were written in
+            // the background: no later growth copies the text, and no burst of page faults holds
+            // up a key. Until the memory is ready the control grows its buffers itself.
+            const size_t room = size_t(m_nLimit) + kMaxAppend + kSlack;
+            if (m_reserve.PreparedSize() != room)
+                m_reserve.Prepare(room, 2);
+            if (m_reserve.ReadyCount() == 2 || !CBufferReserve::CanLend()) {
+                {
+                    CBufferReserve::Lend lend(m_reserve);
+                    Allocate(static_cast<Pos>(room));
+                }
+                m_reserve.Release();
+                m_bRoomGiven = true;
+            }
+        }
+        const Pos at = OutputEnd();
+        if (m_nInputStart < 0) {
+            InsertBroken(at, data, piece);
+            GotoPos(GetLength());
+        } else {
+            // Output goes before the line being typed; the caret stays where it was in that line.
+            const Pos caret = GetCurrentPos();
+            const Pos anchor = SendScintilla(SCI_GETANCHOR);
+            const Pos added = InsertBroken(at, data, piece);
+            m_nInputStart = at + added;
+            if (caret >= at && anchor >= at)
+                SetSel(anchor + added, caret + added);
+            else
+                GotoPos(GetLength());
+        }
+        data += piece;
+        length -= piece;
+    }
 }
 
-void CTalvexPipe::PasteText(const QByteArray &text)
+CScintillaCtrl::Pos CTalvexPipe::InsertBroken(Pos pos, const char *data, size_t length)
 {
-    // Characters go in where the caret is (pasted text passes no key preamble). A run of
-    // ordinary characters is inserted in one piece, which is what inserting them one by one
-    // does, and never splits a multi-byte sequence. Each line end (LF, CR LF or a lone CR) acts
-    // like one typed Enter: line end at the document's end, then the input line is sent.
-    const qsizetype size = text.size();
-    qsizetype runStart = 0;
-    auto insertRun = [&](qsizetype runEnd) {
-        if (runEnd <= runStart)
-            return;
-        if (m_nInputStart < 0)
-            m_nInputStart = GetCurrentPos();
-        ReplaceSel(text.mid(runStart, runEnd - runStart));
-    };
-    for (qsizetype i = 0; i < size; ++i) {
-        const char c = text.at(i);
-        if (c != '\n' && c != '\r')
+    // Bytes already on the line where the text goes.
+    Pos column = pos - PositionFromLine(LineFromPosition(pos));
+    m_breaks.clear();
+    m_broken.clear();
+    size_t copied = 0;
+    size_t i = 0;
+    while (i < length) {
+        const size_t room = size_t(kDisplayLineMax - std::min(column, kDisplayLineMax));
+        const size_t stop = std::min(length, i + room);
+        size_t j = i;
+        while (j < stop && !IsLineEnd(data[j]))
+            ++j;
+        if (j < stop) {   // the line ends in time
+            column = 0;
+            i = j + 1;
             continue;
-        insertRun(i);
-        if (c == '\r' && i + 1 < size && text.at(i + 1) == '\n')
-            ++i;
-        runStart = i + 1;
-        if (m_nInputStart < 0)
-            m_nInputStart = GetCurrentPos();
-        GotoPos(GetLength());
-        NewLine();
-        SendInputLine();
+        }
+        if (stop == length)
+            break;
+        if (IsLineEnd(data[stop])) {   // ends right at the longest length
+            column = 0;
+            i = stop + 1;
+            continue;
+        }
+        // A display break, never inside a UTF-8 sequence.
+        size_t cut = stop;
+        while (cut > i && (static_cast<unsigned char>(data[cut]) & 0xC0) == 0x80)
+            --cut;
+        if (cut == i)
+            cut = stop;
+        m_broken.append(data + copied, static_cast<qsizetype>(cut - copied));
+        m_breaks.push_back(Pos(m_broken.size()));
+        m_broken.append('\n');
+        copied = cut;
+        column = 0;
+        i = cut;
     }
-    insertRun(size);
+    if (m_breaks.empty()) {
+        InsertText(pos, data, static_cast<Pos>(length));
+        return static_cast<Pos>(length);
+    }
+    m_broken.append(data + copied, static_cast<qsizetype>(length - copied));
+    InsertText(pos, m_broken.constData(), m_broken.size());
+    SendScintilla(SCI_SETINDICATORCURRENT, static_cast<unsigned long>(kBreakIndicator));
+    for (Pos offset : m_breaks)
+        SendScintilla(SCI_INDICATORFILLRANGE, static_cast<unsigned long>(pos + offset), 1L);
+    return m_broken.size();
 }
 
-void CTalvexPipe::contextMenuEvent(QContextMenuEvent *e)
+QByteArray CTalvexPipe::PlainText(Pos start, Pos end) const
 {
-    // The frame shows its Edit menu; the component's own menu never appears.
-    QWidget *frame = window();
-    if (frame && frame != this) {
-        QContextMenuEvent copy(e->reason(), frame->mapFromGlobal(e->globalPos()), e->globalPos(),
-                               e->modifiers());
-        QCoreApplication::sendEvent(frame, &copy);
+    const QByteArray text = GetTextRange(start, end);
+    QByteArray plain;
+    Pos pos = start;
+    while (pos < end) {
+        const bool isBreak = SendScintilla(SCI_INDICATORVALUEAT, static_cast<unsigned long>(kBreakIndicator),
+                                           static_cast<long>(pos)) != 0;
+        Pos runEnd = SendScintilla(SCI_INDICATOREND, static_cast<unsigned long>(kBreakIndicator),
+                                   static_cast<long>(pos));
+        if (runEnd <= pos || runEnd > end)
+            runEnd = end;   // no marks, or none before the end
+        if (!isBreak)
+            plain.append(text.constData() + (pos - start), static_cast<qsizetype>(runEnd - pos));
+        pos = runEnd;
     }
-    e->accept();
+    return plain;
+}
+
+void CTalvexPipe::TrimFor(size_t incoming)
+{
+    if (m_nLimit <= 0)
+        return;
+    const Pos length = GetLength();
+    if (length + Pos(incoming) <= m_nLimit)
+        return;
+    // Down to three quarters of the limit, in whole lines, and never into the input line.
+    const QByteArray probe = DroppedMarker(m_nDropped + (length - m_nLimit));
+    const Pos keep = m_nLimit - m_nLimit / 4 - Pos(incoming) - probe.size();
+    const Pos outputEnd = OutputEnd();
+    if (outputEnd <= m_nMarkerLength)
+        return;   // nothing but the line being typed
+    const Pos want = std::clamp<Pos>(length - keep, 1, outputEnd);
+    const int line = LineFromPosition(want - 1);
+    Pos cut = PositionFromLine(line + 1);
+    if (cut > outputEnd)
+        cut = PositionFromLine(line);
+    if (cut <= m_nMarkerLength)
+        return;
+
+    m_nDropped += cut - m_nMarkerLength;
+    const QByteArray marker = DroppedMarker(m_nDropped);
+    // The kept text keeps its colours: the styling done so far stays valid, shifted with it.
+    const Pos styled = SendScintilla(SCI_GETENDSTYLED);
+    SetTargetRange(0, cut);
+    ReplaceTarget(marker);
+    if (styled > cut)
+        SendScintilla(SCI_STARTSTYLING, static_cast<unsigned long>(styled - cut + marker.size()), 0L);
+    if (m_nInputStart >= 0)
+        m_nInputStart -= cut - marker.size();
+    m_nMarkerLength = marker.size();
 }

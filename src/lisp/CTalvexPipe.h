@@ -1,113 +1,155 @@
 // The console pane: a Scintilla control that shows the Lisp process's output and takes input lines.
 #pragma once
 
-#include "editor/CBufferReserve.h"
 #include "editor/CScintillaCtrl.h"
+#include "lisp/CBufferReserve.h"
 #include "lisp/CRedirector.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QList>
 #include <QTimer>
 
 #include <atomic>
 #include <cstddef>
+#include <string>
+#include <vector>
 
 class QContextMenuEvent;
 class QInputMethodEvent;
 class QKeyEvent;
 
-// Shows everything the Lisp process writes, appended at the end, and works as a line terminal:
-// the user types at the end of the text and Enter sends the line (with a history on Up/Down).
+// Shows everything the Lisp process writes and works as a line terminal: the user types at the end
+// of the text and Enter sends the line (with a history on Up/Down). The console owns the Lisp
+// process; its destruction ends the process tree.
 //
-// Output path: the reader thread only signals that output waits (OnOutputPending); one queued
-// drain at a time is posted to the UI thread, which takes everything accumulated since the last
-// drain and shows it as one append and one caret move (a hand-over of more than a megabyte is
-// shown a megabyte per UI event). So output is kept in order, a flood never queues more than one
-// event, and output lands between key events but never inside a paste.
+// Output path: the I/O thread only says that output waits; one queued drain at a time is posted to
+// the UI thread, which takes everything accumulated since the last drain and shows it in pieces of
+// at most a megabyte per UI event, so a key typed during a flood waits for one piece at most.
 //
-// The console gives its text and style buffers room itself, a quarter more at each growth, and
-// has the memory of the next growth made ready in the background once they are three quarters
-// full; output that would grow them before that memory is ready waits (a second at most). A
-// growth at 50 MB then costs a copy instead of tens of thousands of page faults, so keys typed
-// during a flood are never held up for long.
-class CTalvexPipe : public CScintillaCtrl, public CRedirector
+// Output is shown as written, with three exceptions that keep the console usable: output that
+// arrives while the user is typing a line goes before that line, never into it; a line longer than
+// kDisplayLineMax bytes is shown broken into display lines (the breaks are marked, and copying or
+// sending the text leaves them out), because laying out one line costs more per byte the longer
+// it is; and beyond the output limit the oldest whole lines are dropped in large steps, with a
+// first line that says how much was dropped.
+class CTalvexPipe : public CScintillaCtrl
 {
     Q_OBJECT
 
 public:
+    // Longest line shown unbroken; longer ones get display breaks this far apart.
+    static constexpr Pos kDisplayLineMax = 1024;
+
     explicit CTalvexPipe(QWidget *parent = nullptr);
     ~CTalvexPipe() override;
 
-    // Once after creation, after m_strCommandLine is set and before StartLisp: the shared Lisp
-    // set-up, no margins, word wrap, and newLISP framing when "KeywordSet" is 2.
+    // Once after creation, after the command line is set and before StartLisp: the shared Lisp
+    // set-up, no margins, word wrap, no undo history, the output limit from "ConsoleLimit"
+    // (megabytes, 0 = none, default 16), and newLISP framing when "KeywordSet" is 2.
     void ConfigureConsole();
 
-    // UI thread: shows text at the end of the console after any output still waiting, under
-    // the one-shot line-feed rule.
-    void ShowText(const QByteArray &text);
+    // --- The Lisp ------------------------------------------------------------------------------
+    const std::string &CommandLine() const { return m_lisp.m_strCommandLine; }
+    void SetCommandLine(const std::string &commandLine) { m_lisp.m_strCommandLine = commandLine; }
+    bool FramesCommands() const { return m_lisp.m_bFrameCommands; }
+    bool StartLisp();
+    void StopLisp();
+    bool IsLispRunning() const { return m_lisp.IsLispRunning(); }
+    // An evaluation command's text: a line break (under the one-shot rule), then text and a line
+    // feed written to Lisp, whose first output then loses one leading line feed. When no Lisp
+    // runs, one line says so instead and nothing is written.
+    void SendToLisp(const QByteArray &text);
+    // A line break, then the Lisp restarted (its whole tree ended first).
+    void ResetLisp();
+    // The interrupt key for the running form, and a line saying it was sent.
+    void InterruptLisp();
 
-    // The redirector's sink; runs on the UI thread. Appends data at the end (dropping one
-    // leading line feed when m_bSkipNewline is set) and moves the caret to the end.
-    void AppendOutput(const char *data, size_t length) override;
+    // Shows one of the console's own messages after any output still waiting, on a line of its own.
+    void ShowMessage(const QByteArray &text);
 
-    // The console's own paste: the clipboard's text fed character by character through the
-    // console's character handling, each line end acting like a typed Enter.
+    // Output limit in bytes (0 = none); the oldest lines beyond it are dropped.
+    void SetOutputLimit(qint64 bytes);
+    qint64 OutputLimit() const { return m_nLimit; }
+    // Bytes of output dropped from the start so far.
+    qint64 DroppedBytes() const { return m_nDropped; }
+
+    // The console's own paste: the clipboard's text goes to the input line, each line end acting
+    // like a typed Enter. Cut and copy leave the display breaks out; cut never removes output.
     void OnEditPaste() override;
+    void OnEditCut() override;
+    void OnEditCopy() override;
     // The body of the paste for a given UTF-8 text.
     void PasteText(const QByteArray &text);
+    // The text between two positions without its display breaks.
+    QByteArray PlainText(Pos start, Pos end) const;
 
     // Input state, read by tests and by nothing else.
     Pos InputStart() const { return m_nInputStart; }
     const QList<QByteArray> &History() const { return m_history; }
     int HistoryIndex() const { return m_nHistoryIndex; }
 
-    // One-shot: the next output chunk that begins with a line feed loses that line feed. Set by
-    // the UI thread after a line was sent; tested and cleared where output is shown.
-    std::atomic<bool> m_bSkipNewline{false};
-
 protected:
-    void OnOutputPending() override;
-
     void keyPressEvent(QKeyEvent *e) override;
     void inputMethodEvent(QInputMethodEvent *e) override;
     void contextMenuEvent(QContextMenuEvent *e) override;
 
 private:
-    // Makes sure the input has a start not after the selection end (moving to the end if not).
-    void KeyDownPreamble();
-    // After the line end of an Enter is in the document: sends the input line to Lisp.
-    void SendInputLine();
-    // Steps through the history (-1 back, +1 forward) and puts the entry in place of the input.
-    void RecallHistory(int step);
+    // --- Output (CTalvexPipe.cpp) --------------------------------------------------------------
+    // The redirector's sink: applies the one-shot rule, then shows data in pieces.
+    void AppendOutput(const char *data, size_t length);
     // Runs on the UI thread for each posted drain.
     void DrainPosted();
     // Posts a drain unless one is queued and not yet started.
     void PostDrain();
-    // Appends all output held back from an earlier hand-over (UI thread).
-    void FlushBacklog();
-    // Appends output at the end and moves the caret there, giving the buffers room first.
-    void AppendAtEnd(const char *data, size_t length);
-    // Room the buffers need for length more bytes of output (and the typing beyond it).
-    size_t RoomNeeded(size_t length) const;
-    // Grows the buffers when length more bytes would not fit, and starts making the next growth's
-    // memory ready when they are three quarters full.
-    void MakeRoom(size_t length);
-    // False while appending length bytes would grow the buffers before their reserve is ready
-    // (for a second at most, then the growth goes ahead without it).
-    bool RoomReady(size_t length);
+    // Shows all output waiting in the redirector and in the backlog (UI thread).
+    void FlushOutput();
+    // Shows text where output goes: before the line being typed, or at the end. Drops the oldest
+    // lines first when the limit would be passed, and breaks overlong lines for display.
+    void InsertOutput(const char *data, size_t length);
+    // Where output goes now: the start of the input line, or the end.
+    Pos OutputEnd() const;
+    // Drops whole lines from the start so that incoming more bytes keep the text within the limit.
+    void TrimFor(size_t incoming);
+    // Inserts text at pos with display breaks in lines longer than kDisplayLineMax; returns the
+    // bytes inserted.
+    Pos InsertBroken(Pos pos, const char *data, size_t length);
+    // The line that says a send found no Lisp to take it.
+    void ShowNotRunning();
+    // Largest piece of output shown per UI event.
+    size_t MaxPiece() const;
+
+    // --- Input (CTalvexPipeInput.cpp) ----------------------------------------------------------
+    // Makes sure the input has a start not after the selection end (moving to the end if not).
+    void KeyDownPreamble();
+    // Before text is typed, pasted or deleted: a selection that reaches into the output collapses
+    // to the end, so no output is ever replaced.
+    void KeepOutput();
+    // After the line end of an Enter is in the document: sends the input line to Lisp.
+    void SendInputLine();
+    // Steps through the history (-1 back, +1 forward) and puts the entry in place of the input.
+    void RecallHistory(int step);
+    // Replaces the selection with text typed or pasted into the input line.
+    void ReplaceInput(const QByteArray &text);
 
     Pos m_nInputStart = -1;        // document position where the current input begins; -1 unset
     QList<QByteArray> m_history;   // lines sent with Enter, oldest first, only non-empty ones
     int m_nHistoryIndex = 0;       // entry last recalled, or the count right after a send
+    // One-shot: the first output after a send loses one leading line feed, if it has one.
+    bool m_bSkipNewline = false;
     std::atomic<bool> m_bDrainPosted{false}; // a drain is queued and has not started yet
     // Output of a large hand-over that follows in later UI events, so that a key typed during a
     // flood waits for one piece at most. Always shown before anything newer.
     QByteArray m_backlog;
-    bool m_bSliceOutput = false;   // the hand-over being appended may be split (posted drains only)
-    QTimer m_retryDrain;           // drains again while output waits for the reserve
-    CBufferReserve m_reserve;      // memory for the next growth of the buffers, made ready early
-    size_t m_nCapacity = 0;        // room the text and style buffers were last given
-    QElapsedTimer m_reserveWait;   // valid while output waits for the reserve
-    QTimer m_reserveKeep;          // gives back a reserve that output did not reach
+    bool m_bSliceOutput = false;   // the hand-over being shown may be split (posted drains only)
+    QTimer m_retryDrain;           // drains again while output waits for the buffers' room
+    qint64 m_nLimit = 0;           // output limit in bytes; 0 = none
+    qint64 m_nDropped = 0;         // bytes dropped from the start so far
+    Pos m_nMarkerLength = 0;       // length of the first line that says so; 0 = none
+    std::vector<Pos> m_breaks;     // scratch: display breaks of one insertion
+    QByteArray m_broken;           // scratch: text of one insertion with its breaks
+    // Room for the whole output limit, given once, into memory made ready in the background.
+    CBufferReserve m_reserve;
+    bool m_bRoomGiven = false;
+    // Last member: destroyed first, so the I/O thread is gone before anything it could reach.
+    CRedirector m_lisp;
 };

@@ -1,9 +1,6 @@
-// The evaluation commands' pieces: handing text to the Lisp process and the text wrappers.
+// The evaluation commands' text wrappers.
 #include "lisp/LispCommands.h"
 
-#include "lisp/CTalvexPipe.h"
-
-#include <string>
 
 namespace {
 
@@ -34,15 +31,6 @@ QByteArray Wrap(const char *opening, const QByteArray &form, const char *closing
 
 } // namespace
 
-void SendToLisp(CTalvexPipe &console, QByteArray text)
-{
-    console.ShowText(QByteArrayLiteral("\n"));
-    console.m_bSkipNewline.store(true);
-    text += '\n';
-    std::string line(text.constData(), static_cast<size_t>(text.size()));
-    console.WriteToLisp(line);
-}
-
 QByteArray MacroexpandText(const QByteArray &form)
 {
     return Wrap("(pprint (macroexpand-1 '", form, "))");
@@ -51,11 +39,4 @@ QByteArray MacroexpandText(const QByteArray &form)
 QByteArray PrettyPrintText(const QByteArray &form)
 {
     return Wrap("(pprint '", form, ")");
-}
-
-void ResetLisp(CTalvexPipe &console)
-{
-    // A carriage return first, so the one-shot line-feed rule never eats this line break.
-    console.ShowText(QByteArrayLiteral("\r\n"));
-    console.StartLisp();
 }

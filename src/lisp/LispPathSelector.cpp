@@ -114,7 +114,7 @@ bool SetLispPath(QWidget *parent, CTalvexPipe &console)
 
     // Stored as the dialog gave it: a bare path, no quotes even with spaces.
     const QString native = QDir::toNativeSeparators(chosen);
-    console.m_strCommandLine = native.toLocal8Bit().toStdString();
+    console.SetCommandLine(native.toLocal8Bit().toStdString());
     CSettingsStore::Instance().WriteString(CSettingsStore::kSettings, QStringLiteral("Lisp"), native);
     return true;
 }
@@ -123,7 +123,7 @@ bool InitLispCommandLine(QWidget *parent, CTalvexPipe &console)
 {
     const QString stored =
         CSettingsStore::Instance().ReadString(CSettingsStore::kSettings, QStringLiteral("Lisp"), QString());
-    console.m_strCommandLine = stored.toLocal8Bit().toStdString();
+    console.SetCommandLine(stored.toLocal8Bit().toStdString());
     if (!stored.isEmpty())
         return true;
     return SetLispPath(parent, console);

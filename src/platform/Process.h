@@ -14,7 +14,6 @@ struct WaitResult
     bool outputReady = false;   // output can be read: data, end of stream, or an error to report
     bool inputReady = false;    // the child's input pipe takes more bytes (only when asked for)
     bool childExited = false;   // the direct child has ended (it is not reaped by the wait)
-    bool woken = false;         // Wake() was called
 };
 
 // Outcome of a read or write on one of the child's pipes.
@@ -28,11 +27,10 @@ enum class IoStatus
 
 // A child process whose standard input is one pipe and whose standard output and standard error
 // share a second pipe, so both arrive in the order the child wrote them. The program's ends of the
-// pipes are never inherited by any child. All members except Wake() are used by one thread at a
-// time; Wake() may be called from any thread while the object exists.
-//
-// The direct child is reaped only by KillProcessTree(), so its process id cannot be given to
-// another process while this object may still signal it.
+// pipes are never inherited by any child. The child leads a process group of its own (a new
+// process group on Windows), which Interrupt() addresses. Members are used by one thread at a
+// time, except Wake(), Interrupt() and KillProcessTree(), which any thread may call while the
+// object exists.
 class CChildProcess
 {
 public:
@@ -42,9 +40,11 @@ public:
     CChildProcess &operator=(const CChildProcess &) = delete;
 
     // Starts the program that the command line names (see SplitCommandLine) with the rest of the
-    // line as its arguments. When the program part names a folder, that folder becomes the current
-    // directory of this process (the child inherits it). On failure returns false with the system
-    // error code (2 when the line names no executable file) and leaves nothing behind.
+    // line as its arguments. POSIX: the child starts in this program's current folder (the home
+    // folder when that is the root), and this program's own current folder never changes.
+    // Windows: the folder the program part names becomes the current folder of this program, and
+    // the child inherits it. On failure returns false with the system error code (2 when the line
+    // names no executable file) and leaves nothing behind.
     bool Start(const std::string &commandLine, unsigned long &errorCode);
 
     // Waits at most timeoutMs for output, child exit, Wake(), and, when wantInput, for room in the
@@ -67,11 +67,16 @@ public:
     // when no other thread may be using the descriptor.
     void CloseInput();
 
-    // True once the direct child has ended (the child is not reaped).
-    bool HasExited();
+    // The interrupt key of a console: SIGINT to the child's process group (CTRL_BREAK_EVENT to its
+    // process group on Windows). False when the child has ended or never started.
+    bool Interrupt();
+
+    // Reaps the direct child once it has ended, so that no zombie waits for a restart. True when
+    // it is reaped (now or earlier). Signals never reach another process that got its id later.
+    bool ReapChild();
 
     // Reaps descendants that were orphaned, became children of this process and have ended since.
-    // Cheap enough to call about once a second while the child runs.
+    // Cheap enough to call a few times a second.
     void ReapOrphans();
 
     // Ends the child and every process descended from it, also descendants that were orphaned or
@@ -79,9 +84,6 @@ public:
     // this process. Returns within a few seconds at most. Safe to call more than once, and while
     // another thread waits, reads or writes: no descriptor is closed here.
     void KillProcessTree();
-
-    bool IsStarted() const;
-    long ProcessId() const;
 
 private:
     struct Impl;

@@ -5,7 +5,9 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -21,11 +23,6 @@ extern char **environ;
 namespace platform {
 
 namespace {
-
-// The environment variable that marks every process of one Lisp session, so that descendants
-// which were orphaned (and so became children of this process) can still be told apart from
-// unrelated children, such as programs started detached by other parts of the application.
-constexpr const char kSessionVariable[] = "TALVEX_LISP_SESSION";
 
 constexpr int kOutputPipeSize = 1 << 20;
 
@@ -53,6 +50,30 @@ bool LiftFd(int &fd)
 
 std::atomic<unsigned> g_sessionCounter{0};
 
+// Where a Lisp starts: the folder this program was started from (it never changes its own), or
+// the home folder when that is the root, as it is for programs started from a desktop menu.
+std::string StartFolder()
+{
+    char buffer[4096];
+    const char *cwd = ::getcwd(buffer, sizeof buffer);
+    if (cwd && std::strcmp(cwd, "/") != 0)
+        return cwd;
+    const char *home = std::getenv("HOME");
+    return home && *home ? home : "/";
+}
+
+// Whether an environment entry is one of the marks that tell whose process is whose; a Lisp gets
+// its own session mark and never the program's.
+bool IsMarkEntry(const char *entry)
+{
+    for (const char *name : {CProcessTree::SessionVariable(), CProcessTree::OwnMark().c_str()}) {
+        const size_t length = std::strcspn(name, "=");
+        if (std::strncmp(entry, name, length) == 0 && entry[length] == '=')
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 struct CChildProcess::Impl
@@ -62,9 +83,9 @@ struct CChildProcess::Impl
     int inputFd = -1;    // the program's end of the child's standard input (non-blocking)
     int outputFd = -1;   // the program's end of the child's standard output and error
     int wakeFd = -1;     // eventfd that Wake() signals
-    bool exited = false;
-    bool reaped = false;
-    std::string marker;   // "TALVEX_LISP_SESSION=<pid>.<n>"
+    std::atomic<bool> exited{false};
+    std::mutex treeMutex;   // the tree and the reaping of the child against Interrupt()
+    std::string marker;     // "TALVEX_LISP_SESSION=<pid>.<n>"
     CProcessTree tree;
 
     bool CheckExited()
@@ -95,10 +116,6 @@ CChildProcess::~CChildProcess()
     CloseFd(m_pImpl->pidfd);
 }
 
-bool CChildProcess::IsStarted() const { return m_pImpl->pid > 0; }
-
-long CChildProcess::ProcessId() const { return m_pImpl->pid; }
-
 bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCode)
 {
     Impl &d = *m_pImpl;
@@ -107,7 +124,7 @@ bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCo
         errorCode = EBUSY;
         return false;
     }
-    CProcessTree::BecomeSubreaper();
+    CProcessTree::Prepare();
 
     const CommandLineParts parts = SplitCommandLine(commandLine);
     if (parts.executable.empty()) {
@@ -154,12 +171,11 @@ bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCo
         argv.push_back(w.data());
     argv.push_back(nullptr);
 
-    d.marker = std::string(kSessionVariable) + "=" + std::to_string(::getpid()) + "."
-        + std::to_string(++g_sessionCounter);
+    d.marker = std::string(CProcessTree::SessionVariable()) + "=" + std::to_string(::getpid())
+        + "." + std::to_string(++g_sessionCounter);
     std::vector<char *> envp;
-    const size_t prefixLength = sizeof kSessionVariable;   // name plus '='
     for (char **e = environ; e && *e; ++e)
-        if (std::strncmp(*e, d.marker.c_str(), prefixLength) != 0)
+        if (!IsMarkEntry(*e))
             envp.push_back(*e);
     envp.push_back(d.marker.data());
     envp.push_back(nullptr);
@@ -181,13 +197,12 @@ bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCo
     sigfillset(&all);
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    // The program's own current directory becomes the program's folder; the child inherits it.
-    // A folder that cannot be entered leaves the current directory as it was.
-    if (!parts.folder.empty() && ::chdir(parts.folder.c_str()) != 0) {
-        // deliberately ignored
-    }
+    // A process group of its own: the interrupt reaches the Lisp and whatever it runs in the
+    // foreground, and nothing of this program.
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    const std::string folder = StartFolder();
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
 
     pid_t pid = -1;
     const int rc = ::posix_spawn(&pid, parts.executable.c_str(), &actions, &attr, argv.data(),
@@ -204,7 +219,7 @@ bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCo
     d.inputFd = input[1];
     d.outputFd = output[0];
     d.exited = false;
-    d.reaped = false;
+    std::lock_guard lock(d.treeMutex);
     d.tree.Reset(pid, d.pidfd, d.marker);
     return true;
 }
@@ -232,7 +247,7 @@ WaitResult CChildProcess::Wait(int timeoutMs, bool wantOutput, bool wantInput)
         exitIndex = static_cast<int>(n);
         fds[n++] = {d.pidfd, POLLIN, 0};
     }
-    if (d.pidfd < 0 && d.CheckExited()) {
+    if (d.pidfd < 0 && !d.exited && d.CheckExited()) {
         result.childExited = true;
         timeoutMs = 0;
     }
@@ -241,7 +256,6 @@ WaitResult CChildProcess::Wait(int timeoutMs, bool wantOutput, bool wantInput)
         if (wakeIndex >= 0 && (fds[wakeIndex].revents & POLLIN)) {
             eventfd_t value;
             ::eventfd_read(d.wakeFd, &value);
-            result.woken = true;
         }
         if (outIndex >= 0 && fds[outIndex].revents != 0)
             result.outputReady = true;
@@ -336,21 +350,42 @@ IoStatus CChildProcess::Write(const char *data, size_t length, size_t &written,
 
 void CChildProcess::CloseInput() { CloseFd(m_pImpl->inputFd); }
 
-bool CChildProcess::HasExited() { return m_pImpl->CheckExited(); }
+bool CChildProcess::Interrupt()
+{
+    Impl &d = *m_pImpl;
+    // Under the lock the child is not reaped, so its id still names its process group.
+    std::lock_guard lock(d.treeMutex);
+    if (d.pid <= 0 || d.tree.ReapChild())
+        return false;
+    return ::killpg(d.pid, SIGINT) == 0;
+}
+
+bool CChildProcess::ReapChild()
+{
+    Impl &d = *m_pImpl;
+    std::lock_guard lock(d.treeMutex);
+    if (d.pid <= 0 || !d.tree.ReapChild())
+        return false;
+    d.exited = true;
+    return true;
+}
 
 void CChildProcess::ReapOrphans()
 {
-    if (m_pImpl->pid > 0)
-        m_pImpl->tree.ReapOrphans();
+    CProcessTree::ReapOrphans();
 }
 
 void CChildProcess::KillProcessTree()
 {
     Impl &d = *m_pImpl;
-    if (d.pid <= 0 || d.reaped)
+    if (d.pid <= 0)
         return;
-    d.reaped = d.tree.KillAndReap();
-    d.exited = true;
+    {
+        std::lock_guard lock(d.treeMutex);
+        d.tree.KillAndReap();
+        d.exited = true;
+    }
+    CProcessTree::ReapOrphans();
 }
 
 } // namespace platform

@@ -15,6 +15,19 @@
 //            more; prints "orphan <n>\n" for each of them; waits for end of input
 //   mixed    alternates lines on stdout and stderr: "out 1\n", "err 1\n", ... "err 5\n"
 //   bytes    prints CR-only lines and NUL bytes: "a\rb\rc\r" "x\0y\0z" "\n"
+//   children starts LISPHELPER_COUNT children that sleep, prints "ready\n", waits for end of input
+//   daemon   double-forks a daemon in a new session that runs sleep with an empty environment;
+//            prints "daemon <n>\n" and "ready\n", waits for end of input
+//   blinks   starts LISPHELPER_COUNT short-lived orphans (a child that starts a grandchild and
+//            exits at once; the grandchild ends a moment later), prints "ready\n", waits
+//   interrupt  prints "pid <n>\n" and echoes input lines; on SIGINT prints "interrupted <n>\n"
+//            and goes on
+//   pieces   answers each input line as SBCL does, in two writes a moment apart: the line, then
+//            "\n* "
+//   longline writes LISPHELPER_KB kilobytes of "0123456789" repeated without a line break, then
+//            "\nend\n", then echoes its input
+//   ticks    prints "tick <n>\n" every LISPHELPER_MS milliseconds (default 50) and echoes input
+//            lines as "got <line>\n"
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -25,6 +38,8 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -249,6 +264,164 @@ int Orphans()
     return 0;
 }
 
+int Children()
+{
+    const long count = EnvNumber("LISPHELPER_COUNT", 1000);
+    for (long i = 0; i < count; ++i) {
+        const pid_t c = ::fork();
+        if (c == 0)
+            SleepForever();
+        if (c < 0)
+            return 1;
+    }
+    WriteText(1, "ready\n");
+    WaitForEndOfInput();
+    return 0;
+}
+
+int Daemon()
+{
+    int link[2];
+    if (::pipe(link) != 0)
+        return 1;
+    const pid_t c = ::fork();
+    if (c == 0) {
+        ::setsid();
+        const pid_t g = ::fork();
+        if (g == 0) {
+            ::close(link[0]);
+            ::close(link[1]);
+            // Nothing of the parent's environment goes along, not even a mark.
+            char *const argv[] = {const_cast<char *>("sleep"), const_cast<char *>("1005"), nullptr};
+            char *const envp[] = {nullptr};
+            ::execve("/bin/sleep", argv, envp);
+            ::_exit(127);
+        }
+        WriteText(link[1], "daemon " + std::to_string(g) + "\n");
+        ::_exit(0);
+    }
+    ::close(link[1]);
+    ::waitpid(c, nullptr, 0);
+    char buffer[64];
+    const ssize_t n = ::read(link[0], buffer, sizeof buffer);
+    ::close(link[0]);
+    if (n > 0)
+        WriteAll(1, buffer, static_cast<size_t>(n));
+    WriteText(1, "ready\n");
+    WaitForEndOfInput();
+    return 0;
+}
+
+int Blinks()
+{
+    const long count = EnvNumber("LISPHELPER_COUNT", 50);
+    for (long i = 0; i < count; ++i) {
+        const pid_t c = ::fork();
+        if (c == 0) {
+            if (::fork() == 0) {
+                ::usleep(static_cast<useconds_t>(1000 * (i % 5)));
+                ::_exit(0);
+            }
+            ::_exit(0);
+        }
+        ::waitpid(c, nullptr, 0);
+    }
+    WriteText(1, "ready\n");
+    WaitForEndOfInput();
+    return 0;
+}
+
+volatile sig_atomic_t g_interrupts = 0;
+
+int Interruptible()
+{
+    struct sigaction action {};
+    action.sa_handler = [](int) { g_interrupts = g_interrupts + 1; };
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    // SIGINT is taken only while waiting for input, so none is missed between a check and a wait.
+    sigset_t blocked, waiting;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGINT);
+    ::sigprocmask(SIG_BLOCK, &blocked, &waiting);
+    sigdelset(&waiting, SIGINT);
+    WriteText(1, "pid " + std::to_string(::getpid()) + "\n");
+    int reported = 0;
+    char buffer[4096];
+    for (;;) {
+        pollfd input{0, POLLIN, 0};
+        const int ready = ::ppoll(&input, 1, nullptr, &waiting);
+        while (reported < g_interrupts)
+            WriteText(1, "interrupted " + std::to_string(++reported) + "\n");
+        if (ready <= 0)
+            continue;
+        const ssize_t n = ::read(0, buffer, sizeof buffer);
+        if (n <= 0)
+            return 0;
+        WriteAll(1, buffer, static_cast<size_t>(n));
+    }
+}
+
+int Ticks()
+{
+    const long ms = EnvNumber("LISPHELPER_MS", 50);
+    ::fcntl(0, F_SETFL, ::fcntl(0, F_GETFL) | O_NONBLOCK);
+    std::string line;
+    for (long tick = 1;; ++tick) {
+        char buffer[4096];
+        const ssize_t n = ::read(0, buffer, sizeof buffer);
+        if (n == 0)
+            return 0;
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] == '\n') {
+                WriteText(1, "got " + line + "\n");
+                line.clear();
+            } else {
+                line += buffer[i];
+            }
+        }
+        WriteText(1, "tick " + std::to_string(tick) + "\n");
+        ::usleep(static_cast<useconds_t>(ms * 1000));
+    }
+}
+
+int Pieces()
+{
+    std::string line;
+    char c;
+    for (;;) {
+        const ssize_t n = ::read(0, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return 0;
+        if (c != '\n') {
+            line += c;
+            continue;
+        }
+        WriteText(1, line);
+        ::usleep(20 * 1000);
+        WriteText(1, "\n* ");
+        line.clear();
+    }
+}
+
+int LongLine()
+{
+    const size_t total = static_cast<size_t>(EnvNumber("LISPHELPER_KB", 1024)) << 10;
+    std::string block;
+    while (block.size() < (64u << 10))
+        block += "0123456789";
+    for (size_t done = 0; done < total;) {
+        const size_t n = std::min(block.size(), total - done);
+        if (!WriteAll(1, block.data(), n))
+            return 1;
+        done += n;
+    }
+    WriteText(1, "\nend\n");
+    return Echo();
+}
+
 int Mixed()
 {
     for (int i = 1; i <= 5; ++i) {
@@ -279,6 +452,20 @@ int main(int argc, char **argv)
         return Leave();
     if (mode == "orphans")
         return Orphans();
+    if (mode == "children")
+        return Children();
+    if (mode == "daemon")
+        return Daemon();
+    if (mode == "blinks")
+        return Blinks();
+    if (mode == "interrupt")
+        return Interruptible();
+    if (mode == "pieces")
+        return Pieces();
+    if (mode == "longline")
+        return LongLine();
+    if (mode == "ticks")
+        return Ticks();
     if (mode == "exit") {
         WriteText(1, "last words\n");
         WriteText(2, "on stderr\n");

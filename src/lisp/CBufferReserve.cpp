@@ -1,18 +1,10 @@
-// Pre-faulted blocks for buffer growth, and the program's operator new that hands them out.
-#include "editor/CBufferReserve.h"
+// Pre-faulted blocks for buffer growth, lent to allocations on one thread at a time.
+#include "lisp/CBufferReserve.h"
 
 #include "platform/Memory.h"
 
 #include <cstdlib>
 #include <new>
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define TALVEX_SANITIZED_ALLOCATOR 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
-#define TALVEX_SANITIZED_ALLOCATOR 1
-#endif
-#endif
 
 namespace {
 
@@ -135,32 +127,3 @@ void *CBufferReserve::TakeLent(std::size_t size) noexcept
         return nullptr;
     return t_lending->Take(size);
 }
-
-#ifndef TALVEX_SANITIZED_ALLOCATOR
-// The program's global allocation functions: std::malloc and std::free as the standard library's
-// own, plus the reserve's lent blocks. The array, nothrow and sized forms of the library call
-// these. Sanitizer builds keep the sanitizer's own, which check new against delete.
-void *operator new(std::size_t size)
-{
-    if (void *block = CBufferReserve::TakeLent(size))
-        return block;
-    for (;;) {
-        if (void *block = std::malloc(size == 0 ? 1 : size))
-            return block;
-        std::new_handler handler = std::get_new_handler();
-        if (!handler)
-            throw std::bad_alloc();
-        handler();
-    }
-}
-
-void operator delete(void *block) noexcept
-{
-    std::free(block);
-}
-
-void operator delete(void *block, std::size_t) noexcept
-{
-    std::free(block);
-}
-#endif

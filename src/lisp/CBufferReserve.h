@@ -7,6 +7,15 @@
 #include <thread>
 #include <vector>
 
+// Builds whose allocator belongs to a sanitizer keep it: no block is ever lent there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TALVEX_SANITIZED_ALLOCATOR 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define TALVEX_SANITIZED_ALLOCATOR 1
+#endif
+#endif
+
 // A Scintilla document keeps its text and its styles in two contiguous buffers. When they grow,
 // both are copied into fresh blocks, and on a large document the page faults of the fresh
 // memory cost far more than the copy (a third of a second at 50 MB on a virtual machine). The

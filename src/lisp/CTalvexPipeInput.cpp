@@ -1,0 +1,266 @@
+// The console pane's input line: keys, history, paste, cut and copy, and the line sent to Lisp.
+#include "lisp/CTalvexPipe.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+
+namespace {
+
+// Keys that put text into the document or take it out.
+bool EditsText(const QKeyEvent *e)
+{
+    switch (e->key()) {
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Tab:
+        return true;
+    default:
+        return !e->text().isEmpty() && e->text().at(0).isPrint();
+    }
+}
+
+} // namespace
+
+void CTalvexPipe::KeyDownPreamble()
+{
+    const Pos selectionEnd = GetSelectionEnd();
+    const Pos length = GetLength();
+    if (m_nInputStart < 0 || m_nInputStart > selectionEnd) {
+        if (selectionEnd != length)
+            GotoPos(length);
+        m_nInputStart = length;
+    }
+}
+
+void CTalvexPipe::KeepOutput()
+{
+    if (m_nInputStart >= 0 && GetSelectionStart() < m_nInputStart)
+        GotoPos(GetLength());
+}
+
+void CTalvexPipe::keyPressEvent(QKeyEvent *e)
+{
+    const int key = e->key();
+    const Qt::KeyboardModifiers modifiers = e->modifiers();
+
+    // Holding Ctrl (to copy, say) neither moves the caret nor drops the selection.
+    if (key == Qt::Key_Control) {
+        e->accept();
+        return;
+    }
+    // The clipboard and undo shortcuts act as the frame's commands do, without the preamble.
+    static constexpr struct {
+        QKeySequence::StandardKey key;
+        void (CScintillaCtrl::*command)();
+    } kEditKeys[] = {
+        {QKeySequence::Copy, &CScintillaCtrl::OnEditCopy},   {QKeySequence::Paste, &CScintillaCtrl::OnEditPaste},
+        {QKeySequence::Cut, &CScintillaCtrl::OnEditCut},     {QKeySequence::Undo, &CScintillaCtrl::OnEditUndo},
+        {QKeySequence::Redo, &CScintillaCtrl::OnEditRedo},
+    };
+    for (const auto &edit : kEditKeys) {
+        if (e->matches(edit.key)) {
+            (this->*edit.command)();
+            e->accept();
+            return;
+        }
+    }
+    // Alt combinations are system keys: no preamble, straight to the component.
+    if ((modifiers & Qt::AltModifier) || key == Qt::Key_Alt || key == Qt::Key_Meta) {
+        CScintillaCtrl::keyPressEvent(e);
+        return;
+    }
+
+    KeyDownPreamble();
+    if (EditsText(e))
+        KeepOutput();
+
+    switch (key) {
+    case Qt::Key_Backspace:
+    case Qt::Key_Left:
+        if (GetCurrentPos() <= m_nInputStart) {
+            e->accept();
+            return;
+        }
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        GotoPos(GetLength());
+        if (modifiers & Qt::ControlModifier)
+            break; // not a line for Lisp (Ctrl+Enter is the frame's command)
+        // The component's Enter binding puts the line end at the end of the document.
+        CScintillaCtrl::keyPressEvent(e);
+        SendInputLine();
+        return;
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+        e->accept();
+        return;
+    case Qt::Key_Home:
+        SetSel(m_nInputStart, m_nInputStart);
+        e->accept();
+        return;
+    case Qt::Key_Up:
+        if (!m_history.isEmpty())
+            RecallHistory(-1);
+        e->accept();
+        return;
+    case Qt::Key_Down:
+        if (!m_history.isEmpty())
+            RecallHistory(+1);
+        if (GetCurrentPos() <= m_nInputStart) {
+            e->accept();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    CScintillaCtrl::keyPressEvent(e);
+}
+
+void CTalvexPipe::inputMethodEvent(QInputMethodEvent *e)
+{
+    // Text composed by an input method is typed text too.
+    if (!e->commitString().isEmpty()) {
+        KeyDownPreamble();
+        KeepOutput();
+    }
+    CScintillaCtrl::inputMethodEvent(e);
+}
+
+void CTalvexPipe::ReplaceInput(const QByteArray &text)
+{
+    // Through the output path's line breaking, so a long pasted or recalled line costs no more
+    // per byte than a short one; the breaks are left out again when the line is sent.
+    const Pos start = GetSelectionStart();
+    SetTargetRange(start, GetSelectionEnd());
+    ReplaceTarget(QByteArray());
+    const Pos added = InsertBroken(start, text.constData(), static_cast<size_t>(text.size()));
+    GotoPos(start + added);
+}
+
+void CTalvexPipe::RecallHistory(int step)
+{
+    const qsizetype count = m_history.size();
+    SetSel(m_nInputStart, GetLength());
+    m_nHistoryIndex += step;
+    if (m_nHistoryIndex < 0)
+        m_nHistoryIndex = static_cast<int>(count - 1);
+    else if (m_nHistoryIndex >= count)
+        m_nHistoryIndex = 0;
+    ReplaceInput(m_history.at(m_nHistoryIndex));
+}
+
+void CTalvexPipe::SendInputLine()
+{
+    const Pos length = GetLength();
+    const Pos start = qBound<Pos>(0, m_nInputStart, length);
+    QByteArray line = PlainText(start, length);
+    qsizetype end = line.size();
+    while (end > 0 && (line.at(end - 1) == '\n' || line.at(end - 1) == '\r'))
+        --end;
+    line.truncate(end);
+
+    if (!line.isEmpty())
+        m_history.append(line);
+    m_nHistoryIndex = static_cast<int>(m_history.size());
+    GotoPos(length);
+    m_nInputStart = -1;
+    if (!m_lisp.IsLispRunning()) {
+        ShowNotRunning();
+        return;
+    }
+    // The console already shows the line end, so the line feed that usually opens Lisp's answer
+    // is dropped.
+    m_bSkipNewline = true;
+    std::string text(line.constData(), static_cast<size_t>(line.size()));
+    text += '\n';
+    m_lisp.WriteToLisp(text);
+}
+
+// --- Paste, cut, copy and context menu ------------------------------------------------------
+
+void CTalvexPipe::OnEditPaste()
+{
+    const QClipboard *clipboard = QApplication::clipboard();
+    if (!clipboard)
+        return;
+    const QString text = clipboard->text();
+    if (text.isEmpty())
+        return;
+    PasteText(text.toUtf8());
+}
+
+void CTalvexPipe::PasteText(const QByteArray &text)
+{
+    // Pasted text goes where typed text goes: into the input line, never into the output. A run of
+    // ordinary characters is inserted in one piece, which is what inserting them one by one does.
+    // Each line end (LF, CR LF or a lone CR) acts like one typed Enter: line end at the
+    // document's end, then the input line is sent.
+    KeyDownPreamble();
+    KeepOutput();
+    const qsizetype size = text.size();
+    qsizetype runStart = 0;
+    auto insertRun = [&](qsizetype runEnd) {
+        if (runEnd <= runStart)
+            return;
+        if (m_nInputStart < 0)
+            m_nInputStart = GetLength();
+        ReplaceInput(text.mid(runStart, runEnd - runStart));
+    };
+    for (qsizetype i = 0; i < size; ++i) {
+        const char c = text.at(i);
+        if (c != '\n' && c != '\r')
+            continue;
+        insertRun(i);
+        if (c == '\r' && i + 1 < size && text.at(i + 1) == '\n')
+            ++i;
+        runStart = i + 1;
+        if (m_nInputStart < 0)
+            m_nInputStart = GetLength();
+        GotoPos(GetLength());
+        NewLine();
+        SendInputLine();
+    }
+    insertRun(size);
+}
+
+void CTalvexPipe::OnEditCopy()
+{
+    const Pos start = GetSelectionStart(), end = GetSelectionEnd();
+    if (start >= end)
+        return;
+    if (QClipboard *clipboard = QApplication::clipboard())
+        clipboard->setText(QString::fromUtf8(PlainText(start, end)));
+}
+
+void CTalvexPipe::OnEditCut()
+{
+    // What was shown stays: only the part of the selection that lies in the input line goes.
+    const Pos start = GetSelectionStart(), end = GetSelectionEnd();
+    if (start >= end)
+        return;
+    OnEditCopy();
+    if (m_nInputStart < 0 || end <= m_nInputStart)
+        return;
+    SetTargetRange(std::max(start, m_nInputStart), end);
+    ReplaceTarget(QByteArray());
+    GotoPos(std::max(start, m_nInputStart));
+}
+
+void CTalvexPipe::contextMenuEvent(QContextMenuEvent *e)
+{
+    // The frame shows its Edit menu; the component's own menu never appears.
+    QWidget *frame = window();
+    if (frame && frame != this) {
+        QContextMenuEvent copy(e->reason(), frame->mapFromGlobal(e->globalPos()), e->globalPos(),
+                               e->modifiers());
+        QCoreApplication::sendEvent(frame, &copy);
+    }
+    e->accept();
+}
