@@ -4,6 +4,8 @@
 #include "lisp/LispPathSelector.h"
 #include "settings/CSettingsStore.h"
 
+#include "ModalDriver.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
@@ -44,32 +46,6 @@ void Type(CTalvexPipe &console, const QString &text)
         QCoreApplication::sendEvent(&console, &release);
     }
 }
-
-// Answers the next modal widget of type T that appears within the timeout with action, and
-// remembers whether one came.
-template <typename T>
-class ModalAnswer
-{
-public:
-    explicit ModalAnswer(std::function<void(T *)> action) : m_action(std::move(action))
-    {
-        m_timer.setInterval(20);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            if (auto *w = qobject_cast<T *>(QApplication::activeModalWidget())) {
-                m_timer.stop();
-                m_seen = true;
-                m_action(w);
-            }
-        });
-        m_timer.start();
-    }
-    bool Seen() const { return m_seen; }
-
-private:
-    std::function<void(T *)> m_action;
-    QTimer m_timer;
-    bool m_seen = false;
-};
 
 // A top-level window standing in for the frame: records the context menus it is asked for.
 class MenuFrame : public QWidget

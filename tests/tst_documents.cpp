@@ -6,6 +6,8 @@
 #include "settings/CRecentDocList.h"
 #include "settings/CSettingsStore.h"
 
+#include "ModalDriver.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
@@ -46,94 +48,6 @@ bool WriteBytes(const QString &path, const QByteArray &data)
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
 }
-
-// Handles the modal dialogs that the code under test opens: each one that appears is recorded
-// and handed to the next queued action. A dialog nobody expected is recorded and closed.
-class ModalDriver : public QObject
-{
-public:
-    struct Seen {
-        QString caption;
-        QString text;
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
-        bool fileDialog = false;
-    };
-    using Action = std::function<void(QWidget *)>;
-
-    ModalDriver()
-    {
-        connect(&m_timer, &QTimer::timeout, this, &ModalDriver::Poll);
-        m_timer.start(5);
-    }
-    void Push(Action a) { m_actions.enqueue(std::move(a)); }
-    int Pending() const { return static_cast<int>(m_actions.size()); }
-
-    static Action Answer(QMessageBox::StandardButton b)
-    {
-        return [b](QWidget *w) {
-            if (auto *box = qobject_cast<QMessageBox *>(w))
-                box->button(b)->click();
-            else
-                static_cast<QDialog *>(w)->reject();
-        };
-    }
-    static Action ChooseFile(const QString &path)
-    {
-        return [path](QWidget *w) {
-            if (auto *dlg = qobject_cast<QFileDialog *>(w)) {
-                // Typed into the name field, as a user would: selectFile leaves a focused
-                // field alone.
-                dlg->selectFile(path);
-                if (auto *edit = dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-                    edit->setText(path);
-                static_cast<QDialog *>(dlg)->accept(); // QFileDialog::accept via the public base
-            } else {
-                static_cast<QDialog *>(w)->reject();
-            }
-        };
-    }
-    static Action Cancel()
-    {
-        return [](QWidget *w) { static_cast<QDialog *>(w)->reject(); };
-    }
-
-    QList<Seen> seen;
-    int unexpected = 0;
-    QStringList filters; // name filters of the last file dialog
-    QString defaultSuffix;
-
-private:
-    void Poll()
-    {
-        QWidget *w = QApplication::activeModalWidget();
-        if (!w || w->property("talvexTestHandled").toBool() || !w->isVisible())
-            return;
-        w->setProperty("talvexTestHandled", true);
-        Seen s;
-        s.caption = w->windowTitle();
-        if (auto *box = qobject_cast<QMessageBox *>(w)) {
-            s.text = box->text();
-            s.icon = box->icon();
-        } else if (auto *dlg = qobject_cast<QFileDialog *>(w)) {
-            s.fileDialog = true;
-            filters = dlg->nameFilters();
-            defaultSuffix = dlg->defaultSuffix();
-        }
-        seen.append(s);
-        if (m_actions.isEmpty()) {
-            ++unexpected;
-            if (auto *dlg = qobject_cast<QDialog *>(w))
-                dlg->reject();
-            return;
-        }
-        // Run outside this timer's slot: the action may open a nested dialog (the file dialog's
-        // "replace?" question), and a timer does not fire again while its slot is running.
-        QTimer::singleShot(0, w, [action = m_actions.dequeue(), w] { action(w); });
-    }
-
-    QTimer m_timer;
-    QQueue<Action> m_actions;
-};
 
 // The document machinery of the main frame, on a window of its own.
 struct Docs {
@@ -199,6 +113,8 @@ private slots:
     // Documents.
     void newDocumentNumbering();
     void openSamePathAndCaseVariant();
+    void openAnotherNameOfAnOpenFile_data();
+    void openAnotherNameOfAnOpenFile();
     void openConvertsLineEnds();
     void openEmptyFile();
     void nulBytesSurviveRoundTrip();
@@ -370,6 +286,41 @@ void TestDocuments::openSamePathAndCaseVariant()
     QCOMPARE(d.frame.windowTitle(), QStringLiteral("Talvex - ") + QDir::toNativeSeparators(Path("case.lisp")));
     QCOMPARE(d.recent.GetCount(), 2);
     QCOMPARE(d.recent.GetEntry(1), Path("CASE.lisp"));
+}
+
+void TestDocuments::openAnotherNameOfAnOpenFile_data()
+{
+    QTest::addColumn<QString>("first");    // names relative to the test folder
+    QTest::addColumn<QString>("second");
+    QDir dir(m_dir.path());
+    QVERIFY(dir.mkpath(QStringLiteral("sub")));
+    QVERIFY(WriteBytes(Path("real.lisp"), "(real)"));
+    QFile::remove(Path("link.lisp"));
+    QVERIFY(QFile::link(Path("real.lisp"), Path("link.lisp")));
+    QFile::remove(Path("folder-link"));
+    QVERIFY(QFile::link(m_dir.path(), Path("folder-link")));
+    QTest::newRow("symbolic link") << "real.lisp" << "link.lisp";
+    QTest::newRow("by its own name after the link") << "link.lisp" << "real.lisp";
+    QTest::newRow("linked folder") << "real.lisp" << "folder-link/real.lisp";
+    QTest::newRow("dot-dot") << "real.lisp" << "sub/../real.lisp";
+}
+
+void TestDocuments::openAnotherNameOfAnOpenFile()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    Docs d;
+    QVERIFY(WriteBytes(Path("other.lisp"), "(other)"));
+    QCOMPARE(d.docs.OpenFile(Path(first)), 1);
+    d.Active()->AddText("edited ");
+    QCOMPARE(d.docs.OpenFile(Path("other.lisp")), 1);
+    // The second name is the same file: its tab comes to the front, nothing is read again.
+    QCOMPARE(d.docs.OpenFile(Path(second)), 0);
+    QCOMPARE(d.view->GetPageCount(), 2);
+    QCOMPARE(d.view->GetActivePage(), 0);
+    QCOMPARE(d.Active()->m_strPath, Path(first));
+    QCOMPARE(d.Active()->GetText(), QByteArray("edited (real)"));
+    QCOMPARE(d.recent.GetCount(), 2);
 }
 
 void TestDocuments::openConvertsLineEnds()

@@ -3,7 +3,7 @@
 #include "editor/SendToLispEvent.h"
 #include "lisp/CTalvexPipe.h"
 #include "lisp/LispCommands.h"
-#include "lisp/TextToSend.h"
+#include "editor/TextToSend.h"
 #include "settings/CSettingsStore.h"
 #include "ProcTable.h"
 

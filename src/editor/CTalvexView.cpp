@@ -2,7 +2,7 @@
 #include "editor/CTalvexView.h"
 
 #include "editor/SendToLispEvent.h"
-#include "lisp/TextToSend.h"
+#include "editor/TextToSend.h"
 #include "settings/CSettingsStore.h"
 
 #include <QContextMenuEvent>

@@ -46,7 +46,7 @@ CChmViewer *CReferenceLookup::Viewer(const QString &path) const
 void CReferenceLookup::OpenHelpFile(const QString &path)
 {
 #ifdef Q_OS_WIN
-    ShowHtmlHelp(m_pFrame, path);
+    ShowHtmlHelp(m_pFrame ? m_pFrame->window()->winId() : 0, path);
 #else
     QPointer<CChmViewer> &viewer = m_viewers[path];
     if (!viewer) {
