@@ -259,7 +259,8 @@ bool CMainFrame::eventFilter(QObject *watched, QEvent *e)
     if (watched == m_pSplitter && e->type() == QEvent::Resize && m_nSplitterTop >= 0)
         KeepSplitterProportion();
     // The menu bar leaves its keyboard mode (Escape, a click elsewhere) with no popup open.
-    if (watched == static_cast<QObject *>(menuBar()) && e->type() == QEvent::FocusOut && !QApplication::activePopupWidget())
+    if (watched == static_cast<QObject *>(menuBar()) && e->type() == QEvent::FocusOut
+        && !QApplication::activePopupWidget())
         OnMenuClose();
     return QMainWindow::eventFilter(watched, e);
 }
@@ -307,7 +308,7 @@ void CMainFrame::OnMenuBarSelect(QAction *action)
 
 void CMainFrame::OnMenuOpen()
 {
-    // Until an item is highlighted the popup's title is, and it has no prompt.
+    // A popup that has just opened has no item highlighted yet, so there is no prompt.
     if (m_pStatusText)
         m_pStatusText->clear();
 }

@@ -35,8 +35,8 @@ const Command CCommandTable::kCommands[] = {
      .prompt = "Save the active document\nSave", .handler = On<&CDocumentManager::OnFileSave>, .ui = InMenu | OnBar},
     {.id = Cmd::FileSaveAs, .text = "Save &As...", .prompt = "Save the active document with a new name\nSave \nAs",
      .handler = On<&CDocumentManager::OnFileSaveAs>, .ui = InMenu | OnBar},
-    {.id = Cmd::FileResetLisp, .text = "Reset Lisp", .icon = ":/icons/resetlisp.png", .prompt = "Reset Lisp\nReset Lisp",
-     .handler = On<&CMainFrame::OnFileResetLisp>},
+    {.id = Cmd::FileResetLisp, .text = "Reset Lisp", .icon = ":/icons/resetlisp.png",
+     .prompt = "Reset Lisp\nReset Lisp", .handler = On<&CMainFrame::OnFileResetLisp>},
     {.id = Cmd::AppExit, .text = "E&xit", .prompt = "Quit the application; prompts to save \ndocuments\nExit",
      .handler = On<&CMainFrame::OnFileExit>},
     {.id = Cmd::FilePrint, .keys = {Ctrl | Qt::Key_P}},           // bound to nothing: taken, nothing happens
@@ -54,7 +54,8 @@ const Command CCommandTable::kCommands[] = {
      .icon = ":/icons/copy.png", .prompt = "Copy the selection and put it on the \nClipboard\nCopy",
      .handler = On<&CMainFrame::OnEditCopy>},
     {.id = Cmd::EditPaste, .text = "&Paste\tCtrl+V", .keys = {Ctrl | Qt::Key_V, Shift | Qt::Key_Insert},
-     .icon = ":/icons/paste.png", .prompt = "Insert Clipboard contents\nPaste", .handler = On<&CMainFrame::OnEditPaste>},
+     .icon = ":/icons/paste.png", .prompt = "Insert Clipboard contents\nPaste",
+     .handler = On<&CMainFrame::OnEditPaste>},
     // Shift+Enter is the editor view's own key, so Send To Lisp has no accelerator.
     {.id = Cmd::EditSendToLisp, .text = "Send To Lisp\tShift+Enter", .icon = ":/icons/sendtolisp.png",
      .prompt = "Send To Lisp\nSend To Lisp", .handler = On<&CMainFrame::OnEditSendToLisp>, .ui = InMenu | OnBar},
@@ -63,10 +64,11 @@ const Command CCommandTable::kCommands[] = {
     {.id = Cmd::EditPrettyPrint, .text = "PrettyPrint\tAlt+Enter", .keys = {Alt | Qt::Key_Return},
      .handler = On<&CMainFrame::OnEditPrettyPrint>},
 
-    {.id = Cmd::EditFind, .text = "Find\tCtrl+F", .keys = {Ctrl | Qt::Key_F}, .prompt = "Find the specified text\nFind",
-     .handler = On<&CFindReplaceController::OnEditFind>},
+    {.id = Cmd::EditFind, .text = "Find\tCtrl+F", .keys = {Ctrl | Qt::Key_F},
+     .prompt = "Find the specified text\nFind", .handler = On<&CFindReplaceController::OnEditFind>},
     {.id = Cmd::EditReplace, .text = "Replace\tCtrl+R", .keys = {Ctrl | Qt::Key_R},
-     .prompt = "Replace specific text with different \ntext\nReplace", .handler = On<&CFindReplaceController::OnEditFind>},
+     .prompt = "Replace specific text with different \ntext\nReplace",
+     .handler = On<&CFindReplaceController::OnEditFind>},
 
     {.id = Cmd::ViewToolBar, .text = "&Toolbar", .prompt = "Show or hide the toolbar\nToggle ToolBar",
      .handler = On<&CMainFrame::OnViewToolBar>, .ui = InMenu},
@@ -111,7 +113,8 @@ const Command CCommandTable::kCommands[] = {
     {.id = Cmd::HelpCLtL2, .text = "Common Lisp The Language", .prompt = "Common Lisp The Language, 2nd Edition",
      .handler = On<&CReferenceLookup::OnHelpCLtL2>},
     {.id = Cmd::AppAbout, .text = "&About Talvex...", .icon = ":/icons/about.png",
-     .prompt = "Display program information, version number and \ncopyright\nAbout", .handler = On<&CMainFrame::OnAppAbout>},
+     .prompt = "Display program information, version number and \ncopyright\nAbout",
+     .handler = On<&CMainFrame::OnAppAbout>},
 };
 
 // Popup 1 ("&Edit") is also the context menu.

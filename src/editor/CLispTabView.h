@@ -15,8 +15,9 @@ class QKeyEvent;
 
 // One page per open document; exactly one page (the active one) is visible below the strip. The
 // view keeps the caption of its title-bar window in step with the pages, tells when the document
-// list of the Window menu is to follow them (windowListChanged), switches pages with Ctrl+Tab and lets the user drag tabs to a new place. Every
-// change runs with updates suspended and ends in one repaint, so nothing flickers.
+// list of the Window menu is to follow them (windowListChanged), switches pages with Ctrl+Tab and
+// lets the user drag tabs to a new place. Every change runs with updates suspended and ends in
+// one repaint, so nothing flickers.
 class CLispTabView : public QWidget
 {
     Q_OBJECT
