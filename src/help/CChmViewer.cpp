@@ -54,6 +54,21 @@ bool CChmViewer::Open(const QString &path)
     return ok;
 }
 
+void CChmViewer::ShowNotFound(const QStringList &places)
+{
+    m_file.Close();
+    m_pBrowser->clearHistory();
+    m_pBrowser->setSource(QUrl());
+    QStringList shown;
+    for (const QString &place : places)
+        shown.append(QDir::toNativeSeparators(place));
+    const QString fileName = places.isEmpty() ? QString() : QFileInfo(places.first()).fileName();
+    m_pBrowser->setPlainText(tr("The help file %1 was not found. Talvex looked for it here:\n\n%2\n\n"
+                                "Put the file in one of these places and choose the command again.")
+                                 .arg(fileName, shown.join(QLatin1Char('\n'))));
+    setWindowTitle(fileName);
+}
+
 void CChmViewer::GoHome()
 {
     if (m_file.IsOpen() && !m_file.DefaultTopic().isEmpty())
