@@ -47,10 +47,11 @@ CMainFrame::CMainFrame(QWidget *parent)
 {
     InitResources();
     setWindowTitle(CommandTable::String(Cmd::StrTitle));
+    // The installed icon of the desktop entry's name; the built-in copy of it where none is.
     QIcon icon;
     for (int size : {16, 32, 48})
         icon.addFile(QStringLiteral(":/icons/talvex-%1.png").arg(size), QSize(size, size));
-    setWindowIcon(icon);
+    setWindowIcon(QIcon::fromTheme(QStringLiteral(TALVEX_APP_ID), icon));
     setAcceptDrops(true);
     // No size is stored: every start opens at three quarters of the screen.
     if (const QScreen *screen = QGuiApplication::primaryScreen())
