@@ -200,6 +200,7 @@ private slots:
     void newDocumentNumbering();
     void openSamePathAndCaseVariant();
     void openConvertsLineEnds();
+    void lfFileRoundTripsOnFreshProfile();
     void openEmptyFile();
     void nulBytesSurviveRoundTrip();
     void unreadablePathGetsNoPage_data();
@@ -386,6 +387,29 @@ void TestDocuments::openConvertsLineEnds()
     QCOMPARE(v->GetCurrentPos(), 0);
     QCOMPARE(d.docs.OnFileSave(), 1);
     QCOMPARE(ReadBytes(path), QByteArray("(defun f ()\n  1)\n"));
+}
+
+void TestDocuments::lfFileRoundTripsOnFreshProfile()
+{
+    // No line-end choice stored: an LF file from a checkout comes back with only the user's edit.
+    QVERIFY(CSettingsStore::Instance().DeleteValue(QStringLiteral("Settings"), QStringLiteral("LineEnding")));
+    const QByteArray original("(defun f (x)\n  (* x 2))\n\n(f 3)\n");
+    const QString path = Path("checkout.lisp");
+    QVERIFY(WriteBytes(path, original));
+    Docs d;
+    QCOMPARE(d.docs.OpenFile(path), 1);
+    CTalvexView *view = d.Active();
+    QVERIFY(!view->GetModify());
+    view->GotoPos(view->GetLength());
+    QTest::keyClicks(view, "(g)");
+    QTest::keyClick(view, Qt::Key_Return);
+    QCOMPARE(d.docs.OnFileSave(), 1);
+    QCOMPARE(ReadBytes(path), original + "(g)\n");
+    // A new document types the same line ends.
+    CTalvexView *fresh = d.docs.OnFileNew();
+    QTest::keyClicks(fresh, "(h)");
+    QTest::keyClick(fresh, Qt::Key_Return);
+    QCOMPARE(fresh->GetText(), QByteArray("(h)\n"));
 }
 
 void TestDocuments::openEmptyFile()

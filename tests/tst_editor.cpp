@@ -254,7 +254,7 @@ void TestEditor::lispSetupDefaults()
     Configure(view, "x");
     QCOMPARE(view.GetTabWidth(), 4);
     QVERIFY(view.GetUseTabs());
-    QCOMPARE(view.GetEOLMode(), static_cast<int>(QsciScintillaBase::SC_EOL_CRLF));
+    QCOMPARE(view.GetEOLMode(), CSettingsStore::kDefaultLineEnding);
     QCOMPARE(view.GetMarginWidthN(0), 40);
     QCOMPARE(view.GetMarginWidthN(1), 0);
     const QList<QPair<int, int>> colours = {{0, 0xFF0000}, {1, 0x808080}, {2, 0x008000}, {3, 0xFF0000}, {4, 0xFF0000}, {5, 0x0000FF},
