@@ -7,6 +7,7 @@
 
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QKeyEvent>
 #include <QString>
 
 #include <cstdlib>
@@ -244,6 +245,26 @@ void CScintillaCtrl::SetLispFont(const QFont &font)
         StyleSetFont(entry.style, face);
         StyleSetSize(entry.style, points);
     }
+}
+
+void CScintillaCtrl::keyPressEvent(QKeyEvent *e)
+{
+    bool altHeld = e->modifiers().testFlag(Qt::AltModifier);
+#ifdef Q_OS_WIN
+    // AltGr arrives as Ctrl+Alt there, and it types characters (@ or { on many layouts).
+    if (e->modifiers().testFlag(Qt::ControlModifier))
+        altHeld = false;
+#endif
+    if (!altHeld || e->text().isEmpty()) {
+        QsciScintillaBase::keyPressEvent(e);
+        return;
+    }
+    QKeyEvent withoutText(e->type(), e->key(), e->modifiers(), e->nativeScanCode(), e->nativeVirtualKey(),
+                          e->nativeModifiers(), QString(), e->isAutoRepeat(), static_cast<quint16>(e->count()),
+                          e->device());
+    withoutText.setAccepted(false);
+    QsciScintillaBase::keyPressEvent(&withoutText);
+    e->setAccepted(withoutText.isAccepted());
 }
 
 void CScintillaCtrl::OnEditCut() { Cut(); }
