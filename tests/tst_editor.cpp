@@ -279,6 +279,9 @@ void TestEditor::fontRule_data()
     QTest::newRow("size without name") << QString() << 140 << true;
     QTest::newRow("empty name stored") << QStringLiteral("") << 140 << true;
     QTest::newRow("name and size") << QStringLiteral("DejaVu Sans Mono") << 140 << false;
+    // A damaged settings file: sizes no font has count as absent.
+    QTest::newRow("size 0x80000000") << QStringLiteral("DejaVu Sans Mono") << int(0x80000000u) << true;
+    QTest::newRow("size of 10000 points") << QStringLiteral("DejaVu Sans Mono") << 100000 << true;
 }
 
 void TestEditor::fontRule()

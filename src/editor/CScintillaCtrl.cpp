@@ -10,8 +10,6 @@
 #include <QKeyEvent>
 #include <QString>
 
-#include <cstdlib>
-
 namespace {
 
 // Style numbers of Scintilla's Lisp lexer (QScintilla's header does not carry them).
@@ -74,6 +72,18 @@ QFont SystemFixedFont()
         font.setPointSize(info.pointSize() > 0 ? info.pointSize() : 10);
     }
     return font;
+}
+
+// A stored "FontSize" as a positive number of tenths of a point, or 0 (absent) when it lies
+// outside 1 to 400 points either way: the font dialog offers up to 72, and a larger value can
+// only come from a damaged or hand-edited settings file (its magnitude may not even fit an int).
+int StoredFontSize(int tenths)
+{
+    constexpr int kMinTenths = 10;
+    constexpr int kMaxTenths = 4000;
+    if (tenths < 0 && tenths >= -kMaxTenths)
+        tenths = -tenths;
+    return tenths >= kMinTenths && tenths <= kMaxTenths ? tenths : 0;
 }
 
 } // namespace
@@ -213,14 +223,14 @@ void CScintillaCtrl::ApplyLispSetup()
     if (settings.ReadInt(kSection, QStringLiteral("TabUsesSpaces"), 0) != 0)
         SetUseTabs(false);
 
-    // "FontSize" is in tenths of a point. Without both a name and a size the system's
-    // fixed-pitch font is used at its own size.
-    const int fontSize = settings.ReadInt(kSection, QStringLiteral("FontSize"), 0);
+    // "FontSize" is in tenths of a point; its sign is ignored. Without both a name and a size
+    // the system's fixed-pitch font is used at its own size.
+    const int fontSize = StoredFontSize(settings.ReadInt(kSection, QStringLiteral("FontSize"), 0));
     const QString fontName = settings.ReadString(kSection, QStringLiteral("FontName"), QString());
     QFont font;
     if (!fontName.isEmpty() && fontSize != 0) {
         font = QFont(fontName);
-        font.setPointSizeF(std::abs(fontSize) / 10.0);
+        font.setPointSizeF(fontSize / 10.0);
     } else {
         font = SystemFixedFont();
     }
