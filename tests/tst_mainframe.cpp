@@ -1,4 +1,5 @@
 // Tests of the main window: menus and toolbar from the command table, keys, states, settings commands, exit codes.
+#include "FifoGuard.h"
 #include "app/CMainFrame.h"
 #include "app/CommandTable.h"
 #include "editor/CFindReplaceDialog.h"
@@ -173,6 +174,7 @@ private slots:
     void contextMenuIsEditPopup();
     void dropOpensFiles();
     void reopenSorted();
+    void reopenSkipsPipesAndDevices();
     void recentFileCommand();
     void closeCancelKeepsWindow();
     void closeCancelAtSecondPromptKeepsAll();
@@ -990,6 +992,39 @@ void TestMainFrame::reopenSorted()
     QCOMPARE(again.GetCount(), 3);
     QCOMPARE(again.GetEntry(0), paths[1]);
     QCOMPARE(again.GetEntry(2), paths[2]);
+}
+
+void TestMainFrame::reopenSkipsPipesAndDevices()
+{
+    // Left in the list by an earlier run: a named pipe and devices that never end. The start
+    // neither waits nor reads them; it shows the window with the one real document, silently.
+    QTemporaryDir dir;
+    const QString real = dir.filePath(QStringLiteral("real.lisp"));
+    {
+        QFile f(real);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("(real)\n") == 7);
+    }
+    FifoGuard fifo(dir.filePath(QStringLiteral("pipe.lisp")));
+    QVERIFY(fifo.Created());
+    {
+        CRecentDocList open(QStringLiteral("Open Document List"), 1, 32);
+        open.SetMaxEntries(32);
+        for (const QString &path : {dir.filePath(QStringLiteral("pipe.lisp")), QStringLiteral("/dev/zero"),
+                                    QStringLiteral("/dev/urandom"), real})
+            open.AddToList(path);
+        QVERIFY(open.WriteToRegistry(kKeyPath));
+    }
+    ModalAnswerer answerer;
+    QElapsedTimer started;
+    started.start();
+    auto frame = MakeFrame(true);
+    QVERIFY(frame);
+    QVERIFY(frame->isVisible());
+    QVERIFY2(!fifo.HadToRelease(), "the start waited on the named pipe");
+    QVERIFY2(started.elapsed() < 8000, "the start took too long");
+    QCOMPARE(frame->m_view.GetPageCount(), 1);
+    QCOMPARE(frame->m_view.GetPageData(0)->m_strPath, real);
+    QVERIFY(answerer.seen.isEmpty());
 }
 
 void TestMainFrame::recentFileCommand()
