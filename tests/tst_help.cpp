@@ -408,6 +408,14 @@ void TestHelp::viewersBelongToFrame()
         lookup.OpenHelpFile(m_full);
         viewer = lookup.Viewer(m_full);
         QVERIFY(viewer);
+        // Escape closes it the same way, wherever the focus is in it.
+        QVERIFY(QTest::qWaitForWindowActive(viewer));
+        viewer->Browser()->setFocus();
+        QTest::keyClick(viewer->Browser(), Qt::Key_Escape);
+        QTRY_VERIFY(!viewer);
+        lookup.OpenHelpFile(m_full);
+        viewer = lookup.Viewer(m_full);
+        QVERIFY(viewer);
     }
     QVERIFY(!viewer);
 }

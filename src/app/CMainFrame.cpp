@@ -117,7 +117,7 @@ bool CMainFrame::Create()
 void CMainFrame::SetSettingsChecks()
 {
     CSettingsStore &store = CSettingsStore::Instance();
-    const int lineEnding = store.ReadInt(kSettings, QStringLiteral("LineEnding"), 0);
+    const int lineEnding = store.ReadInt(kSettings, QStringLiteral("LineEnding"), CSettingsStore::kDefaultLineEnding);
     m_ui.UISetCheck(Cmd::LineEndingCrLf, lineEnding == 0);
     m_ui.UISetCheck(Cmd::LineEndingCr, lineEnding == 1);
     m_ui.UISetCheck(Cmd::LineEndingLf, lineEnding == 2);

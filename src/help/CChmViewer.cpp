@@ -27,6 +27,13 @@ CChmViewer::CChmViewer(QWidget *owner)
     connect(m_pBrowser, &QTextBrowser::backwardAvailable, back, &QAction::setEnabled);
     connect(m_pBrowser, &QTextBrowser::forwardAvailable, forward, &QAction::setEnabled);
 
+    // Escape closes the viewer, as it closes the program's dialogs.
+    auto *closeAction = new QAction(this);
+    closeAction->setShortcut(QKeySequence(Qt::Key_Escape));
+    closeAction->setShortcutContext(Qt::WindowShortcut);
+    connect(closeAction, &QAction::triggered, this, &QWidget::close);
+    addAction(closeAction);
+
     resize(800, 600);
 }
 
