@@ -198,6 +198,8 @@ void TstConsole::keysAtInputStart_data()
     QTest::newRow("Up without history") << "ab" << int(Qt::Key_Up) << none << QByteArray("out\nab") << 2 << false;
     QTest::newRow("Down at start") << "" << int(Qt::Key_Down) << none << QByteArray("out\n") << 0 << false;
     QTest::newRow("Shift+Left selects") << "ab" << int(Qt::Key_Left) << int(Qt::ShiftModifier) << QByteArray("out\nab") << 1 << true;
+    QTest::newRow("Alt+S types nothing") << "ab" << int(Qt::Key_S) << int(Qt::AltModifier) << QByteArray("out\nab") << 2 << false;
+    QTest::newRow("Alt+K types nothing") << "ab" << int(Qt::Key_K) << int(Qt::AltModifier) << QByteArray("out\nab") << 2 << false;
 }
 
 void TstConsole::keysAtInputStart()

@@ -1,4 +1,5 @@
 // Tests of the main window: menus and toolbar from the command table, keys, states, settings commands, exit codes.
+#include "FifoGuard.h"
 #include "app/CMainFrame.h"
 #include "editor/CFindReplaceDialog.h"
 #include "editor/CTalvexView.h"
@@ -127,6 +128,7 @@ private slots:
     void contextMenuIsEditPopup();
     void dropOpensFiles();
     void reopenSorted();
+    void reopenSkipsPipesAndDevices();
     void recentFileCommand();
     void closeCancelKeepsWindow();
     void closeCancelAtSecondPromptKeepsAll();
@@ -544,9 +546,11 @@ void TestMainFrame::freshProfileChecks()
 {
     auto frame = MakeFrame(false);
     QVERIFY(frame);
+    // The platform's own line end: LF off Windows.
+    const int eol = 32826 + CSettingsStore::kDefaultLineEnding;
     const struct { int popup, id; bool checked; } expected[] = {
         {4, 32840, true}, {4, 32841, false}, {4, 32830, true}, {4, 32831, false}, {4, 32835, false},
-        {4, 32826, true}, {4, 32827, false}, {4, 32828, false}, {4, 32810, false},
+        {4, 32826, eol == 32826}, {4, 32827, false}, {4, 32828, eol == 32828}, {4, 32810, false},
         {3, 59392, true}, {3, 59393, true},
     };
     for (const auto &e : expected) {
@@ -568,6 +572,7 @@ void TestMainFrame::storedChecks_data()
     const QList<int> sets = {32830, 32831, 32832, 32833, 32834, 32835};
     QTest::newRow("LF") << "LineEnding" << 2 << eol << 32828;
     QTest::newRow("line ending 3") << "LineEnding" << 3 << eol << 0;
+    QTest::newRow("CR LF") << "LineEnding" << 0 << eol << 32826;
     QTest::newRow("tab 8") << "TabSize" << 8 << tabs << 32841;
     QTest::newRow("tab 6") << "TabSize" << 6 << tabs << 0;
     QTest::newRow("newLISP") << "KeywordSet" << 2 << sets << 32832;
@@ -723,15 +728,16 @@ void TestMainFrame::lineEndingAlreadyChecked()
     auto frame = MakeFrame(false);
     QVERIFY(frame);
     CTalvexView *view = NewDoc(*frame, "(a)\n(b)\n");
-    frame->OnCommand(32826); // Windows (CRLF), checked already
+    frame->OnCommand(32826 + CSettingsStore::kDefaultLineEnding); // checked already
     QCOMPARE(CSettingsStore::Instance().ReadInt(kSettings, QStringLiteral("LineEnding"), -1), -1);
     QCOMPARE(view->GetText(), QByteArray("(a)\n(b)\n"));
     QVERIFY(!view->GetModify());
-    QVERIFY(frame->UpdateUI().UIIsChecked(32826));
+    QVERIFY(frame->UpdateUI().UIIsChecked(32826 + CSettingsStore::kDefaultLineEnding));
 }
 
 void TestMainFrame::lineEndingConvertsAll()
 {
+    CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("LineEnding"), 0);
     auto frame = MakeFrame(false);
     QVERIFY(frame);
     CTalvexView *a = NewDoc(*frame, "(a)\r\n(b)\r\n");
@@ -1028,6 +1034,39 @@ void TestMainFrame::reopenSorted()
     QCOMPARE(again.GetCount(), 3);
     QCOMPARE(again.GetEntry(0), paths[1]);
     QCOMPARE(again.GetEntry(2), paths[2]);
+}
+
+void TestMainFrame::reopenSkipsPipesAndDevices()
+{
+    // Left in the list by an earlier run: a named pipe and devices that never end. The start
+    // neither waits nor reads them; it shows the window with the one real document, silently.
+    QTemporaryDir dir;
+    const QString real = dir.filePath(QStringLiteral("real.lisp"));
+    {
+        QFile f(real);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("(real)\n") == 7);
+    }
+    FifoGuard fifo(dir.filePath(QStringLiteral("pipe.lisp")));
+    QVERIFY(fifo.Created());
+    {
+        CRecentDocList open(QStringLiteral("Open Document List"), 1, 32);
+        open.SetMaxEntries(32);
+        for (const QString &path : {dir.filePath(QStringLiteral("pipe.lisp")), QStringLiteral("/dev/zero"),
+                                    QStringLiteral("/dev/urandom"), real})
+            open.AddToList(path);
+        QVERIFY(open.WriteToRegistry(kKeyPath));
+    }
+    ModalDriver answerer;
+    QElapsedTimer started;
+    started.start();
+    auto frame = MakeFrame(true);
+    QVERIFY(frame);
+    QVERIFY(frame->isVisible());
+    QVERIFY2(!fifo.HadToRelease(), "the start waited on the named pipe");
+    QVERIFY2(started.elapsed() < 8000, "the start took too long");
+    QCOMPARE(frame->TabView().GetPageCount(), 1);
+    QCOMPARE(frame->TabView().GetPageData(0)->m_strPath, real);
+    QVERIFY(answerer.seen.isEmpty());
 }
 
 void TestMainFrame::recentFileCommand()

@@ -51,10 +51,11 @@ CMainFrame::CMainFrame(const CCommandTable &commands, QWidget *parent)
 {
     InitResources();
     setWindowTitle(CCommandTable::String(Cmd::StrTitle));
+    // The installed icon of the desktop entry's name; the built-in copy of it where none is.
     QIcon icon;
     for (int size : {16, 32, 48})
         icon.addFile(QStringLiteral(":/icons/talvex-%1.png").arg(size), QSize(size, size));
-    setWindowIcon(icon);
+    setWindowIcon(QIcon::fromTheme(QStringLiteral(TALVEX_APP_ID), icon));
     setAcceptDrops(true);
     // No size is stored: every start opens at three quarters of the screen.
     if (const QScreen *screen = QGuiApplication::primaryScreen())
@@ -119,7 +120,7 @@ bool CMainFrame::Create()
 void CMainFrame::SetSettingsChecks()
 {
     CSettingsStore &store = CSettingsStore::Instance();
-    const int lineEnding = store.ReadInt(kSettings, QStringLiteral("LineEnding"), 0);
+    const int lineEnding = store.ReadInt(kSettings, QStringLiteral("LineEnding"), CSettingsStore::kDefaultLineEnding);
     CheckGroupItem(CheckGroup::LineEnding, lineEnding); // 0 CR LF, 1 CR, 2 LF
 
     m_ui.UISetCheck(Cmd::TabUsesSpaces, store.ReadInt(kSettings, QStringLiteral("TabUsesSpaces"), 0) == 1);
