@@ -3,6 +3,8 @@
 //
 //   bench_console                  round trip, 50 MB flood, interrupt, long lines (5, 10, 20 MB)
 //   bench_console endless [s]      endless 80-byte lines for s seconds (default 600): memory and keys
+//   bench_console longline [MB]    one line of MB megabytes (default: 5, 10 and 20 in turn)
+//   bench_console longline bare    and, as the baseline, 5 MB into a bare word-wrapped control
 //   bench_console <part> ...       only the named parts: roundtrip flood interrupt longline endless
 #include "editor/CScintillaCtrl.h"
 #include "lisp/CTalvexPipe.h"
@@ -13,7 +15,9 @@
 #include <QKeyEvent>
 #include <QMetaObject>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
+#include <QAbstractEventDispatcher>
 
 #include <algorithm>
 #include <chrono>
@@ -132,6 +136,39 @@ struct BareChild
     }
 };
 
+// Handles the events that come, sleeping while there are none (a timer wakes the wait now and
+// then), so that the time the UI thread spends is the console's own.
+void HandleEvents()
+{
+    static QTimer *beat = [] {
+        auto *timer = new QTimer(QCoreApplication::instance());
+        timer->start(10);
+        return timer;
+    }();
+    (void)beat;
+    QThread::currentThread()->eventDispatcher()->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+// Handles events until the UI thread has been idle for a while (the control lays out wrapped
+// lines in the background after the text is in); returns the UI thread's CPU time meanwhile.
+double Settle()
+{
+    const double start = ThreadCpuMs();
+    QElapsedTimer all;
+    all.start();
+    for (double before = start;; ) {
+        QElapsedTimer window;
+        window.start();
+        while (window.elapsed() < 300)
+            HandleEvents();
+        const double now = ThreadCpuMs();
+        if (now - before < 15 || all.elapsed() > 120000)
+            break;
+        before = now;
+    }
+    return ThreadCpuMs() - start;
+}
+
 // Waits (handling events) until pred holds or the timeout ends.
 template <typename Pred>
 bool WaitFor(Pred pred, int timeoutMs)
@@ -141,7 +178,7 @@ bool WaitFor(Pred pred, int timeoutMs)
     while (!pred()) {
         if (t.elapsed() > timeoutMs)
             return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        HandleEvents();
     }
     return true;
 }
@@ -391,12 +428,13 @@ void LongLine(int megabytes)
     const auto t0 = Clock::now();
     pane.TypeEvery(50, true);
     if (!pane.Start(kHelper, "") || !WaitFor([&] { return pane.OutputEndsWith("\nend\n"); }, 900000)) {
-        std::printf("long line: timed out\n");
+        std::printf("long line: timed out with %lld bytes shown: %s\n", (long long)pane.GetLength(),
+                    pane.GetText().right(100).constData());
         return;
     }
     const double shownMs = Ms(Clock::now() - t0);
-    const double cpu = ThreadCpuMs() - cpu0;
     const std::vector<double> keys = pane.KeyDelays();
+    const double cpu = ThreadCpuMs() - cpu0 + Settle();
 
     const QByteArray line(megabytes << 20, 'y');
     const auto p0 = Clock::now();
@@ -406,12 +444,63 @@ void LongLine(int megabytes)
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
     QCoreApplication::sendEvent(&pane, &enter);
     const double enterMs = Ms(Clock::now() - e0);
-    WaitFor([&] { return pane.OutputEndsWith("yyyy\n"); }, 900000);
+    const qint64 sent = pane.DroppedBytes() + pane.GetLength();
+    const auto echoed = [&] {
+        const CScintillaCtrl::Pos length = pane.GetLength();
+        return pane.DroppedBytes() + length >= sent + line.size()
+            && pane.PlainText(std::max<CScintillaCtrl::Pos>(0, length - 16), length).endsWith("yyyy\n");
+    };
+    if (!WaitFor(echoed, 900000))
+        std::printf("long line: no echo\n");
     const double echoMs = Ms(Clock::now() - e0);
-    std::printf("line of %2d MB: shown in %.0f ms, UI thread CPU %.0f ms (%.0f ns a byte), keys %zu, worst delay "
+    std::printf("line of %2d MB: shown in %.0f ms, UI thread CPU with layout %.0f ms (%.0f ns a byte), keys %zu, worst delay "
                 "%.1f ms; paste %.0f ms, Enter %.0f ms, echo shown after %.0f ms\n",
                 megabytes, shownMs, cpu, cpu * 1e6 / double(megabytes << 20), keys.size(), Worst(keys),
                 pasteMs, enterMs, echoMs);
+}
+
+// The baseline of a long line: a bare word-wrapped control that is given it a megabyte at a time,
+// while keys are posted to it.
+void LongLineBare(int megabytes)
+{
+    CScintillaCtrl ctrl;
+    ctrl.SetCodePage(QsciScintillaBase::SC_CP_UTF8);
+    ctrl.SetWrapMode(QsciScintillaBase::SC_WRAP_WORD);
+    ctrl.SendScintilla(QsciScintillaBase::SCI_SETUNDOCOLLECTION, 0UL);
+    ctrl.resize(700, 300);
+    ctrl.show();
+    std::string piece;
+    while (piece.size() < (1u << 20))
+        piece += "0123456789";
+    piece.resize(1u << 20);
+    std::vector<double> keys;
+    Clock::time_point posted;
+    QTimer typing;
+    QObject::connect(&typing, &QTimer::timeout, [&] {
+        posted = Clock::now();
+        QMetaObject::invokeMethod(&ctrl, [&] { keys.push_back(Ms(Clock::now() - posted)); }, Qt::QueuedConnection);
+    });
+    typing.start(50);
+    const double cpu0 = ThreadCpuMs();
+    const auto t0 = Clock::now();
+    int appended = 0;
+    QTimer feed;
+    QObject::connect(&feed, &QTimer::timeout, [&] {
+        if (appended < megabytes) {
+            ctrl.AppendText(piece.data(), CScintillaCtrl::Pos(piece.size()));
+            ctrl.GotoPos(ctrl.GetLength());
+            ++appended;
+        }
+    });
+    feed.start(0);
+    WaitFor([&] { return appended == megabytes; }, 3600000);
+    feed.stop();
+    const double shownMs = Ms(Clock::now() - t0);
+    typing.stop();
+    const double cpu = ThreadCpuMs() - cpu0 + Settle();
+    std::printf("baseline, bare word-wrapped control, line of %2d MB: shown in %.0f ms, UI thread CPU with layout "
+                "%.0f ms (%.0f ns a byte), worst delay of a posted event %.1f ms\n",
+                megabytes, shownMs, cpu, cpu * 1e6 / double(megabytes << 20), Worst(keys));
 }
 
 // Endless 80-byte lines at the default output limit: resident memory over time, key delays.
@@ -469,9 +558,16 @@ int main(int argc, char *argv[])
         Flood();
     if (wants("interrupt"))
         Interrupt();
-    if (wants("longline"))
-        for (int mb : {5, 10, 20})
-            LongLine(mb);
+    if (wants("longline")) {
+        auto it = std::find(parts.begin(), parts.end(), "longline");
+        if (it != parts.end() && it + 1 != parts.end() && std::atoi((it + 1)->c_str()) > 0)
+            LongLine(std::atoi((it + 1)->c_str()));
+        else
+            for (int mb : {5, 10, 20})
+                LongLine(mb);
+        if (std::find(parts.begin(), parts.end(), "bare") != parts.end())
+            LongLineBare(5);
+    }
     if (wants("endless")) {
         auto it = std::find(parts.begin(), parts.end(), "endless");
         const int seconds = it != parts.end() && it + 1 != parts.end() ? std::atoi((it + 1)->c_str()) : 600;

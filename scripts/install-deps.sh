@@ -1,5 +1,5 @@
 #!/bin/sh
-# Installs every Debian package that building, testing and the end-to-end Lisps need.
+# Installs every Debian package that building, testing, packaging and the end-to-end Lisps need.
 # Idempotent: does nothing when all are present; uses sudo when not run as root.
 set -e
 PACKAGES="
@@ -9,6 +9,7 @@ PACKAGES="
   xvfb xdotool xauth fp-utils strace
   clang libclang-rt-14-dev
   fonts-dejavu-core
+  dpkg-dev file desktop-file-utils appstream lintian x11-utils procps
 "
 missing=""
 for p in $PACKAGES; do

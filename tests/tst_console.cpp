@@ -4,6 +4,8 @@
 #include "lisp/LispPathSelector.h"
 #include "settings/CSettingsStore.h"
 
+#include "ModalDriver.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
@@ -46,32 +48,6 @@ void Type(CTalvexPipe &console, const QString &text)
         QCoreApplication::sendEvent(&console, &release);
     }
 }
-
-// Answers the next modal widget of type T that appears within the timeout with action, and
-// remembers whether one came.
-template <typename T>
-class ModalAnswer
-{
-public:
-    explicit ModalAnswer(std::function<void(T *)> action) : m_action(std::move(action))
-    {
-        m_timer.setInterval(20);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            if (auto *w = qobject_cast<T *>(QApplication::activeModalWidget())) {
-                m_timer.stop();
-                m_seen = true;
-                m_action(w);
-            }
-        });
-        m_timer.start();
-    }
-    bool Seen() const { return m_seen; }
-
-private:
-    std::function<void(T *)> m_action;
-    QTimer m_timer;
-    bool m_seen = false;
-};
 
 // A top-level window standing in for the frame: records the context menus it is asked for.
 class MenuFrame : public QWidget
@@ -248,6 +224,8 @@ void TstConsole::keysAtInputStart_data()
     QTest::newRow("Up without history") << "ab" << int(Qt::Key_Up) << none << QByteArray("out\nab") << 2 << false;
     QTest::newRow("Down at start") << "" << int(Qt::Key_Down) << none << QByteArray("out\n") << 0 << false;
     QTest::newRow("Shift+Left selects") << "ab" << int(Qt::Key_Left) << int(Qt::ShiftModifier) << QByteArray("out\nab") << 1 << true;
+    QTest::newRow("Alt+S types nothing") << "ab" << int(Qt::Key_S) << int(Qt::AltModifier) << QByteArray("out\nab") << 2 << false;
+    QTest::newRow("Alt+K types nothing") << "ab" << int(Qt::Key_K) << int(Qt::AltModifier) << QByteArray("out\nab") << 2 << false;
 }
 
 void TstConsole::keysAtInputStart()

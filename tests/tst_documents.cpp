@@ -1,10 +1,14 @@
 // Tests of documents and their files: open, save, close prompts, whole-file I/O and safe saving.
+#include "FifoGuard.h"
+#include "lisp/CBufferReserve.h"
 #include "editor/CDocumentFile.h"
 #include "editor/CDocumentManager.h"
 #include "editor/CLispTabView.h"
 #include "editor/CTalvexView.h"
 #include "settings/CRecentDocList.h"
 #include "settings/CSettingsStore.h"
+
+#include "ModalDriver.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -27,6 +31,8 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <optional>
+#include <sys/resource.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,94 +52,6 @@ bool WriteBytes(const QString &path, const QByteArray &data)
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
 }
-
-// Handles the modal dialogs that the code under test opens: each one that appears is recorded
-// and handed to the next queued action. A dialog nobody expected is recorded and closed.
-class ModalDriver : public QObject
-{
-public:
-    struct Seen {
-        QString caption;
-        QString text;
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
-        bool fileDialog = false;
-    };
-    using Action = std::function<void(QWidget *)>;
-
-    ModalDriver()
-    {
-        connect(&m_timer, &QTimer::timeout, this, &ModalDriver::Poll);
-        m_timer.start(5);
-    }
-    void Push(Action a) { m_actions.enqueue(std::move(a)); }
-    int Pending() const { return static_cast<int>(m_actions.size()); }
-
-    static Action Answer(QMessageBox::StandardButton b)
-    {
-        return [b](QWidget *w) {
-            if (auto *box = qobject_cast<QMessageBox *>(w))
-                box->button(b)->click();
-            else
-                static_cast<QDialog *>(w)->reject();
-        };
-    }
-    static Action ChooseFile(const QString &path)
-    {
-        return [path](QWidget *w) {
-            if (auto *dlg = qobject_cast<QFileDialog *>(w)) {
-                // Typed into the name field, as a user would: selectFile leaves a focused
-                // field alone.
-                dlg->selectFile(path);
-                if (auto *edit = dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-                    edit->setText(path);
-                static_cast<QDialog *>(dlg)->accept(); // QFileDialog::accept via the public base
-            } else {
-                static_cast<QDialog *>(w)->reject();
-            }
-        };
-    }
-    static Action Cancel()
-    {
-        return [](QWidget *w) { static_cast<QDialog *>(w)->reject(); };
-    }
-
-    QList<Seen> seen;
-    int unexpected = 0;
-    QStringList filters; // name filters of the last file dialog
-    QString defaultSuffix;
-
-private:
-    void Poll()
-    {
-        QWidget *w = QApplication::activeModalWidget();
-        if (!w || w->property("talvexTestHandled").toBool() || !w->isVisible())
-            return;
-        w->setProperty("talvexTestHandled", true);
-        Seen s;
-        s.caption = w->windowTitle();
-        if (auto *box = qobject_cast<QMessageBox *>(w)) {
-            s.text = box->text();
-            s.icon = box->icon();
-        } else if (auto *dlg = qobject_cast<QFileDialog *>(w)) {
-            s.fileDialog = true;
-            filters = dlg->nameFilters();
-            defaultSuffix = dlg->defaultSuffix();
-        }
-        seen.append(s);
-        if (m_actions.isEmpty()) {
-            ++unexpected;
-            if (auto *dlg = qobject_cast<QDialog *>(w))
-                dlg->reject();
-            return;
-        }
-        // Run outside this timer's slot: the action may open a nested dialog (the file dialog's
-        // "replace?" question), and a timer does not fire again while its slot is running.
-        QTimer::singleShot(0, w, [action = m_actions.dequeue(), w] { action(w); });
-    }
-
-    QTimer m_timer;
-    QQueue<Action> m_actions;
-};
 
 // The document machinery of the main frame, on a window of its own.
 struct Docs {
@@ -175,6 +93,30 @@ int SaveChild(const QString &source, const QString &target)
     return view.SaveFile(target) == 1 ? 0 : 1;
 }
 
+// The child side of the out-of-memory test: loads the file with room more bytes of address space
+// than the process has, and says whether the load was refused.
+int LoadChild(const QString &path, qint64 room)
+{
+    CTalvexView view;
+    view.ConfigureView();
+    QFile status(QStringLiteral("/proc/self/status"));
+    qint64 vmSize = 0;
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmSize:"))
+                vmSize = line.mid(7).trimmed().split(' ').value(0).toLongLong() * 1024;
+        }
+    }
+    if (vmSize <= 0)
+        return 2;
+    const rlimit limit{static_cast<rlim_t>(vmSize + room), static_cast<rlim_t>(vmSize + room)};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0)
+        return 2;
+    const int loaded = view.LoadFile(path);
+    std::fputs(loaded ? "loaded\n" : "refused\n", stdout);
+    return view.GetLength() == 0 ? 0 : 1;
+}
+
 const QString kSettingsKey = QStringLiteral("Software\\Quenmark\\Talvex");
 
 } // namespace
@@ -199,11 +141,16 @@ private slots:
     // Documents.
     void newDocumentNumbering();
     void openSamePathAndCaseVariant();
+    void openAnotherNameOfAnOpenFile_data();
+    void openAnotherNameOfAnOpenFile();
     void openConvertsLineEnds();
+    void lfFileRoundTripsOnFreshProfile();
     void openEmptyFile();
     void nulBytesSurviveRoundTrip();
     void unreadablePathGetsNoPage_data();
     void unreadablePathGetsNoPage();
+    void loadBeyondMemory_data();
+    void loadBeyondMemory();
     void saveAsDialogAndRecentList();
     void saveAsOntoOpenPathRefused();
     void saveFailedKeepsDocument();
@@ -372,6 +319,41 @@ void TestDocuments::openSamePathAndCaseVariant()
     QCOMPARE(d.recent.GetEntry(1), Path("CASE.lisp"));
 }
 
+void TestDocuments::openAnotherNameOfAnOpenFile_data()
+{
+    QTest::addColumn<QString>("first");    // names relative to the test folder
+    QTest::addColumn<QString>("second");
+    QDir dir(m_dir.path());
+    QVERIFY(dir.mkpath(QStringLiteral("sub")));
+    QVERIFY(WriteBytes(Path("real.lisp"), "(real)"));
+    QFile::remove(Path("link.lisp"));
+    QVERIFY(QFile::link(Path("real.lisp"), Path("link.lisp")));
+    QFile::remove(Path("folder-link"));
+    QVERIFY(QFile::link(m_dir.path(), Path("folder-link")));
+    QTest::newRow("symbolic link") << "real.lisp" << "link.lisp";
+    QTest::newRow("by its own name after the link") << "link.lisp" << "real.lisp";
+    QTest::newRow("linked folder") << "real.lisp" << "folder-link/real.lisp";
+    QTest::newRow("dot-dot") << "real.lisp" << "sub/../real.lisp";
+}
+
+void TestDocuments::openAnotherNameOfAnOpenFile()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    Docs d;
+    QVERIFY(WriteBytes(Path("other.lisp"), "(other)"));
+    QCOMPARE(d.docs.OpenFile(Path(first)), 1);
+    d.Active()->AddText("edited ");
+    QCOMPARE(d.docs.OpenFile(Path("other.lisp")), 1);
+    // The second name is the same file: its tab comes to the front, nothing is read again.
+    QCOMPARE(d.docs.OpenFile(Path(second)), 0);
+    QCOMPARE(d.view->GetPageCount(), 2);
+    QCOMPARE(d.view->GetActivePage(), 0);
+    QCOMPARE(d.Active()->m_strPath, Path(first));
+    QCOMPARE(d.Active()->GetText(), QByteArray("edited (real)"));
+    QCOMPARE(d.recent.GetCount(), 2);
+}
+
 void TestDocuments::openConvertsLineEnds()
 {
     Docs d;
@@ -386,6 +368,29 @@ void TestDocuments::openConvertsLineEnds()
     QCOMPARE(v->GetCurrentPos(), 0);
     QCOMPARE(d.docs.OnFileSave(), 1);
     QCOMPARE(ReadBytes(path), QByteArray("(defun f ()\n  1)\n"));
+}
+
+void TestDocuments::lfFileRoundTripsOnFreshProfile()
+{
+    // No line-end choice stored: an LF file from a checkout comes back with only the user's edit.
+    QVERIFY(CSettingsStore::Instance().DeleteValue(QStringLiteral("Settings"), QStringLiteral("LineEnding")));
+    const QByteArray original("(defun f (x)\n  (* x 2))\n\n(f 3)\n");
+    const QString path = Path("checkout.lisp");
+    QVERIFY(WriteBytes(path, original));
+    Docs d;
+    QCOMPARE(d.docs.OpenFile(path), 1);
+    CTalvexView *view = d.Active();
+    QVERIFY(!view->GetModify());
+    view->GotoPos(view->GetLength());
+    QTest::keyClicks(view, "(g)");
+    QTest::keyClick(view, Qt::Key_Return);
+    QCOMPARE(d.docs.OnFileSave(), 1);
+    QCOMPARE(ReadBytes(path), original + "(g)\n");
+    // A new document types the same line ends.
+    CTalvexView *fresh = d.docs.OnFileNew();
+    QTest::keyClicks(fresh, "(h)");
+    QTest::keyClick(fresh, Qt::Key_Return);
+    QCOMPARE(fresh->GetText(), QByteArray("(h)\n"));
 }
 
 void TestDocuments::openEmptyFile()
@@ -414,27 +419,49 @@ void TestDocuments::nulBytesSurviveRoundTrip()
 
 void TestDocuments::unreadablePathGetsNoPage_data()
 {
-    QTest::addColumn<QString>("path");
+    // "folder", "fifo" and "huge" are made in the test's folder; anything else is a path.
+    QTest::addColumn<QString>("what");
     QTest::addColumn<bool>("interactive");
-    QTest::newRow("folder, interactive") << QString() << true;
-    QTest::newRow("folder, at restore") << QString() << false;
-    QTest::newRow("read error, interactive") << QStringLiteral("/proc/self/mem") << true;
-    QTest::newRow("read error, at restore") << QStringLiteral("/proc/self/mem") << false;
+    QTest::newRow("folder, interactive") << "folder" << true;
+    QTest::newRow("folder, at restore") << "folder" << false;
+    QTest::newRow("read error, interactive") << "/proc/self/mem" << true;
+    QTest::newRow("read error, at restore") << "/proc/self/mem" << false;
+    QTest::newRow("named pipe, interactive") << "fifo" << true;
+    QTest::newRow("named pipe, at restore") << "fifo" << false;
+    QTest::newRow("endless device, interactive") << "/dev/zero" << true;
+    QTest::newRow("endless device, at restore") << "/dev/urandom" << false;
+    QTest::newRow("too large to hold, interactive") << "huge" << true;
 }
 
 void TestDocuments::unreadablePathGetsNoPage()
 {
-    QFETCH(QString, path);
+    QFETCH(QString, what);
     QFETCH(bool, interactive);
-    if (path.isEmpty())
+    QString path = what;
+    std::optional<FifoGuard> fifo;
+    if (what == QLatin1String("folder")) {
         path = Path("folder.lisp");
-    QDir().mkpath(Path("folder.lisp"));
+        QVERIFY(QDir().mkpath(path));
+    } else if (what == QLatin1String("fifo")) {
+        path = Path("pipe.lisp");
+        fifo.emplace(path);
+        QVERIFY(fifo->Created());
+    } else if (what == QLatin1String("huge")) {
+        // Sparse: no disk space, and nothing of it may be read.
+        path = Path("huge.lisp");
+        QFile huge(path);
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(CDocumentFile::kMaxFileSize + 1));
+    }
     Docs d;
     ModalDriver driver;
     if (interactive)
         driver.Push(ModalDriver::Answer(QMessageBox::Ok));
     QCOMPARE(d.docs.OpenFile(path, interactive), 0);
     QTest::qWait(20);
+    if (fifo)
+        QVERIFY2(!fifo->HadToRelease(), "the open waited for a writer");
+    if (what == QLatin1String("huge"))
+        QFile::remove(path);
     QCOMPARE(d.view->GetPageCount(), 0);
     QCOMPARE(d.recent.GetCount(), 0);
     QCOMPARE(driver.unexpected, 0);
@@ -446,6 +473,37 @@ void TestDocuments::unreadablePathGetsNoPage()
     } else {
         QCOMPARE(driver.seen.size(), 0);
     }
+}
+
+void TestDocuments::loadBeyondMemory_data()
+{
+    // How much more address space the loading process gets than it has: too little for the
+    // file's bytes, or enough for them but not for the editor's copy.
+    QTest::addColumn<qint64>("room");
+    QTest::newRow("no room to read") << (qint64(64) << 20);
+    QTest::newRow("no room to edit") << (qint64(400) << 20);
+}
+
+void TestDocuments::loadBeyondMemory()
+{
+    if (!CBufferReserve::CanLend())
+        QSKIP("the sanitizers reserve address space of their own: a limit on it cannot work");
+    QFETCH(qint64, room);
+    const QString path = Path("big.lisp");
+    {
+        QFile big(path);
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(256) << 20));
+    }
+    QProcess child;
+    child.setProgram(QCoreApplication::applicationFilePath());
+    child.setArguments({QStringLiteral("--load-child"), path, QString::number(room)});
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start();
+    QVERIFY(child.waitForFinished(120000));
+    QFile::remove(path);
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit); // no abort on a failed allocation
+    QCOMPARE(child.readAllStandardOutput(), QByteArray("refused\n"));
+    QCOMPARE(child.exitCode(), 0);
 }
 
 void TestDocuments::saveAsDialogAndRecentList()
@@ -746,6 +804,11 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
         return SaveChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    }
+    if (argc == 4 && std::strcmp(argv[1], "--load-child") == 0) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        return LoadChild(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toLongLong());
     }
     // The interrupted-save test runs 50 saves of 50 MB through the disk: more than the default
     // five minutes per test function on a slow machine.

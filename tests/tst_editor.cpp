@@ -2,7 +2,7 @@
 #include "editor/CTalvexView.h"
 #include "editor/KeywordSets.h"
 #include "editor/SendToLispEvent.h"
-#include "lisp/TextToSend.h"
+#include "editor/TextToSend.h"
 #include "settings/CSettingsStore.h"
 
 #include <QAccessible>
@@ -98,6 +98,8 @@ private slots:
     void enterInsertsLineEnd_data();
     void enterInsertsLineEnd();
     void enterReplacesSelection();
+    void altKeysTypeNothing_data();
+    void altKeysTypeNothing();
     void sendKeys_data();
     void sendKeys();
     void contextMenuGoesToWindow();
@@ -254,7 +256,7 @@ void TestEditor::lispSetupDefaults()
     Configure(view, "x");
     QCOMPARE(view.GetTabWidth(), 4);
     QVERIFY(view.GetUseTabs());
-    QCOMPARE(view.GetEOLMode(), static_cast<int>(QsciScintillaBase::SC_EOL_CRLF));
+    QCOMPARE(view.GetEOLMode(), CSettingsStore::kDefaultLineEnding);
     QCOMPARE(view.GetMarginWidthN(0), 40);
     QCOMPARE(view.GetMarginWidthN(1), 0);
     const QList<QPair<int, int>> colours = {{0, 0xFF0000}, {1, 0x808080}, {2, 0x008000}, {3, 0xFF0000}, {4, 0xFF0000}, {5, 0x0000FF},
@@ -277,6 +279,9 @@ void TestEditor::fontRule_data()
     QTest::newRow("size without name") << QString() << 140 << true;
     QTest::newRow("empty name stored") << QStringLiteral("") << 140 << true;
     QTest::newRow("name and size") << QStringLiteral("DejaVu Sans Mono") << 140 << false;
+    // A damaged settings file: sizes no font has count as absent.
+    QTest::newRow("size 0x80000000") << QStringLiteral("DejaVu Sans Mono") << int(0x80000000u) << true;
+    QTest::newRow("size of 10000 points") << QStringLiteral("DejaVu Sans Mono") << 100000 << true;
 }
 
 void TestEditor::fontRule()
@@ -470,6 +475,41 @@ void TestEditor::enterReplacesSelection()
     view.SetSel(2, 4);
     QTest::keyClick(&view, Qt::Key_Return);
     QCOMPARE(view.GetText(), QByteArray("ab\nef"));
+}
+
+void TestEditor::altKeysTypeNothing_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<int>("caret");
+    QTest::addColumn<bool>("rectangle");
+    const int alt = Qt::AltModifier;
+    const int altShift = Qt::AltModifier | Qt::ShiftModifier;
+    QTest::newRow("Alt+S") << int(Qt::Key_S) << alt << 2 << false;
+    QTest::newRow("Alt+Q") << int(Qt::Key_Q) << alt << 2 << false;
+    QTest::newRow("Alt+Shift+K") << int(Qt::Key_K) << altShift << 2 << false;
+    QTest::newRow("Alt+8") << int(Qt::Key_8) << alt << 2 << false;
+    // Scintilla's own Alt commands still run.
+    QTest::newRow("Alt+Shift+Right extends a rectangle") << int(Qt::Key_Right) << altShift << 3 << true;
+}
+
+void TestEditor::altKeysTypeNothing()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(int, caret);
+    QFETCH(bool, rectangle);
+    CTalvexView view;
+    Configure(view, "(ab)");
+    view.GotoPos(2);
+    QTest::keyClick(&view, static_cast<Qt::Key>(key), static_cast<Qt::KeyboardModifiers>(modifiers));
+    QCOMPARE(view.GetText(), QByteArray("(ab)"));
+    QCOMPARE(view.GetCurrentPos(), caret);
+    QCOMPARE(view.SendScintilla(QsciScintillaBase::SCI_SELECTIONISRECTANGLE) != 0, rectangle);
+    // Plain typing still types.
+    view.GotoPos(2);
+    QTest::keyClick(&view, Qt::Key_S);
+    QCOMPARE(view.GetText(), QByteArray("(asb)"));
 }
 
 void TestEditor::sendKeys_data()

@@ -1,9 +1,8 @@
 // End-to-end tests of evaluation: editor view and console against real SBCL and newLISP processes.
+#include "app/CMainFrame.h"
 #include "editor/CTalvexView.h"
-#include "editor/SendToLispEvent.h"
 #include "lisp/CTalvexPipe.h"
-#include "lisp/LispCommands.h"
-#include "lisp/TextToSend.h"
+#include "editor/TextToSend.h"
 #include "settings/CSettingsStore.h"
 #include "ProcTable.h"
 
@@ -14,7 +13,6 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTest>
-#include <QVBoxLayout>
 
 #include <memory>
 
@@ -22,49 +20,36 @@ namespace {
 
 const QString kSettings = QStringLiteral("Settings");
 
-// Stands in for the main frame: an editor above, the console below, and the frame's handler of
-// the send-to-Lisp event.
-class EvalFrame : public QWidget
+// The main frame with the given Lisp, one new document and the console; the evaluation
+// commands go through the frame's own command dispatch.
+struct EvalFrame
 {
-public:
     explicit EvalFrame(const char *lisp)
-        : m_view(new CTalvexView(this)), m_console(new CTalvexPipe(this))
     {
-        auto *layout = new QVBoxLayout(this);
-        layout->addWidget(m_view);
-        layout->addWidget(m_console);
-        m_view->ConfigureView();
-        m_console->SetCommandLine(lisp);
-        m_console->ConfigureConsole();
-        resize(700, 600);
-        show();
+        CSettingsStore::Instance().WriteString(kSettings, QStringLiteral("Lisp"), QString::fromLocal8Bit(lisp));
+        frame = std::make_unique<CMainFrame>();
+        if (!frame->Create())
+            return;
+        frame->resize(700, 600);
+        frame->show();
+        frame->OnCommand(Cmd::FileNew);
+        m_view = frame->GetActiveView();
+        m_console = &frame->Console();
     }
 
-    // The frame's evaluation command: text from the view, wrapped, delivered as the event.
-    bool Evaluate(QByteArray (*wrap)(const QByteArray &))
+    // Runs an evaluation command of the frame; false when it had nothing to send.
+    bool Evaluate(int command)
     {
-        QByteArray text = GetTextToSend(*m_view);
-        if (text.isEmpty())
-            return false;
-        SendToLispEvent ev(wrap ? wrap(text) : text);
-        QCoreApplication::sendEvent(this, &ev);
-        return true;
+        const bool sendable = !GetTextToSend(*m_view).isEmpty();
+        frame->OnCommand(command);
+        return sendable;
     }
 
     QByteArray Console() const { return m_console->GetText(); }
 
-    CTalvexView *m_view;
-    CTalvexPipe *m_console;
-
-protected:
-    bool event(QEvent *e) override
-    {
-        if (e->type() == SendToLispEvent::Type) {
-            m_console->SendToLisp(static_cast<SendToLispEvent *>(e)->Text());
-            return true;
-        }
-        return QWidget::event(e);
-    }
+    std::unique_ptr<CMainFrame> frame;
+    CTalvexView *m_view = nullptr;
+    CTalvexPipe *m_console = nullptr;
 };
 
 // Process ids whose parent is ppid and whose command name is comm.
@@ -109,6 +94,7 @@ private slots:
 
 void TstEvaluation::initTestCase()
 {
+    QApplication::setQuitOnLastWindowClosed(false);
     CSettingsStore::Instance().SetKeyPath(QStringLiteral("Software\\Quenmark\\Talvex"));
     if (!QFile::exists(QStringLiteral("/usr/bin/sbcl")))
         QSKIP("SBCL is not installed");
@@ -122,7 +108,6 @@ void TstEvaluation::init()
 void TstEvaluation::shiftEnterSendsFormBeforeCaret()
 {
     EvalFrame frame("/usr/bin/sbcl");
-    QVERIFY(frame.m_console->StartLisp());
     QTRY_VERIFY_WITH_TIMEOUT(frame.Console().contains("* "), 10000);
 
     frame.m_view->SetText("(defun f (x) (* x 2))");
@@ -158,28 +143,26 @@ void TstEvaluation::wrappedCommands()
     QFETCH(QByteArray, answer);
 
     EvalFrame frame("/usr/bin/sbcl");
-    QVERIFY(frame.m_console->StartLisp());
     QTRY_VERIFY_WITH_TIMEOUT(frame.Console().endsWith("* "), 10000);
     frame.m_view->SetText(document);
     if (selectAll)
         frame.m_view->SetSel(0, frame.m_view->GetLength());
     else
         frame.m_view->GotoPos(frame.m_view->GetLength());
-    QVERIFY(frame.Evaluate(macroexpand ? &MacroexpandText : &PrettyPrintText));
+    QVERIFY(frame.Evaluate(macroexpand ? Cmd::EditMacroexpand : Cmd::EditPrettyPrint));
     QTRY_VERIFY_WITH_TIMEOUT(frame.Console().contains(answer), 10000);
 }
 
 void TstEvaluation::commentOnLastLineDoesNotSwallowNextSend()
 {
     EvalFrame frame("/usr/bin/sbcl");
-    QVERIFY(frame.m_console->StartLisp());
     QTRY_VERIFY_WITH_TIMEOUT(frame.Console().endsWith("* "), 10000);
     frame.m_view->SetText("(+ 1 2) ; three");
     frame.m_view->SetSel(0, frame.m_view->GetLength());
-    QVERIFY(frame.Evaluate(&PrettyPrintText));
+    QVERIFY(frame.Evaluate(Cmd::EditPrettyPrint));
     frame.m_view->SetText("(* 6 7)");
     frame.m_view->GotoPos(frame.m_view->GetLength());
-    QVERIFY(frame.Evaluate(nullptr));
+    QVERIFY(frame.Evaluate(Cmd::EditSendToLisp));
     QTRY_VERIFY_WITH_TIMEOUT(frame.Console().contains("42"), 10000);
     QVERIFY(frame.Console().contains("\n(+ 1 2)"));
     QVERIFY(!frame.Console().contains("error"));
@@ -189,7 +172,6 @@ void TstEvaluation::consoleLineAndHistory()
 {
     EvalFrame frame("/usr/bin/sbcl");
     CTalvexPipe &console = *frame.m_console;
-    QVERIFY(console.StartLisp());
     QTRY_VERIFY_WITH_TIMEOUT(frame.Console().contains("* "), 10000);
 
     QTest::keyClicks(&console, "(+ 1 2)");
@@ -211,7 +193,6 @@ void TstEvaluation::pasteSendsFirstLineOnly()
 {
     EvalFrame frame("/usr/bin/sbcl");
     CTalvexPipe &console = *frame.m_console;
-    QVERIFY(console.StartLisp());
     QTRY_VERIFY_WITH_TIMEOUT(frame.Console().contains("* "), 10000);
 
     QApplication::clipboard()->setText(QStringLiteral("(+ 10 1)\n(+ 20 2)"));
@@ -231,11 +212,10 @@ void TstEvaluation::newLispFramedMultiLineDefine()
     CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("KeywordSet"), 2);
     EvalFrame frame("/usr/bin/newlisp");
     QVERIFY(frame.m_console->FramesCommands());
-    QVERIFY(frame.m_console->StartLisp());
 
     frame.m_view->SetText("(define (sq x)\n  (* x x))");
     frame.m_view->GotoPos(frame.m_view->GetLength());
-    QVERIFY(frame.Evaluate(nullptr));
+    QVERIFY(frame.Evaluate(Cmd::EditSendToLisp));
     QTRY_VERIFY_WITH_TIMEOUT(frame.Console().contains("(lambda (x) (* x x))"), 10000);
 
     QTest::keyClicks(frame.m_console, "(sq 7)");
@@ -247,7 +227,6 @@ void TstEvaluation::newLispFramedMultiLineDefine()
 void TstEvaluation::resetEndsProcessTree()
 {
     EvalFrame frame("/usr/bin/sbcl");
-    QVERIFY(frame.m_console->StartLisp());
     QTRY_VERIFY_WITH_TIMEOUT(frame.Console().contains("* "), 10000);
     QList<qint64> lisp;
     QTRY_VERIFY_WITH_TIMEOUT(!(lisp = ChildrenNamed(QCoreApplication::applicationPid(), "sbcl")).isEmpty(), 5000);
@@ -255,7 +234,7 @@ void TstEvaluation::resetEndsProcessTree()
 
     frame.m_view->SetText("(sb-ext:run-program \"/bin/sleep\" '(\"1000\") :wait nil)");
     frame.m_view->GotoPos(frame.m_view->GetLength());
-    QVERIFY(frame.Evaluate(nullptr));
+    QVERIFY(frame.Evaluate(Cmd::EditSendToLisp));
     QTRY_VERIFY_WITH_TIMEOUT(frame.Console().contains("PROCESS"), 10000);
     QList<qint64> sleeps;
     QTRY_VERIFY_WITH_TIMEOUT(!(sleeps = ChildrenNamed(lisp.first(), "sleep")).isEmpty(), 5000);
@@ -263,7 +242,7 @@ void TstEvaluation::resetEndsProcessTree()
     // adopted it, and it still belongs to the Lisp.
     frame.m_view->SetText("(sb-ext:run-program \"/bin/sh\" '(\"-c\" \"env -i /bin/sleep 1005 &\") :wait t)");
     frame.m_view->GotoPos(frame.m_view->GetLength());
-    QVERIFY(frame.Evaluate(nullptr));
+    QVERIFY(frame.Evaluate(Cmd::EditSendToLisp));
     QList<qint64> daemons;
     QTRY_VERIFY_WITH_TIMEOUT(!(daemons = ChildrenNamed(QCoreApplication::applicationPid(), "sleep")).isEmpty(), 5000);
 
@@ -286,12 +265,11 @@ void TstEvaluation::resetEndsProcessTree()
 void TstEvaluation::answersStandAlone()
 {
     EvalFrame frame("/usr/bin/sbcl --noinform");
-    QVERIFY(frame.m_console->StartLisp());
     QTRY_VERIFY_WITH_TIMEOUT(frame.Console().endsWith("* "), 10000);
     for (int i = 1; i <= 5; ++i) {
         frame.m_view->SetText("(+ 1000 " + QByteArray::number(2340 + i) + ")");
         frame.m_view->GotoPos(frame.m_view->GetLength());
-        QVERIFY(frame.Evaluate(nullptr));
+        QVERIFY(frame.Evaluate(Cmd::EditSendToLisp));
         QTRY_VERIFY_WITH_TIMEOUT(frame.Console().endsWith(QByteArray::number(3340 + i) + "\n* "), 10000);
     }
     QCOMPARE(frame.Console(), QByteArray("* \n3341\n* \n3342\n* \n3343\n* \n3344\n* \n3345\n* "));
@@ -325,7 +303,6 @@ void TstEvaluation::interruptKeepsSession()
         QSKIP("not installed");
     EvalFrame frame(lisp.toLocal8Bit().constData());
     CTalvexPipe &console = *frame.m_console;
-    QVERIFY(console.StartLisp());
     QList<qint64> pids;
     QTRY_VERIFY_WITH_TIMEOUT(!(pids = ChildrenNamed(QCoreApplication::applicationPid(),
                                                     QFileInfo(lisp).fileName().toLocal8Bit())).isEmpty(), 5000);

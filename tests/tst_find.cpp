@@ -4,6 +4,7 @@
 #include "editor/CTalvexView.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QPainter>
@@ -74,6 +75,7 @@ private slots:
     void search();
     void repeatedFindNext();
     void replaceAllTerminatesOnLargeText();
+    void replaceAllIsOneUndoStep();
 
     void noDocumentNoDialog();
     void dialogKindAndTextFixedAtCreation();
@@ -82,6 +84,7 @@ private slots:
     void emptyTextDisablesSearch();
     void enterIsOneFindNext_data();
     void enterIsOneFindNext();
+    void tabFollowsLayout();
     void cancelForgetsDialog();
     void closingNotification();
     void replaceDialogPicture();
@@ -235,6 +238,37 @@ void TestFind::replaceAllTerminatesOnLargeText()
     QCOMPARE(CFindReplaceController::Search(view, Dlg::FR_DOWN | Dlg::FR_REPLACEALL, "a", "bb"), 4000);
     QCOMPARE(view.GetText(), QByteArray(8000, 'b'));
     QVERIFY2(timer.elapsed() < 3000, "Replace All on one long line is far too slow");
+}
+
+void TestFind::replaceAllIsOneUndoStep()
+{
+    QWidget frame;
+    CTalvexView view(&frame);
+    view.SetText("(a a)\n(a)\n");
+    view.EmptyUndoBuffer();
+    view.SetSel(0, 0);
+    view.AddText("x"); // an edit of the user's own before the replacing
+    CFindReplaceController find(&frame, [&] { return &view; });
+    find.OnEditFind(CFindReplaceController::ID_EDIT_REPLACE);
+    CFindReplaceDialog *dlg = find.Dialog();
+    dlg->SetFindWhat("a");
+    dlg->SetReplaceWith("bb");
+    QTest::mouseClick(dlg->ReplaceAllButton(), Qt::LeftButton);
+    QCOMPARE(view.GetText(), QByteArray("x(bb bb)\n(bb)\n"));
+    view.OnEditUndo();
+    QCOMPARE(view.GetText(), QByteArray("x(a a)\n(a)\n")); // every replacement at once, the x stays
+    view.OnEditRedo();
+    QCOMPARE(view.GetText(), QByteArray("x(bb bb)\n(bb)\n"));
+    // Replace alone stays one step per replacement.
+    view.SetSel(1, 1);
+    dlg->SetFindWhat("bb");
+    dlg->SetReplaceWith("c");
+    QTest::mouseClick(dlg->FindNextButton(), Qt::LeftButton);
+    QTest::mouseClick(dlg->ReplaceButton(), Qt::LeftButton);
+    QTest::mouseClick(dlg->ReplaceButton(), Qt::LeftButton);
+    QCOMPARE(view.GetText(), QByteArray("x(c c)\n(bb)\n"));
+    view.OnEditUndo();
+    QCOMPARE(view.GetText(), QByteArray("x(c bb)\n(bb)\n"));
 }
 
 void TestFind::noDocumentNoDialog()
@@ -416,6 +450,37 @@ void TestFind::enterIsOneFindNext()
     QCOMPARE(view.GetSelectionStart(), 4);
     QVERIFY(dlg->isVisible());
     qApp->removeEventFilter(&filter);
+}
+
+void TestFind::tabFollowsLayout()
+{
+    QWidget frame;
+    CTalvexView view(&frame);
+    frame.show();
+    CFindReplaceController find(&frame, [&] { return &view; });
+    find.OnEditFind(CFindReplaceController::ID_EDIT_REPLACE);
+    CFindReplaceDialog *dlg = find.Dialog();
+    QVERIFY(QTest::qWaitForWindowActive(dlg));
+    QCOMPARE(QApplication::focusWidget(), dlg->FindEdit());
+    QTest::keyClicks(dlg->FindEdit(), "old"); // so that the buttons take focus too
+    // From "Find what" the next field down, "Replace with", then the options below it.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    auto *replaceEdit = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+    QVERIFY(replaceEdit && replaceEdit != dlg->FindEdit());
+    QTest::keyClicks(replaceEdit, "new");
+    QCOMPARE(dlg->ReplaceWith(), QByteArray("new"));
+    QTest::keyClick(replaceEdit, Qt::Key_Tab);
+    QVERIFY(qobject_cast<QCheckBox *>(QApplication::focusWidget()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget(), dlg->FindEdit());
+    // The buttons come after the fields and options, Find Next first.
+    QWidget *w = QApplication::focusWidget();
+    while (w && !qobject_cast<QPushButton *>(w)) {
+        QTest::keyClick(w, Qt::Key_Tab);
+        w = QApplication::focusWidget();
+    }
+    QCOMPARE(w, dlg->FindNextButton());
 }
 
 void TestFind::cancelForgetsDialog()

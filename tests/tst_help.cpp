@@ -73,6 +73,10 @@ private slots:
     void viewerShowsDefaultTopic();
     void linksAndPictures();
     void referenceCommandsUseProgramFolder();
+    void referenceSearchOrder_data();
+    void referenceSearchOrder();
+    void referenceNotFound_data();
+    void referenceNotFound();
     void unreadableFile_data();
     void unreadableFile();
     void viewersBelongToFrame();
@@ -117,6 +121,9 @@ QString TestHelp::BuildChm(const QString &name, const QString &options)
 void TestHelp::initTestCase()
 {
     QVERIFY(m_dir.isValid());
+    // The data folders the reference files are looked for in: ours, never the machine's.
+    qputenv("XDG_DATA_HOME", m_dir.filePath("home").toLocal8Bit());
+    qputenv("XDG_DATA_DIRS", (m_dir.filePath("dirA") + ':' + m_dir.filePath("dirB")).toLocal8Bit());
     QVERIFY2(!QStandardPaths::findExecutable("chmcmd").isEmpty(), "chmcmd (fp-utils) is needed");
     m_full = BuildChm("full", "Contents file=toc.hhc\nDefault topic=start.html\nTitle=Talvex Test Reference\n");
     QVERIFY(!m_full.isEmpty());
@@ -252,6 +259,98 @@ void TestHelp::referenceCommandsUseProgramFolder()
     QCOMPARE(viewer->Browser()->source(), QUrl("chm:/start.html"));
 }
 
+void TestHelp::referenceSearchOrder_data()
+{
+    // Where copies of the file are put, and which of them the command shows.
+    QTest::addColumn<QStringList>("placed");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("last data folder") << QStringList{"dirB"} << "dirB";
+    QTest::newRow("earlier data folder first") << QStringList{"dirB", "dirA"} << "dirA";
+    QTest::newRow("the user's data folder first") << QStringList{"dirA", "home", "dirB"} << "home";
+    QTest::newRow("program folder before all") << QStringList{"home", "program", "dirA"} << "program";
+}
+
+void TestHelp::referenceSearchOrder()
+{
+    QFETCH(QStringList, placed);
+    QFETCH(QString, shown);
+    auto placeOf = [this](const QString &where) {
+        return where == "program" ? QCoreApplication::applicationDirPath() + "/CLHS.chm"
+                                  : m_dir.filePath(where + "/talvex/CLHS.chm");
+    };
+    for (const QString &where : placed) {
+        QVERIFY(QDir().mkpath(QFileInfo(placeOf(where)).path()));
+        QVERIFY(QFile::copy(m_full, placeOf(where)));
+    }
+    QWidget frame;
+    CReferenceLookup lookup(&frame);
+    lookup.OnHelpHyperSpec();
+    CChmViewer *viewer = lookup.Viewer(placeOf(shown));
+    const bool showsStart = viewer && viewer->isVisible()
+        && viewer->Browser()->source() == QUrl("chm:/start.html");
+    for (const QString &where : placed)
+        QFile::remove(placeOf(where));
+    QVERIFY(showsStart);
+    QCOMPARE(frame.findChildren<CChmViewer *>().size(), 1);
+}
+
+void TestHelp::referenceNotFound_data()
+{
+    // With the variables unset, the folders every Linux system uses.
+    QTest::addColumn<bool>("unset");
+    QTest::addColumn<QStringList>("folders");
+    QTest::newRow("folders from the environment")
+        << false << QStringList{m_dir.filePath("home"), m_dir.filePath("dirA"), m_dir.filePath("dirB")};
+    QTest::newRow("default folders")
+        << true << QStringList{m_dir.filePath("user/.local/share"), "/usr/local/share", "/usr/share"};
+}
+
+void TestHelp::referenceNotFound()
+{
+    QFETCH(bool, unset);
+    QFETCH(QStringList, folders);
+    const QByteArray home = qgetenv("HOME"), dataHome = qgetenv("XDG_DATA_HOME"), dataDirs = qgetenv("XDG_DATA_DIRS");
+    if (unset) {
+        qputenv("HOME", m_dir.filePath("user").toLocal8Bit());
+        qunsetenv("XDG_DATA_HOME");
+        qunsetenv("XDG_DATA_DIRS");
+    }
+    QWidget frame;
+    CReferenceLookup lookup(&frame);
+    lookup.OnHelpCLtL2();
+    qputenv("HOME", home);
+    qputenv("XDG_DATA_HOME", dataHome);
+    qputenv("XDG_DATA_DIRS", dataDirs);
+
+    // One window, named after the file, listing every place in the order looked in.
+    const QList<CChmViewer *> viewers = frame.findChildren<CChmViewer *>();
+    QCOMPARE(viewers.size(), 1);
+    CChmViewer *viewer = viewers.first();
+    QVERIFY(viewer->isVisible());
+    QCOMPARE(viewer->windowTitle(), QStringLiteral("CLtL2.chm"));
+    const QStringList lines = viewer->Browser()->toPlainText().split('\n');
+    QStringList expected{QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + "/CLtL2.chm")};
+    for (const QString &folder : folders)
+        expected.append(QDir::toNativeSeparators(folder + "/talvex/CLtL2.chm"));
+    const qsizetype first = lines.indexOf(expected.first());
+    QVERIFY2(first > 0, qPrintable(lines.join('\n')));
+    QCOMPARE(lines.mid(first, expected.size()), expected);
+    QVERIFY(lines.first().contains("CLtL2.chm was not found"));
+    viewer->grab().save(QDir::temp().filePath("talvex-reference-not-found.png"));
+
+    // Once the file is in one of them, the same window shows it.
+    const QString path = m_dir.filePath("dirB/talvex/CLtL2.chm");
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QVERIFY(QFile::copy(m_full, path));
+    lookup.OnHelpCLtL2();
+    QFile::remove(path);
+    QCOMPARE(frame.findChildren<CChmViewer *>(), viewers);
+    QCOMPARE(lookup.Viewer(path), viewer);
+    QVERIFY(viewer->IsOpen());
+    QCOMPARE(viewer->Browser()->source(), QUrl("chm:/start.html"));
+    QCOMPARE(viewer->windowTitle(), QStringLiteral("Talvex Test Reference"));
+}
+
 void TestHelp::unreadableFile_data()
 {
     QTest::addColumn<bool>("exists");
@@ -306,6 +405,14 @@ void TestHelp::viewersBelongToFrame()
         viewer->close();
         QTRY_VERIFY(!viewer);
         QVERIFY(!lookup.Viewer(m_full));
+        lookup.OpenHelpFile(m_full);
+        viewer = lookup.Viewer(m_full);
+        QVERIFY(viewer);
+        // Escape closes it the same way, wherever the focus is in it.
+        QVERIFY(QTest::qWaitForWindowActive(viewer));
+        viewer->Browser()->setFocus();
+        QTest::keyClick(viewer->Browser(), Qt::Key_Escape);
+        QTRY_VERIFY(!viewer);
         lookup.OpenHelpFile(m_full);
         viewer = lookup.Viewer(m_full);
         QVERIFY(viewer);

@@ -1,10 +1,12 @@
 // Tests of the main window: menus and toolbar from the command table, keys, states, settings commands, exit codes.
+#include "FifoGuard.h"
 #include "app/CMainFrame.h"
-#include "app/CommandTable.h"
 #include "editor/CFindReplaceDialog.h"
 #include "editor/CTalvexView.h"
 #include "settings/CRecentDocList.h"
 #include "settings/CSettingsStore.h"
+
+#include "ModalDriver.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -31,63 +33,14 @@
 #include <QToolBar>
 #include <QUrl>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace {
 
 const QString kSettings = QStringLiteral("Settings");
 const QString kKeyPath = QStringLiteral("Software\\Quenmark\\Talvex");
-
-// Answers every modal dialog that comes up while it lives, recording what it saw.
-class ModalAnswerer : public QObject
-{
-public:
-    explicit ModalAnswerer(QMessageBox::StandardButton button = QMessageBox::Ok)
-        : ModalAnswerer(QList<QMessageBox::StandardButton>{button})
-    {
-    }
-    // Answers the message boxes with these buttons in turn; the last one answers all the rest.
-    explicit ModalAnswerer(QList<QMessageBox::StandardButton> buttons) : m_buttons(std::move(buttons))
-    {
-        connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::Poll);
-        m_timer.start(5);
-    }
-    struct Seen {
-        QString title;
-        QString text;
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
-    };
-    QList<Seen> seen;
-
-private:
-    void Poll()
-    {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal)
-            return;
-        Seen s;
-        s.title = modal->windowTitle();
-        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            s.text = box->text();
-            s.icon = box->icon();
-            seen.append(s);
-            const QMessageBox::StandardButton answer =
-                m_buttons.size() > 1 ? m_buttons.takeFirst() : m_buttons.first();
-            if (QAbstractButton *b = box->button(answer))
-                b->click();
-            else
-                box->reject();
-            return;
-        }
-        seen.append(s);
-        if (auto *dialog = qobject_cast<QDialog *>(modal))
-            dialog->reject();
-        else
-            modal->close();
-    }
-    QTimer m_timer;
-    QList<QMessageBox::StandardButton> m_buttons;
-};
 
 // Lets the event loop wait once, so the dispatcher's aboutToBlock (the idle hook) runs.
 void SpinLoop(int ms = 30)
@@ -142,12 +95,14 @@ private slots:
     void cleanup();
 
     void menuMatchesTable();
+    void addedCommandRow();
     void menuTexts_data();
     void menuTexts();
     void toolbarOrderAndTips();
     void prompts_data();
     void prompts();
     void menuHoverPrompts();
+    void readyAfterMenuCloses();
     void accelerators_data();
     void accelerators();
     void deadKeys_data();
@@ -165,6 +120,7 @@ private slots:
     void lineEndingConvertsAll();
     void evaluationCommands_data();
     void evaluationCommands();
+    void interruptCommand();
     void setFont();
     void clipboardToFocus();
     void findDialogPaste();
@@ -173,9 +129,13 @@ private slots:
     void contextMenuIsEditPopup();
     void dropOpensFiles();
     void reopenSorted();
+    void reopenSkipsPipesAndDevices();
     void recentFileCommand();
     void closeCancelKeepsWindow();
     void closeCancelAtSecondPromptKeepsAll();
+    void savedAtExitPromptIsReopened();
+    void ctrlF4ClosesActiveTab();
+    void windowListFollowsTabs();
     void pictures();
     void exitCodes_data();
     void exitCodes();
@@ -220,7 +180,8 @@ std::unique_ptr<CMainFrame> TestMainFrame::MakeFrame(bool show)
 
 CTalvexView *TestMainFrame::NewDoc(CMainFrame &frame, const QByteArray &text)
 {
-    CTalvexView *view = frame.m_docs.OnFileNew();
+    frame.OnCommand(Cmd::FileNew);
+    CTalvexView *view = frame.GetActiveView();
     if (view && !text.isEmpty()) {
         view->SetText(text);
         view->SetSavePoint();
@@ -232,21 +193,29 @@ void TestMainFrame::menuMatchesTable()
 {
     auto frame = MakeFrame(false);
     QVERIFY(frame);
+    const CCommandTable &table = CCommandTable::Standard();
     const QList<QAction *> titles = frame->menuBar()->actions();
-    QList<QList<QAction *>> stack;   // the remaining actions of each open popup
+    QList<QMenu *> menus;                // the open popups
+    QList<QList<QAction *>> stack;       // the remaining actions of each open popup
     int top = 0;
-    for (const MenuRow &row : CommandTable::Menu()) {
+    for (const MenuRow &row : table.Menu()) {
         if (row.kind == MenuRow::PopupBegin) {
             QAction *a = stack.isEmpty() ? titles.value(top++) : stack.last().takeFirst();
             QVERIFY(a && a->menu());
             QCOMPARE(a->text(), QString::fromLatin1(row.text));
+            menus.append(a->menu());
             stack.append(a->menu()->actions());
             continue;
         }
         if (row.kind == MenuRow::PopupEnd) {
-            // The Window popup is filled by the tab view, the recent popup by its list.
             QVERIFY2(stack.last().isEmpty(), "extra items in a popup");
             stack.removeLast();
+            menus.removeLast();
+            continue;
+        }
+        if (row.kind == MenuRow::WindowList) {
+            // The documents are listed at the end of this popup; there are none yet.
+            QCOMPARE(menus.last(), frame->WindowPopup());
             continue;
         }
         QVERIFY(!stack.last().isEmpty());
@@ -256,15 +225,60 @@ void TestMainFrame::menuMatchesTable()
             continue;
         }
         QCOMPARE(a->data().toInt(), row.id);
-        if (row.id != Cmd::FileMruFirst) // the recent list may rename its placeholder
+        if (row.kind == MenuRow::RecentFiles) {
+            QCOMPARE(menus.last(), frame->RecentFilesPopup());
             QCOMPARE(a->text(), QString::fromLatin1(row.text));
-        QCOMPARE(a->icon().isNull(), CommandTable::IconPath(row.id).isEmpty());
+            QVERIFY(!a->isEnabled());
+            continue;
+        }
+        QCOMPARE(a->text(), QString::fromLatin1(table.Find(row.id)->text));
+        QCOMPARE(a->icon().isNull(), table.IconPath(row.id).isEmpty());
     }
     QCOMPARE(top, titles.size());
-    QCOMPARE(frame->Popup(CommandTable::kWindowPopup)->title(), QStringLiteral("&Window"));
-    QCOMPARE(frame->Popup(CommandTable::kFilePopup)->actions().at(CommandTable::kRecentFilesItem)->menu(),
-             frame->RecentFilesPopup());
+    QCOMPARE(frame->WindowPopup()->title(), QStringLiteral("&Window"));
     QCOMPARE(frame->RecentFilesPopup()->title(), QStringLiteral("Recent Files"));
+}
+
+void TestMainFrame::addedCommandRow()
+{
+    // The program's table with one more row, placed in the File popup and on the toolbar.
+    const CCommandTable &standard = CCommandTable::Standard();
+    constexpr int kScratch = 32900;
+    std::vector<Command> rows(standard.Commands().begin(), standard.Commands().end());
+    rows.push_back({.id = kScratch, .text = "Scratch &Document\tCtrl+Shift+K",
+                    .keys = {Qt::ControlModifier | Qt::ShiftModifier | Qt::Key_K}, .icon = ":/icons/new.png",
+                    .prompt = "Open a scratch document\nScratch", .handler = CCommandTable::On<&CDocumentManager::OnFileNew>});
+    std::vector<MenuRow> menu(standard.Menu().begin(), standard.Menu().end());
+    const auto open = std::find_if(menu.begin(), menu.end(), [](const MenuRow &r) {
+        return r.kind == MenuRow::Item && r.id == Cmd::FileOpen;
+    });
+    QVERIFY(open != menu.end());
+    menu.insert(open + 1, {MenuRow::Item, kScratch});
+    std::vector<int> toolbar(standard.Toolbar().begin(), standard.Toolbar().end());
+    toolbar.push_back(kScratch);
+
+    CMainFrame frame{CCommandTable(rows, menu, toolbar)};
+    QVERIFY(frame.Create());
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    QMenu *file = frame.Popup(0);
+    QAction *item = file->actions().value(2);
+    QVERIFY(item);
+    QCOMPARE(item->data().toInt(), kScratch);
+    QCOMPARE(item->text(), QStringLiteral("Scratch &Document\tCtrl+Shift+K"));
+    QVERIFY(!item->icon().isNull());
+    emit file->hovered(item);
+    QCOMPARE(frame.StatusText(), QStringLiteral("Open a scratch document"));
+    QCOMPARE(ToolAction(frame.ToolBar(), kScratch)->toolTip(), QStringLiteral("Scratch"));
+
+    // Its keys, its menu item and its button all run it.
+    QTest::keyClick(&frame.Console(), Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(frame.TabView().GetPageCount(), 1);
+    item->trigger();
+    QCOMPARE(frame.TabView().GetPageCount(), 2);
+    ToolAction(frame.ToolBar(), kScratch)->trigger();
+    QCOMPARE(frame.TabView().GetPageCount(), 3);
+    QCOMPARE(frame.TabView().GetPageTitle(2), QStringLiteral("Document3"));
 }
 
 void TestMainFrame::menuTexts_data()
@@ -276,6 +290,7 @@ void TestMainFrame::menuTexts_data()
     QTest::newRow("open") << 0 << 57601 << "&Open...\tCtrl+O";
     QTest::newRow("save as") << 0 << 57604 << "Save &As...";
     QTest::newRow("exit") << 0 << 57665 << "E&xit";
+    QTest::newRow("interrupt") << 0 << 32842 << "Interrupt Lisp\tCtrl+Break";
     QTest::newRow("cut") << 1 << 57635 << "Cu&t\tCtrl+X";
     QTest::newRow("send") << 1 << 32800 << "Send To Lisp\tShift+Enter";
     QTest::newRow("macroexpand") << 1 << 32816 << "Macroexpand-1\tCtrl+Enter";
@@ -307,7 +322,7 @@ void TestMainFrame::toolbarOrderAndTips()
     auto frame = MakeFrame(false);
     QVERIFY(frame);
     const QList<int> expected = {57600, 57601, 57603, 0, 57635, 57634, 57637, 0, 57643, 57644, 0,
-                                 32800, 0, 32804, 0, 57664};
+                                 32800, 0, 32804, 32842, 0, 57664};
     const QList<QAction *> actions = frame->ToolBar()->actions();
     QCOMPARE(actions.size(), expected.size());
     for (int i = 0; i < expected.size(); ++i) {
@@ -350,9 +365,9 @@ void TestMainFrame::prompts()
     QFETCH(int, id);
     QFETCH(QString, prompt);
     QFETCH(QString, tooltip);
-    QCOMPARE(CommandTable::Prompt(id), prompt);
+    QCOMPARE(CCommandTable::Standard().Prompt(id), prompt);
     if (id < 0xF000)
-        QCOMPARE(CommandTable::Tooltip(id), tooltip);
+        QCOMPARE(CCommandTable::Standard().Tooltip(id), tooltip);
 }
 
 void TestMainFrame::menuHoverPrompts()
@@ -370,16 +385,46 @@ void TestMainFrame::menuHoverPrompts()
 
     // A highlighted popup item has no prompt; the recent-file items share one.
     QMenu *file = frame->Popup(0);
-    emit file->hovered(file->actions().at(CommandTable::kRecentFilesItem));
+    emit file->hovered(frame->RecentFilesPopup()->menuAction());
     QCOMPARE(frame->StatusText(), QString());
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("r.lisp"));
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.close();
-    frame->m_recentFiles.AddToList(path);
+    QVERIFY(frame->OnDropFiles({QUrl::fromLocalFile(path)})); // opened, so listed
     emit file->hovered(FindAction(frame->RecentFilesPopup(), 57616));
     QCOMPARE(frame->StatusText(), QStringLiteral("Open this document"));
+}
+
+void TestMainFrame::readyAfterMenuCloses()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    QMenuBar *bar = frame->menuBar();
+    QMenu *file = frame->Popup(0);
+    const QPoint title = bar->actionGeometry(file->menuAction()).center();
+    // The mouse passing over the bar opens nothing and leaves "Ready".
+    QTest::mouseMove(bar, title);
+    QTest::mouseMove(bar, bar->actionGeometry(frame->Popup(3)->menuAction()).center());
+    QCOMPARE(frame->StatusText(), QStringLiteral("Ready"));
+    // A click opens the popup; a highlighted item shows its prompt.
+    QTest::mouseClick(bar, Qt::LeftButton, {}, title);
+    QTRY_VERIFY(file->isVisible());
+    QTest::keyClick(file, Qt::Key_Down);
+    QTRY_COMPARE(frame->StatusText(), QStringLiteral("Create a new document"));
+    // Escape closes the popup and leaves the bar's title highlighted, a second one leaves the bar.
+    QTest::keyClick(file, Qt::Key_Escape);
+    QTRY_VERIFY(!file->isVisible());
+    QTest::keyClick(bar, Qt::Key_Escape);
+    QTRY_COMPARE(frame->StatusText(), QStringLiteral("Ready"));
+    QVERIFY(!bar->hasFocus());
+    // Clicking the title again closes its popup the other way.
+    QTest::mouseClick(bar, Qt::LeftButton, {}, title);
+    QTRY_VERIFY(file->isVisible());
+    QTest::mouseClick(bar, Qt::LeftButton, {}, title);
+    QTRY_VERIFY(!file->isVisible());
+    QTRY_COMPARE(frame->StatusText(), QStringLiteral("Ready"));
 }
 
 void TestMainFrame::accelerators_data()
@@ -409,8 +454,9 @@ void TestMainFrame::accelerators_data()
     QTest::newRow("Ctrl+P") << int(Qt::Key_P) << C << 57607;
     QTest::newRow("F6") << int(Qt::Key_F6) << N << 57680;
     QTest::newRow("Shift+F6") << int(Qt::Key_F6) << S << 57681;
-    // Shown in the menu, not bound; modifiers must match exactly.
-    QTest::newRow("Ctrl+F4 unbound") << int(Qt::Key_F4) << C << 0;
+    QTest::newRow("Ctrl+F4") << int(Qt::Key_F4) << C << 32772;
+    QTest::newRow("Ctrl+Break") << int(Qt::Key_Pause) << C << 32842;
+    // Not bound (modifiers must match exactly): no command runs.
     QTest::newRow("Ctrl+Shift+C unbound") << int(Qt::Key_C) << (C | S) << 0;
 }
 
@@ -424,12 +470,13 @@ void TestMainFrame::accelerators()
     CTalvexView *view = NewDoc(*frame);
     QVERIFY(view);
     view->setFocus();
-    ModalAnswerer answerer(QMessageBox::Cancel); // file dialogs and the like come and go
+    ModalDriver answerer(QMessageBox::Cancel); // file dialogs and the like come and go
+    const int before = frame->LastCommand();
     QTest::keyClick(view, Qt::Key(key), Qt::KeyboardModifiers(mods));
-    QCOMPARE(frame->LastCommand(), id);
+    QCOMPARE(frame->LastCommand(), id ? id : before);
     // The same in the console, where Ctrl+N and the rest act as well.
-    QTest::keyClick(&frame->m_console, Qt::Key(key), Qt::KeyboardModifiers(mods));
-    QCOMPARE(frame->LastCommand(), id);
+    QTest::keyClick(&frame->Console(), Qt::Key(key), Qt::KeyboardModifiers(mods));
+    QCOMPARE(frame->LastCommand(), id ? id : before);
 }
 
 void TestMainFrame::deadKeys_data()
@@ -465,8 +512,8 @@ void TestMainFrame::deadKeys()
     auto frame = MakeFrame();
     QVERIFY(frame);
     CTalvexView *view = NewDoc(*frame, "(a b)");
-    const int pages = frame->m_view.GetPageCount();
-    for (CScintillaCtrl *target : {static_cast<CScintillaCtrl *>(view), static_cast<CScintillaCtrl *>(&frame->m_console)}) {
+    const int pages = frame->TabView().GetPageCount();
+    for (CScintillaCtrl *target : {static_cast<CScintillaCtrl *>(view), static_cast<CScintillaCtrl *>(&frame->Console())}) {
         KeySpy spy;
         target->installEventFilter(&spy);
         const QByteArray before = target->GetText();
@@ -479,14 +526,14 @@ void TestMainFrame::deadKeys()
         QVERIFY(spy.presses > 0);
         target->removeEventFilter(&spy);
     }
-    QCOMPARE(frame->m_view.GetPageCount(), pages);
+    QCOMPARE(frame->TabView().GetPageCount(), pages);
 }
 
 void TestMainFrame::acceleratorsNotInModalDialogs()
 {
     auto frame = MakeFrame();
     QVERIFY(frame);
-    const int pages = frame->m_view.GetPageCount();
+    const int pages = frame->TabView().GetPageCount();
     QDialog dialog(frame.get());
     QLineEdit edit(&dialog);
     QTimer::singleShot(0, &dialog, [&] {
@@ -494,7 +541,7 @@ void TestMainFrame::acceleratorsNotInModalDialogs()
         dialog.accept();
     });
     dialog.exec();
-    QCOMPARE(frame->m_view.GetPageCount(), pages);
+    QCOMPARE(frame->TabView().GetPageCount(), pages);
     QCOMPARE(frame->LastCommand(), 0);
 }
 
@@ -502,9 +549,11 @@ void TestMainFrame::freshProfileChecks()
 {
     auto frame = MakeFrame(false);
     QVERIFY(frame);
+    // The platform's own line end: LF off Windows.
+    const int eol = 32826 + CSettingsStore::kDefaultLineEnding;
     const struct { int popup, id; bool checked; } expected[] = {
         {4, 32840, true}, {4, 32841, false}, {4, 32830, true}, {4, 32831, false}, {4, 32835, false},
-        {4, 32826, true}, {4, 32827, false}, {4, 32828, false}, {4, 32810, false},
+        {4, 32826, eol == 32826}, {4, 32827, false}, {4, 32828, eol == 32828}, {4, 32810, false},
         {3, 59392, true}, {3, 59393, true},
     };
     for (const auto &e : expected) {
@@ -526,6 +575,7 @@ void TestMainFrame::storedChecks_data()
     const QList<int> sets = {32830, 32831, 32832, 32833, 32834, 32835};
     QTest::newRow("LF") << "LineEnding" << 2 << eol << 32828;
     QTest::newRow("line ending 3") << "LineEnding" << 3 << eol << 0;
+    QTest::newRow("CR LF") << "LineEnding" << 0 << eol << 32826;
     QTest::newRow("tab 8") << "TabSize" << 8 << tabs << 32841;
     QTest::newRow("tab 6") << "TabSize" << 6 << tabs << 0;
     QTest::newRow("newLISP") << "KeywordSet" << 2 << sets << 32832;
@@ -551,7 +601,7 @@ void TestMainFrame::idleStates()
 {
     auto frame = MakeFrame();
     QVERIFY(frame);
-    CUpdateUI &ui = frame->UpdateUI();
+    const CUpdateUI &ui = frame->UpdateUI();
     QToolBar *bar = frame->ToolBar();
     // No document: the four are disabled; the toolbar follows one pass later.
     frame->OnIdle();
@@ -579,13 +629,13 @@ void TestMainFrame::idleStates()
     QVERIFY(ToolAction(bar, 57603)->isEnabled());
     QVERIFY(ToolAction(bar, 32800)->isEnabled());
     // The tab image follows: set back to unmodified, the next pass shows image 0.
-    QCOMPARE(frame->m_view.SetPageImage(0, 1), 1);
+    QCOMPARE(frame->TabView().SetPageImage(0, 1), 1);
     view->SetSavePoint();
     QTest::keyClick(view, Qt::Key_Space);
     view->SetSavePoint();
     QTRY_VERIFY(!view->IsSendable());
     frame->OnIdle();
-    QCOMPARE(frame->m_view.SetPageImage(0, 0), 0);
+    QCOMPARE(frame->TabView().SetPageImage(0, 0), 0);
     QVERIFY(!ui.UIIsEnabled(57603) && !ui.UIIsEnabled(57604));
     QVERIFY(!ui.UIIsEnabled(32800)); // a space before the caret: nothing to send
 
@@ -607,9 +657,9 @@ void TestMainFrame::idleCountsEvents()
     QVERIFY(!hook->IsIdleDue());
     // Mouse moves and timers do not make idle work due; a key press does.
     QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&frame->m_console, &move);
+    QCoreApplication::sendEvent(&frame->Console(), &move);
     QTimerEvent tick(12345);
-    QCoreApplication::sendEvent(&frame->m_console, &tick);
+    QCoreApplication::sendEvent(&frame->Console(), &tick);
     QVERIFY(!hook->IsIdleDue());
     CTalvexView *view = NewDoc(*frame);
     view->setFocus();
@@ -627,7 +677,7 @@ void TestMainFrame::tabSizeTwice()
     auto frame = MakeFrame(false);
     QVERIFY(frame);
     CSettingsStore &store = CSettingsStore::Instance();
-    ModalAnswerer answerer;
+    ModalDriver answerer;
     frame->OnCommand(32841);
     QTRY_COMPARE(answerer.seen.size(), 1);
     QCOMPARE(store.ReadInt(kSettings, QStringLiteral("TabSize"), -1), 8);
@@ -640,7 +690,7 @@ void TestMainFrame::tabSizeTwice()
     QCOMPARE(store.ReadInt(kSettings, QStringLiteral("TabSize"), -1), 4);
     QVERIFY(frame->UpdateUI().UIIsChecked(32841));
     for (const auto &s : answerer.seen) {
-        QCOMPARE(s.title, QStringLiteral("Talvex"));
+        QCOMPARE(s.caption, QStringLiteral("Talvex"));
         QCOMPARE(s.text, QStringLiteral("Please restart Talvex"));
         QCOMPARE(s.icon, QMessageBox::Warning);
     }
@@ -650,7 +700,7 @@ void TestMainFrame::tabUsesSpacesTwice()
 {
     auto frame = MakeFrame(false);
     QVERIFY(frame);
-    ModalAnswerer answerer;
+    ModalDriver answerer;
     CSettingsStore &store = CSettingsStore::Instance();
     frame->OnCommand(32810);
     QCOMPARE(store.ReadInt(kSettings, QStringLiteral("TabUsesSpaces"), -1), 1);
@@ -667,7 +717,7 @@ void TestMainFrame::keywordSetKeepsCheck()
 {
     auto frame = MakeFrame(false);
     QVERIFY(frame);
-    ModalAnswerer answerer;
+    ModalDriver answerer;
     frame->OnCommand(32831);
     QCOMPARE(CSettingsStore::Instance().ReadInt(kSettings, QStringLiteral("KeywordSet"), -1), 1);
     QVERIFY(OpenedItem(*frame, 4, 32830)->isChecked());
@@ -681,21 +731,22 @@ void TestMainFrame::lineEndingAlreadyChecked()
     auto frame = MakeFrame(false);
     QVERIFY(frame);
     CTalvexView *view = NewDoc(*frame, "(a)\n(b)\n");
-    frame->OnCommand(32826); // Windows (CRLF), checked already
+    frame->OnCommand(32826 + CSettingsStore::kDefaultLineEnding); // checked already
     QCOMPARE(CSettingsStore::Instance().ReadInt(kSettings, QStringLiteral("LineEnding"), -1), -1);
     QCOMPARE(view->GetText(), QByteArray("(a)\n(b)\n"));
     QVERIFY(!view->GetModify());
-    QVERIFY(frame->UpdateUI().UIIsChecked(32826));
+    QVERIFY(frame->UpdateUI().UIIsChecked(32826 + CSettingsStore::kDefaultLineEnding));
 }
 
 void TestMainFrame::lineEndingConvertsAll()
 {
+    CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("LineEnding"), 0);
     auto frame = MakeFrame(false);
     QVERIFY(frame);
     CTalvexView *a = NewDoc(*frame, "(a)\r\n(b)\r\n");
     CTalvexView *b = NewDoc(*frame, "(c)\r(d)");
     CTalvexView *c = NewDoc(*frame, "(e)\n");
-    ModalAnswerer answerer;
+    ModalDriver answerer;
     frame->OnCommand(32828); // Unix (LF)
     QCOMPARE(CSettingsStore::Instance().ReadInt(kSettings, QStringLiteral("LineEnding"), -1), 2);
     QCOMPARE(a->GetText(), QByteArray("(a)\n(b)\n"));
@@ -708,10 +759,10 @@ void TestMainFrame::lineEndingConvertsAll()
     QVERIFY(!frame->UpdateUI().UIIsChecked(32826));
     QVERIFY(answerer.seen.isEmpty()); // no message
     // The console keeps its own mode.
-    const int consoleMode = frame->m_console.GetEOLMode();
+    const int consoleMode = frame->Console().GetEOLMode();
     frame->OnCommand(32827);
     QCOMPARE(a->GetText(), QByteArray("(a)\r(b)\r"));
-    QCOMPARE(frame->m_console.GetEOLMode(), consoleMode);
+    QCOMPARE(frame->Console().GetEOLMode(), consoleMode);
 }
 
 void TestMainFrame::evaluationCommands_data()
@@ -735,7 +786,7 @@ void TestMainFrame::evaluationCommands()
     QFETCH(QByteArray, written);
     auto frame = MakeFrame();
     QVERIFY(frame);
-    CTalvexPipe &console = frame->m_console;
+    CTalvexPipe &console = frame->Console();
     QTRY_VERIFY(console.IsLispRunning());
     // With no document nothing is sent and the console stays as it is.
     const QByteArray empty = console.GetText();
@@ -756,6 +807,50 @@ void TestMainFrame::evaluationCommands()
     QTRY_VERIFY(console.GetText().contains(written));
     QCOMPARE(console.GetText().count(written), 1);
     QCOMPARE(view->GetText(), before); // the document is left as it was
+}
+
+// Interrupt Lisp: after Reset Lisp in the File menu and on the toolbar, Ctrl+Break, enabled
+// while a Lisp runs; the console says the interrupt went, and the Lisp goes on.
+void TestMainFrame::interruptCommand()
+{
+    qputenv("LISPHELPER_MODE", "interrupt");
+    CSettingsStore::Instance().WriteString(kSettings, QStringLiteral("Lisp"),
+                                           QStringLiteral(TALVEX_TEST_HELPERS_DIR "/lisphelper"));
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    CTalvexPipe &console = frame->Console();
+    QTRY_VERIFY(console.GetText().contains("pid "));
+    QList<QAction *> file = frame->Popup(0)->actions();
+    const qsizetype reset = file.indexOf(FindAction(frame->Popup(0), Cmd::FileResetLisp));
+    QCOMPARE(file.at(reset + 1)->data().toInt(), int(Cmd::FileInterruptLisp));
+    frame->OnIdle();
+    frame->OnIdle();
+    QVERIFY(OpenedItem(*frame, 0, Cmd::FileInterruptLisp)->isEnabled());
+    QVERIFY(ToolAction(frame->ToolBar(), Cmd::FileInterruptLisp)->isEnabled());
+    QCOMPARE(ToolAction(frame->ToolBar(), Cmd::FileInterruptLisp)->toolTip(), QStringLiteral("Interrupt Lisp"));
+
+    // Ctrl+Pause as Qt names it, then as the X window system sends it (an unnamed Break key).
+    CTalvexView *view = NewDoc(*frame);
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Pause, Qt::ControlModifier);
+    QTRY_VERIFY(console.GetText().contains("interrupted 1\n"));
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::ControlModifier, 0, 0xff6b, 0);
+    QCoreApplication::sendEvent(view, &press);
+    QTRY_VERIFY(console.GetText().contains("interrupted 2\n"));
+    QCOMPARE(console.GetText().count("<INTERRUPT>: Interrupt sent to Lisp\r\n"), qsizetype(2));
+    QVERIFY(console.IsLispRunning());
+
+    // A Lisp that has ended cannot be interrupted: the command is disabled, and its key says so.
+    qputenv("LISPHELPER_MODE", "exit");
+    frame->OnCommand(Cmd::FileResetLisp);
+    QTRY_VERIFY(!console.IsLispRunning());
+    frame->OnIdle();
+    frame->OnIdle();
+    QVERIFY(!OpenedItem(*frame, 0, Cmd::FileInterruptLisp)->isEnabled());
+    QVERIFY(!ToolAction(frame->ToolBar(), Cmd::FileInterruptLisp)->isEnabled());
+    QTest::keyClick(view, Qt::Key_Pause, Qt::ControlModifier);
+    QVERIFY(console.GetText().endsWith("<ERROR>: Lisp is not running; Reset Lisp starts it\r\n"));
+    qunsetenv("LISPHELPER_MODE");
 }
 
 void TestMainFrame::setFont()
@@ -786,7 +881,7 @@ void TestMainFrame::setFont()
     poll.start(5);
     frame->OnCommand(32808); // cancelled: nothing stored, no message
     // The dialog opens on the console's font (it may spell the family in its own case).
-    QCOMPARE(start.family().toLower(), frame->m_console.Font().family().toLower());
+    QCOMPARE(start.family().toLower(), frame->Console().Font().family().toLower());
     QCOMPARE(store.ReadString(kSettings, QStringLiteral("FontName"), QStringLiteral("-")), QStringLiteral("-"));
     QCOMPARE(messages, 0);
     accept = true;
@@ -801,7 +896,7 @@ void TestMainFrame::clipboardToFocus()
     auto frame = MakeFrame();
     QVERIFY(frame);
     CTalvexView *view = NewDoc(*frame, "alpha");
-    CTalvexPipe &console = frame->m_console;
+    CTalvexPipe &console = frame->Console();
     // The console: copy its selection with Ctrl+C.
     console.setFocus();
     QTRY_VERIFY(console.hasFocus());
@@ -843,8 +938,9 @@ void TestMainFrame::findDialogPaste()
     CTalvexView *view = NewDoc(*frame, "text");
     view->setFocus();
     QTest::keyClick(view, Qt::Key_F, Qt::ControlModifier);
-    QVERIFY(frame->m_find.Dialog());
-    QLineEdit *edit = frame->m_find.Dialog()->FindEdit();
+    auto *dialog = frame->findChild<CFindReplaceDialog *>();
+    QVERIFY(dialog);
+    QLineEdit *edit = dialog->FindEdit();
     QVERIFY(edit);
     edit->activateWindow();
     edit->setFocus();
@@ -883,8 +979,8 @@ void TestMainFrame::splitterProportion()
     auto frame = MakeFrame();
     QVERIFY(frame);
     QSplitter *splitter = frame->Splitter();
-    QCOMPARE(splitter->widget(0), static_cast<QWidget *>(&frame->m_view));
-    QCOMPARE(splitter->widget(1), static_cast<QWidget *>(&frame->m_console));
+    QCOMPARE(splitter->widget(0), static_cast<QWidget *>(&frame->TabView()));
+    QCOMPARE(splitter->widget(1), static_cast<QWidget *>(&frame->Console()));
     QCOMPARE(splitter->orientation(), Qt::Vertical);
     QTRY_COMPARE(splitter->sizes().value(0), 400);
     const double before = double(splitter->sizes()[0]) / (splitter->sizes()[0] + splitter->sizes()[1]);
@@ -905,7 +1001,7 @@ void TestMainFrame::contextMenuIsEditPopup()
     QVERIFY(frame);
     CTalvexView *view = NewDoc(*frame, "x");
     QMenu *edit = frame->Popup(1);
-    for (QWidget *target : {static_cast<QWidget *>(view), static_cast<QWidget *>(&frame->m_console)}) {
+    for (QWidget *target : {static_cast<QWidget *>(view), static_cast<QWidget *>(&frame->Console())}) {
         const QPoint local(10, 10);
         const QPoint global = target->mapToGlobal(local);
         QContextMenuEvent ev(QContextMenuEvent::Mouse, local, global);
@@ -943,11 +1039,11 @@ void TestMainFrame::dropOpensFiles()
     QVERIFY(enter.isAccepted());
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(view->viewport(), &drop);
-    QCOMPARE(frame->m_view.GetPageCount(), 4);
-    QCOMPARE(frame->m_view.GetPageData(1)->m_strPath, urls[0].toLocalFile());
-    QCOMPARE(frame->m_view.GetPageData(2)->m_strPath, urls[1].toLocalFile());
-    QCOMPARE(frame->m_view.GetPageData(3)->m_strPath, urls[2].toLocalFile());
-    QCOMPARE(frame->m_view.GetActivePage(), 1);
+    QCOMPARE(frame->TabView().GetPageCount(), 4);
+    QCOMPARE(frame->TabView().GetPageData(1)->m_strPath, urls[0].toLocalFile());
+    QCOMPARE(frame->TabView().GetPageData(2)->m_strPath, urls[1].toLocalFile());
+    QCOMPARE(frame->TabView().GetPageData(3)->m_strPath, urls[2].toLocalFile());
+    QCOMPARE(frame->TabView().GetActivePage(), 1);
     QCOMPARE(view->GetText(), QByteArray()); // no path was pasted as text
 }
 
@@ -973,11 +1069,10 @@ void TestMainFrame::reopenSorted()
     }
     auto frame = MakeFrame(false);
     QVERIFY(frame);
-    QCOMPARE(frame->m_view.GetPageCount(), 3);
-    QCOMPARE(frame->m_view.GetPageData(0)->m_strPath, paths[1]);
-    QCOMPARE(frame->m_view.GetPageData(1)->m_strPath, paths[0]);
-    QCOMPARE(frame->m_view.GetPageData(2)->m_strPath, paths[2]);
-    QCOMPARE(frame->m_openDocs.GetCount(), 0);
+    QCOMPARE(frame->TabView().GetPageCount(), 3);
+    QCOMPARE(frame->TabView().GetPageData(0)->m_strPath, paths[1]);
+    QCOMPARE(frame->TabView().GetPageData(1)->m_strPath, paths[0]);
+    QCOMPARE(frame->TabView().GetPageData(2)->m_strPath, paths[2]);
     // Closing writes the open documents again (in tab order) before closing them.
     frame->show();
     QVERIFY(frame->close());
@@ -986,6 +1081,39 @@ void TestMainFrame::reopenSorted()
     QCOMPARE(again.GetCount(), 3);
     QCOMPARE(again.GetEntry(0), paths[1]);
     QCOMPARE(again.GetEntry(2), paths[2]);
+}
+
+void TestMainFrame::reopenSkipsPipesAndDevices()
+{
+    // Left in the list by an earlier run: a named pipe and devices that never end. The start
+    // neither waits nor reads them; it shows the window with the one real document, silently.
+    QTemporaryDir dir;
+    const QString real = dir.filePath(QStringLiteral("real.lisp"));
+    {
+        QFile f(real);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("(real)\n") == 7);
+    }
+    FifoGuard fifo(dir.filePath(QStringLiteral("pipe.lisp")));
+    QVERIFY(fifo.Created());
+    {
+        CRecentDocList open(QStringLiteral("Open Document List"), 1, 32);
+        open.SetMaxEntries(32);
+        for (const QString &path : {dir.filePath(QStringLiteral("pipe.lisp")), QStringLiteral("/dev/zero"),
+                                    QStringLiteral("/dev/urandom"), real})
+            open.AddToList(path);
+        QVERIFY(open.WriteToRegistry(kKeyPath));
+    }
+    ModalDriver answerer;
+    QElapsedTimer started;
+    started.start();
+    auto frame = MakeFrame(true);
+    QVERIFY(frame);
+    QVERIFY(frame->isVisible());
+    QVERIFY2(!fifo.HadToRelease(), "the start waited on the named pipe");
+    QVERIFY2(started.elapsed() < 8000, "the start took too long");
+    QCOMPARE(frame->TabView().GetPageCount(), 1);
+    QCOMPARE(frame->TabView().GetPageData(0)->m_strPath, real);
+    QVERIFY(answerer.seen.isEmpty());
 }
 
 void TestMainFrame::recentFileCommand()
@@ -1004,22 +1132,34 @@ void TestMainFrame::recentFileCommand()
     QAction *placeholder = FindAction(frame->RecentFilesPopup(), 57616);
     QVERIFY(placeholder && !placeholder->isEnabled());
     frame->OnCommand(57616); // "<none>": only a beep
-    QCOMPARE(frame->m_view.GetPageCount(), 0);
+    QCOMPARE(frame->TabView().GetPageCount(), 0);
+    frame.reset();
 
-    frame->m_recentFiles.AddToList(kept);
-    frame->m_recentFiles.AddToList(gone);
-    frame->m_recentFiles.AddToList(other); // shown: other, gone, kept
-    ModalAnswerer answerer;                 // the missing file's warning
+    {
+        CRecentDocList recent(QStringLiteral("Recent Document List"), 57616, 16);
+        recent.SetMaxEntries(16);
+        recent.AddToList(kept);
+        recent.AddToList(gone);
+        recent.AddToList(other); // shown: other, gone, kept
+        QVERIFY(recent.WriteToRegistry(kKeyPath));
+    }
+    frame = MakeFrame(false);
+    QVERIFY(frame);
+    auto shown = [&] {
+        QStringList items;
+        for (QAction *a : frame->RecentFilesPopup()->actions())
+            items.append(a->text());
+        return items;
+    };
+    auto item = [](int n, const QString &path) { return QStringLiteral("&%1 ").arg(n) + QDir::toNativeSeparators(path); };
+    QCOMPARE(shown(), (QStringList{item(1, other), item(2, gone), item(3, kept)}));
+    ModalDriver answerer(QMessageBox::Ok); // the missing file's warning
     frame->OnCommand(57617);               // gone
-    QCOMPARE(frame->m_view.GetPageCount(), 0);
-    QCOMPARE(frame->m_recentFiles.GetCount(), 2);
+    QCOMPARE(frame->TabView().GetPageCount(), 0);
+    QCOMPARE(shown(), (QStringList{item(1, other), item(2, kept)}));
     frame->OnCommand(57617);               // kept: opened, now at the top
-    QCOMPARE(frame->m_view.GetPageCount(), 1);
-    QString top;
-    QVERIFY(frame->m_recentFiles.GetFromList(57616, top));
-    QCOMPARE(top, kept);
-    QVERIFY(frame->m_recentFiles.GetFromList(57617, top));
-    QCOMPARE(top, other);
+    QCOMPARE(frame->TabView().GetPageCount(), 1);
+    QCOMPARE(shown(), (QStringList{item(1, kept), item(2, other)}));
     // Stored at once.
     CRecentDocList stored(QStringLiteral("Recent Document List"), 57616, 16);
     stored.ReadFromRegistry(kKeyPath);
@@ -1036,11 +1176,11 @@ void TestMainFrame::closeCancelKeepsWindow()
     b->setFocus();
     QTest::keyClicks(b, QStringLiteral("(unsaved)"));
     QVERIFY(b->GetModify());
-    ModalAnswerer answerer(QMessageBox::Cancel);
+    ModalDriver answerer(QMessageBox::Cancel);
     QVERIFY(!frame->close());
     QVERIFY(frame->isVisible());
-    QCOMPARE(frame->m_view.GetPageCount(), 2);
-    QCOMPARE(frame->m_view.GetPageData(0), a);
+    QCOMPARE(frame->TabView().GetPageCount(), 2);
+    QCOMPARE(frame->TabView().GetPageData(0), a);
     QVERIFY(!answerer.seen.isEmpty());
 }
 
@@ -1059,27 +1199,114 @@ void TestMainFrame::closeCancelAtSecondPromptKeepsAll()
     CSettingsStore::Instance().DeleteValue(QStringLiteral("Open Document List"), QStringLiteral("DocumentCount"));
     {
         // No for the last tab, Cancel for the one before it: the close is abandoned.
-        ModalAnswerer answerer({QMessageBox::No, QMessageBox::Cancel});
+        ModalDriver answerer({QMessageBox::No, QMessageBox::Cancel});
         QVERIFY(!frame->close());
         QCOMPARE(answerer.seen.size(), 2);
     }
     QVERIFY(frame->isVisible());
-    QCOMPARE(frame->m_view.GetPageCount(), 3);
+    QCOMPARE(frame->TabView().GetPageCount(), 3);
     for (int i = 0; i < 3; ++i) {
-        QCOMPARE(frame->m_view.GetPageData(i), views[i]);
+        QCOMPARE(frame->TabView().GetPageData(i), views[i]);
         QVERIFY(views[i]->GetModify()); // the answer No discarded nothing yet
     }
     // The open-document list is written only by a close that goes through.
     QCOMPARE(CSettingsStore::Instance().ReadInt(QStringLiteral("Open Document List"),
                                                 QStringLiteral("DocumentCount"), -1), -1);
     {
-        ModalAnswerer answerer(QMessageBox::No);
+        ModalDriver answerer(QMessageBox::No);
         QVERIFY(frame->close());
         QCOMPARE(answerer.seen.size(), 3);
     }
-    QCOMPARE(frame->m_view.GetPageCount(), 0);
+    QCOMPARE(frame->TabView().GetPageCount(), 0);
     QCOMPARE(CSettingsStore::Instance().ReadInt(QStringLiteral("Open Document List"),
                                                 QStringLiteral("DocumentCount"), -1), 32);
+}
+
+void TestMainFrame::savedAtExitPromptIsReopened()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("test1.lisp"));
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    frame->OnCommand(Cmd::FileNew);
+    CTalvexView *view = frame->GetActiveView();
+    view->setFocus();
+    QTest::keyClicks(view, QStringLiteral("(saved at exit)"));
+    {
+        // "Save changes to Document1 ?" Yes, then the new document's name.
+        ModalDriver driver;
+        driver.Push(ModalDriver::Answer(QMessageBox::Yes));
+        driver.Push(ModalDriver::ChooseFile(path));
+        QVERIFY(frame->close());
+        QCOMPARE(driver.unexpected, 0);
+    }
+    QVERIFY(QFileInfo::exists(path));
+    frame.reset();
+    auto next = MakeFrame(false);
+    QVERIFY(next);
+    QCOMPARE(next->TabView().GetPageCount(), 1);
+    QCOMPARE(next->GetActiveView()->m_strPath, path);
+    QCOMPARE(next->GetActiveView()->GetText(), QByteArray("(saved at exit)"));
+}
+
+void TestMainFrame::ctrlF4ClosesActiveTab()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    NewDoc(*frame, "(kept)");
+    CTalvexView *edited = NewDoc(*frame);
+    edited->setFocus();
+    QTest::keyClicks(edited, QStringLiteral("(edited)"));
+    {
+        // The save prompt of Window > Close comes with it; Cancel keeps the tab.
+        ModalDriver driver(QMessageBox::Cancel);
+        QTest::keyClick(edited, Qt::Key_F4, Qt::ControlModifier);
+        QCOMPARE(driver.seen.size(), 1);
+        QCOMPARE(driver.seen[0].text, QStringLiteral("Save changes to Document2 ?"));
+    }
+    QCOMPARE(frame->TabView().GetPageCount(), 2);
+    {
+        ModalDriver driver(QMessageBox::No);
+        QTest::keyClick(edited, Qt::Key_F4, Qt::ControlModifier);
+        QCOMPARE(driver.seen.size(), 1);
+    }
+    QCOMPARE(frame->TabView().GetPageCount(), 1);
+    QCOMPARE(frame->GetActiveView()->GetText(), QByteArray("(kept)"));
+    // From the console as well; an unmodified document goes without a question.
+    ModalDriver driver;
+    QTest::keyClick(&frame->Console(), Qt::Key_F4, Qt::ControlModifier);
+    QCOMPARE(frame->TabView().GetPageCount(), 0);
+    QCOMPARE(driver.seen.size(), 0);
+}
+
+void TestMainFrame::windowListFollowsTabs()
+{
+    auto frame = MakeFrame(false);
+    QVERIFY(frame);
+    auto listed = [&] {
+        QStringList items;
+        for (QAction *a : frame->WindowPopup()->actions())
+            items.append(a->isSeparator() ? QStringLiteral("---") : a->text() + (a->isChecked() ? "*" : ""));
+        return items;
+    };
+    QCOMPARE(listed(), (QStringList{"&Close\tCtrl+F4", "Close &All"}));
+    NewDoc(*frame);
+    NewDoc(*frame);
+    QCOMPARE(listed(), (QStringList{"&Close\tCtrl+F4", "Close &All", "---", "&1 Document1", "&2 Document2*"}));
+    // Choosing an item activates its document.
+    FindAction(frame->WindowPopup(), Cmd::WindowFirst)->trigger();
+    QCOMPARE(frame->TabView().GetActivePage(), 0);
+    QCOMPARE(listed(), (QStringList{"&Close\tCtrl+F4", "Close &All", "---", "&1 Document1*", "&2 Document2"}));
+    // The full title of a saved document; nothing left once all are closed.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a file with a rather long name.lisp"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.close();
+    QVERIFY(frame->OnDropFiles({QUrl::fromLocalFile(path)}));
+    QCOMPARE(listed().last(), QStringLiteral("&3 a file with a rather long name.lisp*"));
+    frame->OnCommand(Cmd::WindowCloseAll);
+    QCOMPARE(listed(), (QStringList{"&Close\tCtrl+F4", "Close &All"}));
 }
 
 void TestMainFrame::pictures()
@@ -1087,7 +1314,7 @@ void TestMainFrame::pictures()
     auto frame = MakeFrame();
     QVERIFY(frame);
     NewDoc(*frame, "(defun square (x)\r\n  (* x x))\r\n");
-    frame->m_console.ShowMessage("* ");
+    frame->Console().ShowMessage("* ");
     SpinLoop(50);
     QVERIFY(frame->menuBar()->isVisible());
     QVERIFY(frame->ToolBar()->isVisible());

@@ -1,4 +1,5 @@
 // Tests of the recent-file and open-document lists: order, limits, stored values, the popup.
+#include "app/CRecentFilesMenu.h"
 #include "settings/CRecentDocList.h"
 #include "settings/CSettingsStore.h"
 
@@ -68,6 +69,7 @@ private slots:
     void readdedNameMovesToTop_data();
     void readdedNameMovesToTop();
     void thirdEntryById();
+    void sameFileByAnotherName();
     void shrinkingLeavesNoStaleValue();
     void openDocumentListKeepsLast32();
     void placeholderWhenEmpty();
@@ -101,7 +103,8 @@ void TestRecentDocList::seventeenFilesKeepSixteen()
     FillRecentPopup(popup);
     CRecentDocList list(kRecent, kFirstRecentId, 16);
     list.SetMaxEntries(16);
-    list.SetMenuHandle(&popup);
+    CRecentFilesMenu shown(list);
+    shown.SetMenuHandle(&popup);
     for (int i = 1; i <= 17; ++i)
         QVERIFY(list.AddToList(File(i)));
 
@@ -125,7 +128,8 @@ void TestRecentDocList::seventeenFilesKeepSixteen()
     QMenu later;
     FillRecentPopup(later);
     CRecentDocList again(kRecent, kFirstRecentId, 16);
-    again.SetMenuHandle(&later);
+    CRecentFilesMenu shownAgain(again);
+    shownAgain.SetMenuHandle(&later);
     QVERIFY(again.ReadFromRegistry(kKeyPath));
     QCOMPARE(again.GetMaxEntries(), 16);
     QCOMPARE(again.GetCount(), 16);
@@ -174,7 +178,8 @@ void TestRecentDocList::thirdEntryById()
     FillRecentPopup(popup);
     CRecentDocList list(kRecent, kFirstRecentId, 16);
     list.SetMaxEntries(16);
-    list.SetMenuHandle(&popup);
+    CRecentFilesMenu shown(list);
+    shown.SetMenuHandle(&popup);
     for (int i = 1; i <= 5; ++i)
         list.AddToList(File(i));
 
@@ -196,13 +201,36 @@ void TestRecentDocList::thirdEntryById()
     }
 }
 
+void TestRecentDocList::sameFileByAnotherName()
+{
+    QTemporaryDir dir;
+    const QString real = dir.filePath(u"real.lisp"_s);
+    const QString link = dir.filePath(u"link.lisp"_s);
+    QFile file(real);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QVERIFY(QFile::link(real, link));
+    CRecentDocList list(kRecent, kFirstRecentId, 16);
+    list.SetMaxEntries(16);
+    list.AddToList(real);
+    list.AddToList(File(1));
+    // One file, one entry: the newer name takes the old one's place at the top.
+    list.AddToList(link);
+    QCOMPARE(list.GetCount(), 2);
+    QCOMPARE(list.GetEntry(1), link);
+    list.AddToList(dir.path() + u"/./real.lisp"_s);
+    QCOMPARE(list.GetCount(), 2);
+    QCOMPARE(list.GetEntry(0), File(1));
+}
+
 void TestRecentDocList::shrinkingLeavesNoStaleValue()
 {
     QMenu popup;
     FillRecentPopup(popup);
     CRecentDocList list(kRecent, kFirstRecentId, 16);
     list.SetMaxEntries(16);
-    list.SetMenuHandle(&popup);
+    CRecentFilesMenu shown(list);
+    shown.SetMenuHandle(&popup);
     for (int i = 1; i <= 16; ++i)
         list.AddToList(File(i));
     QVERIFY(list.WriteToRegistry(kKeyPath));
@@ -251,7 +279,8 @@ void TestRecentDocList::placeholderWhenEmpty()
 
     CRecentDocList list(kRecent, kFirstRecentId, 16);
     list.SetMaxEntries(16);
-    list.SetMenuHandle(&popup);
+    CRecentFilesMenu shown(list);
+    shown.SetMenuHandle(&popup);
     QVERIFY(!list.ReadFromRegistry(kKeyPath));   // first start: nothing stored
     QCOMPARE(Items(popup).size(), 4);
     QCOMPARE(Items(popup)[1].text, u"<none>"_s);
@@ -280,7 +309,8 @@ void TestRecentDocList::placeholderWithoutResourceItem()
     QMenu popup;
     popup.addAction(u"Other"_s)->setData(5);
     CRecentDocList list(kRecent, kFirstRecentId, 16);
-    list.SetMenuHandle(&popup);
+    CRecentFilesMenu shown(list);
+    shown.SetMenuHandle(&popup);
     QVERIFY(list.UpdateMenu());
     QList<Item> items = Items(popup);
     QCOMPARE(items.size(), 2);
@@ -336,7 +366,8 @@ void TestRecentDocList::maximumIsClamped()
     FillRecentPopup(popup);
     CRecentDocList list(kRecent, kFirstRecentId, upperBound);
     QCOMPARE(list.GetMaxEntries(), 4);
-    list.SetMenuHandle(&popup);
+    CRecentFilesMenu shown(list);
+    shown.SetMenuHandle(&popup);
     list.SetMaxEntries(upperBound);
     for (int i = 1; i <= upperBound; ++i)
         list.AddToList(File(i));
@@ -394,7 +425,8 @@ void TestRecentDocList::readingStoredValues()
     QMenu popup;
     FillRecentPopup(popup);
     CRecentDocList list(kRecent, kFirstRecentId, 16);
-    list.SetMenuHandle(&popup);
+    CRecentFilesMenu shown(list);
+    shown.SetMenuHandle(&popup);
     list.AddToList(u"/kept.lisp"_s);
     QCOMPARE(list.ReadFromRegistry(kKeyPath), read);
     QStringList got;
@@ -409,7 +441,8 @@ void TestRecentDocList::namesShownWhole()
     QMenu popup;
     FillRecentPopup(popup);
     CRecentDocList list(kRecent, kFirstRecentId, 16);
-    list.SetMenuHandle(&popup);
+    CRecentFilesMenu shown(list);
+    shown.SetMenuHandle(&popup);
     const QString longName = u"/home/ann/"_s + QString(400, u'x') + u".lisp"_s;
     const QString ampersand = u"/home/ann/R&D/a&b.lisp"_s;
     list.AddToList(longName);

@@ -1,5 +1,5 @@
 // Tests of the window list at the end of the Window menu.
-#include "settings/WindowMenu.h"
+#include "app/WindowMenu.h"
 
 #include <QAction>
 #include <QActionGroup>

@@ -1,11 +1,11 @@
 // The main window's life: start-up steps, closing, key filter, idle states, drops, context menu.
 #include "app/CMainFrame.h"
 
-#include "app/CommandTable.h"
 #include "editor/CTalvexView.h"
 #include "editor/SendToLispEvent.h"
 #include "lisp/LispCommands.h"
 #include "lisp/LispPathSelector.h"
+#include "platform/Keys.h"
 #include "settings/CSettingsStore.h"
 
 #include <QApplication>
@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
@@ -36,21 +37,26 @@ static void InitResources()
     Q_INIT_RESOURCE(app);
 }
 
-CMainFrame::CMainFrame(QWidget *parent)
+CMainFrame::CMainFrame(QWidget *parent) : CMainFrame(CCommandTable::Standard(), parent) {}
+
+CMainFrame::CMainFrame(const CCommandTable &commands, QWidget *parent)
     : QMainWindow(parent),
+      m_commands(commands),
+      m_ui(m_commands.UIMap()),
       m_recentFiles(QStringLiteral("Recent Document List"), Cmd::FileMruFirst, 16),
       m_openDocs(QStringLiteral("Open Document List"), 1, 32),
+      m_recentMenu(m_recentFiles),
       m_docs(this, m_view, m_recentFiles),
       m_find(this, [this] { return GetActiveView(); }),
-      m_help(this),
-      m_ui(CommandTable::UIMap())
+      m_help(this)
 {
     InitResources();
-    setWindowTitle(CommandTable::String(Cmd::StrTitle));
+    setWindowTitle(CCommandTable::String(Cmd::StrTitle));
+    // The installed icon of the desktop entry's name; the built-in copy of it where none is.
     QIcon icon;
     for (int size : {16, 32, 48})
         icon.addFile(QStringLiteral(":/icons/talvex-%1.png").arg(size), QSize(size, size));
-    setWindowIcon(icon);
+    setWindowIcon(QIcon::fromTheme(QStringLiteral(TALVEX_APP_ID), icon));
     setAcceptDrops(true);
     // No size is stored: every start opens at three quarters of the screen.
     if (const QScreen *screen = QGuiApplication::primaryScreen())
@@ -87,14 +93,13 @@ bool CMainFrame::Create()
     SetSettingsChecks();
 
     // 12. The Window popup lists the documents; the caption follows the active one.
-    m_view.SetWindowMenu(Popup(CommandTable::kWindowPopup));
-    m_view.SetWindowMenuLimit(100);
+    connect(&m_view, &CLispTabView::windowListChanged, this, &CMainFrame::UpdateWindowMenu);
+    UpdateWindowMenu();
     m_view.SetTitleBarWindow(this);
 
     // 13-14. Document lists; the documents open at the last close come back sorted.
     m_openDocs.SetMaxEntries(32);
     m_recentFiles.SetMaxEntries(16);
-    m_recentFiles.SetMenuHandle(m_pRecentMenu);
     m_recentFiles.ReadFromRegistry(kKeyPath);
     m_openDocs.ReadFromRegistry(kKeyPath);
     ReopenDocuments();
@@ -116,22 +121,17 @@ bool CMainFrame::Create()
 void CMainFrame::SetSettingsChecks()
 {
     CSettingsStore &store = CSettingsStore::Instance();
-    const int lineEnding = store.ReadInt(kSettings, QStringLiteral("LineEnding"), 0);
-    m_ui.UISetCheck(Cmd::LineEndingCrLf, lineEnding == 0);
-    m_ui.UISetCheck(Cmd::LineEndingCr, lineEnding == 1);
-    m_ui.UISetCheck(Cmd::LineEndingLf, lineEnding == 2);
+    const int lineEnding = store.ReadInt(kSettings, QStringLiteral("LineEnding"), CSettingsStore::kDefaultLineEnding);
+    CheckGroupItem(CheckGroup::LineEnding, lineEnding); // 0 CR LF, 1 CR, 2 LF
 
     m_ui.UISetCheck(Cmd::TabUsesSpaces, store.ReadInt(kSettings, QStringLiteral("TabUsesSpaces"), 0) == 1);
 
-    const int keywordSet = store.ReadInt(kSettings, QStringLiteral("KeywordSet"), 0);
-    for (int id = Cmd::KeywordSetFirst; id <= Cmd::KeywordSetLast; ++id)
-        m_ui.UISetCheck(id, keywordSet == id - Cmd::KeywordSetFirst);
+    CheckGroupItem(CheckGroup::KeywordSet, store.ReadInt(kSettings, QStringLiteral("KeywordSet"), 0));
 
     int tabSize = store.ReadInt(kSettings, QStringLiteral("TabSize"), 0);
     if (tabSize == 0)
         tabSize = 4;
-    m_ui.UISetCheck(Cmd::TabSize4, tabSize == 4);
-    m_ui.UISetCheck(Cmd::TabSize8, tabSize == 8);
+    CheckGroupItem(CheckGroup::TabSize, tabSize == 4 ? 0 : tabSize == 8 ? 1 : -1);
 }
 
 void CMainFrame::ReopenDocuments()
@@ -153,12 +153,13 @@ void CMainFrame::ReopenDocuments()
 void CMainFrame::closeEvent(QCloseEvent *e)
 {
     // Every save prompt is answered before anything closes, so a Cancel keeps the window and all
-    // of its documents, and the lists are written only when the close goes through.
-    const QStringList paths = m_docs.PagePaths();
+    // of its documents, and the lists are written only when the close goes through. The paths
+    // are read after the prompts: a document saved at one of them comes back under its name.
     if (!m_docs.QueryCloseAll()) {
         e->ignore();
         return;
     }
+    const QStringList paths = m_docs.PagePaths();
     for (const QString &path : paths)
         m_openDocs.AddToList(path);
     m_openDocs.WriteToRegistry(kKeyPath);
@@ -185,13 +186,13 @@ CTalvexView *CMainFrame::GetActiveView() const
 
 bool CMainFrame::IsAccelerator(QKeyEvent *ev) const
 {
-    return CommandTable::AcceleratorFor(ev->keyCombination()) != 0;
+    return m_commands.AcceleratorFor(KeyCombinationOf(*ev)) != 0;
 }
 
 bool CMainFrame::PreTranslateMessage(QKeyEvent *ev)
 {
     // 1. Accelerators, whatever the enabled state of their command.
-    if (const int id = CommandTable::AcceleratorFor(ev->keyCombination())) {
+    if (const int id = m_commands.AcceleratorFor(KeyCombinationOf(*ev))) {
         OnCommand(id);
         return true;
     }
@@ -221,6 +222,7 @@ bool CMainFrame::OnIdle()
     m_ui.UIEnable(Cmd::FileSaveAs, modified);
     m_ui.UIEnable(Cmd::EditSendToLisp, sendable);
     m_ui.UIEnable(Cmd::EditMacroexpand, sendable);
+    m_ui.UIEnable(Cmd::FileInterruptLisp, m_console.IsLispRunning());
     return false;
 }
 
@@ -240,7 +242,7 @@ bool CMainFrame::event(QEvent *e)
 
 void CMainFrame::contextMenuEvent(QContextMenuEvent *e)
 {
-    if (QMenu *edit = Popup(CommandTable::kEditPopup))
+    if (QMenu *edit = Popup(CCommandTable::kEditPopup))
         edit->popup(e->globalPos());
     e->accept();
 }
@@ -259,6 +261,10 @@ bool CMainFrame::eventFilter(QObject *watched, QEvent *e)
 {
     if (watched == m_pSplitter && e->type() == QEvent::Resize && m_nSplitterTop >= 0)
         KeepSplitterProportion();
+    // The menu bar leaves its keyboard mode (Escape, a click elsewhere) with no popup open.
+    if (watched == static_cast<QObject *>(menuBar()) && e->type() == QEvent::FocusOut
+        && !QApplication::activePopupWidget())
+        OnMenuClose();
     return QMainWindow::eventFilter(watched, e);
 }
 
@@ -279,18 +285,39 @@ QString CMainFrame::StatusText() const
     return m_pStatusText ? m_pStatusText->text() : QString();
 }
 
+bool CMainFrame::IsMenuInUse() const
+{
+    return qobject_cast<QMenu *>(QApplication::activePopupWidget()) || menuBar()->hasFocus();
+}
+
 void CMainFrame::OnMenuSelect(QAction *action)
 {
     if (!m_pStatusText || !action)
         return;
     QString prompt;
     if (!action->menu() && !action->isSeparator())
-        prompt = CommandTable::Prompt(action->data().toInt());
+        prompt = m_commands.Prompt(action->data().toInt());
     m_pStatusText->setText(prompt);
+}
+
+void CMainFrame::OnMenuBarSelect(QAction *action)
+{
+    // The bar reports the items of its popups too, after their popup has shown their prompts:
+    // only a highlighted title or submenu counts here, which has no prompt. The mouse passing
+    // over the bar while no menu is in use leaves "Ready" alone.
+    if (m_pStatusText && action && action->menu() && IsMenuInUse())
+        m_pStatusText->clear();
+}
+
+void CMainFrame::OnMenuOpen()
+{
+    // A popup that has just opened has no item highlighted yet, so there is no prompt.
+    if (m_pStatusText)
+        m_pStatusText->clear();
 }
 
 void CMainFrame::OnMenuClose()
 {
     if (m_pStatusText)
-        m_pStatusText->setText(CommandTable::String(Cmd::StrReady));
+        m_pStatusText->setText(CCommandTable::String(Cmd::StrReady));
 }

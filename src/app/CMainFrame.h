@@ -1,10 +1,12 @@
 // The main window: owns and wires every part of the program, routes every command.
 #pragma once
 
+#include "app/CCommandTable.h"
 #include "app/CIdleHandler.h"
 #include "app/CIdleHook.h"
 #include "app/CKeyFilter.h"
 #include "app/CMessageFilter.h"
+#include "app/CRecentFilesMenu.h"
 #include "app/CUpdateUI.h"
 #include "editor/CDocumentManager.h"
 #include "editor/CFindReplaceController.h"
@@ -17,6 +19,7 @@
 #include <QMainWindow>
 
 #include <optional>
+#include <type_traits>
 
 class CTalvexView;
 class QLabel;
@@ -26,28 +29,27 @@ class QToolBar;
 
 // Top-level window: menu bar and toolbar built from the command table, a status bar, and a
 // vertical splitter with the document tabs above and the Lisp console below. Create() runs the
-// start-up steps; every menu item, toolbar button and accelerator ends in OnCommand.
+// start-up steps; every menu item, toolbar button and accelerator ends in OnCommand, which runs
+// the handler of the command's row.
 class CMainFrame : public QMainWindow, public CMessageFilter, public CIdleHandler
 {
     Q_OBJECT
 
 public:
     explicit CMainFrame(QWidget *parent = nullptr);
+    // A frame whose menus, toolbar, keys and prompts come from another table.
+    explicit CMainFrame(const CCommandTable &commands, QWidget *parent = nullptr);
     ~CMainFrame() override;
 
     // The start-up steps, before the window is shown. False when the program is to end at once
     // with exit code 0 (no Lisp chosen at the first start).
     bool Create();
 
-    // One dispatch for every command id: the command table, the window list 0xFF00..0xFFFD and
-    // the recent files 57616..57631. Ids without a handler do nothing.
+    // One dispatch for every command id, ranges included. Ids without a handler do nothing.
     void OnCommand(int id);
     CTalvexView *GetActiveView() const;
     // The id OnCommand saw last, handled or not (0 before the first): shows where keys went.
     int LastCommand() const { return m_nLastCommand; }
-    void OnSendToLisp(QByteArray &text);
-    // Sets and converts the line-end mode of every open document, in tab order.
-    void SetLineEnding(int mode);
 
     // Message filter: accelerators, then the find dialog's Enter, then the tab view's keys.
     bool PreTranslateMessage(QKeyEvent *ev) override;
@@ -57,8 +59,52 @@ public:
     // Idle handler: toolbar states of the previous pass, then the states of the active document.
     bool OnIdle() override;
 
+    // Parts and bars, for tests that must look at one.
+    CTalvexPipe &Console() { return m_console; }
+    CLispTabView &TabView() { return m_view; }
+    const CUpdateUI &UpdateUI() const { return m_ui; }
+    QMenu *Popup(int index) const;
+    QMenu *RecentFilesPopup() const { return m_recentMenu.MenuHandle(); }
+    QMenu *WindowPopup() const { return m_pWindowMenu; }
+    QToolBar *ToolBar() const { return m_pToolBar; }
+    QSplitter *Splitter() const { return m_pSplitter; }
+    QString StatusText() const;
+    CIdleHook *IdleHook() { return m_idle ? &*m_idle : nullptr; }
+
+protected:
+    bool event(QEvent *e) override;
+    void closeEvent(QCloseEvent *e) override;
+    void contextMenuEvent(QContextMenuEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *e) override;
+
+private:
+    // The command rows name the handlers below and those of the parts.
+    friend class CCommandTable;
+
+    // The object whose member function a command row names: the frame or one of its parts.
+    template <class Part>
+    Part &CommandOwner()
+    {
+        if constexpr (std::is_same_v<Part, CMainFrame>)
+            return *this;
+        else if constexpr (std::is_same_v<Part, CDocumentManager>)
+            return m_docs;
+        else if constexpr (std::is_same_v<Part, CFindReplaceController>)
+            return m_find;
+        else if constexpr (std::is_same_v<Part, CReferenceLookup>)
+            return m_help;
+        else if constexpr (std::is_same_v<Part, CTalvexPipe>)
+            return m_console;
+        else if constexpr (std::is_same_v<Part, CLispTabView>)
+            return m_view;
+        else
+            static_assert(sizeof(Part) == 0, "no part of the frame owns this handler");
+    }
+
     // Handlers named after their menu items.
     void OnFileExit();
+    void OnFileResetLisp();
+    void OnRecentFile(int id);
     void OnViewToolBar();
     void OnViewStatusBar();
     void OnEditCut();
@@ -69,49 +115,36 @@ public:
     void OnEditSendToLisp();
     void OnEditMacroexpand();
     void OnEditPrettyPrint();
-    void OnFileResetLisp();
     void OnSetLispPath();
     void OnSetFont();
     void OnLineEnding(int id);
     void OnTabUsesSpaces();
     void OnTabSize(int id);
     void OnKeywordSet(int id);
-    void OnAppAbout();
     void OnWindowListItem(int id);
-    void OnRecentFile(int id);
-    void ShowRestartMessage();
+    void OnAppAbout();
 
-    // Status-bar prompt of a highlighted menu item; "Ready" when the menu closes.
-    void OnMenuSelect(QAction *action);
-    void OnMenuClose();
-
-    // Parts and bars, for the program's pieces and for tests.
-    CUpdateUI &UpdateUI() { return m_ui; }
-    QMenu *Popup(int index) const;
-    QMenu *RecentFilesPopup() const { return m_pRecentMenu; }
-    QToolBar *ToolBar() const { return m_pToolBar; }
-    QSplitter *Splitter() const { return m_pSplitter; }
-    QString StatusText() const;
-    CIdleHook *IdleHook() { return m_idle ? &*m_idle : nullptr; }
-
-    CLispTabView m_view;
-    CTalvexPipe m_console;
-    CRecentDocList m_recentFiles;
-    CRecentDocList m_openDocs;
-    CDocumentManager m_docs;
-    CFindReplaceController m_find;
-    CReferenceLookup m_help;
-
-protected:
-    bool event(QEvent *e) override;
-    void closeEvent(QCloseEvent *e) override;
-    void contextMenuEvent(QContextMenuEvent *e) override;
-    bool eventFilter(QObject *watched, QEvent *e) override;
-
-private:
+    void OnSendToLisp(QByteArray &text);
     // The evaluation commands: the active view's text to send, wrapped when wrap is given,
     // delivered as a send-to-Lisp event to this frame.
     void SendActiveForm(QByteArray (*wrap)(const QByteArray &));
+    // Sets and converts the line-end mode of every open document, in tab order.
+    void SetLineEnding(int mode);
+    void ShowRestartMessage();
+    // Checks the item at index of a check group and clears the others (none for an index
+    // outside the group); the index of id in its group, -1 when it has none.
+    void CheckGroupItem(CheckGroup group, int index);
+    int GroupIndex(int id) const;
+
+    // Status-bar prompt of a highlighted menu item or title; "Ready" when a popup closes and when
+    // the menu bar leaves its keyboard mode.
+    bool IsMenuInUse() const;
+    void OnMenuSelect(QAction *action);
+    void OnMenuBarSelect(QAction *action);
+    void OnMenuOpen();
+    void OnMenuClose();
+    void UpdateWindowMenu();
+
     void CreateMenuBar();
     void CreateToolBar();
     void CreateStatusBar();
@@ -120,11 +153,19 @@ private:
     void ReopenDocuments();
     void KeepSplitterProportion();
     void OnDestroy();
-    void ApplyFocusCommand(int id);
 
+    const CCommandTable m_commands;
     CUpdateUI m_ui;
+    CLispTabView m_view;
+    CTalvexPipe m_console;
+    CRecentDocList m_recentFiles;
+    CRecentDocList m_openDocs;
+    CRecentFilesMenu m_recentMenu;
+    CDocumentManager m_docs;
+    CFindReplaceController m_find;
+    CReferenceLookup m_help;
     QList<QMenu *> m_popups;           // the top-level popups in menu order
-    QMenu *m_pRecentMenu = nullptr;
+    QMenu *m_pWindowMenu = nullptr;
     QToolBar *m_pToolBar = nullptr;
     QLabel *m_pStatusText = nullptr;
     QSplitter *m_pSplitter = nullptr;

@@ -1,7 +1,7 @@
 // The main window's bars and panes: menu bar and toolbar from the command table, status bar, splitter.
 #include "app/CMainFrame.h"
 
-#include "app/CommandTable.h"
+#include "app/WindowMenu.h"
 
 #include <QAction>
 #include <QIcon>
@@ -14,9 +14,11 @@
 
 namespace {
 
-QIcon CommandIcon(int id)
+// The Window popup lists at most this many documents.
+constexpr int kWindowMenuLimit = 100;
+
+QIcon CommandIcon(const QString &path)
 {
-    const QString path = CommandTable::IconPath(id);
     if (path.isEmpty())
         return {};
     // Both densities, whatever the screen's ratio at start: windows may move between screens.
@@ -37,11 +39,13 @@ void CMainFrame::CreateMenuBar()
 {
     QMenuBar *bar = menuBar();
     QList<QMenu *> stack;
-    for (const MenuRow &row : CommandTable::Menu()) {
+    for (const MenuRow &row : m_commands.Menu()) {
+        if (row.kind != MenuRow::PopupBegin && stack.isEmpty())
+            continue; // a layout that puts something outside every popup: nothing to put it in
         switch (row.kind) {
         case MenuRow::PopupBegin: {
-            QMenu *menu = stack.isEmpty() ? bar->addMenu(QString::fromLatin1(row.text))
-                                          : stack.last()->addMenu(QString::fromLatin1(row.text));
+            const QString title = QString::fromLatin1(row.text);
+            QMenu *menu = stack.isEmpty() ? bar->addMenu(title) : stack.last()->addMenu(title);
             // Every popup is written from the state table when it opens.
             connect(menu, &QMenu::aboutToShow, this, [this, menu] { m_ui.UIUpdateMenu(menu); });
             if (stack.isEmpty()) {
@@ -50,11 +54,9 @@ void CMainFrame::CreateMenuBar()
                 connect(menu, &QMenu::triggered, this,
                         [this](QAction *action) { OnCommand(action->data().toInt()); });
                 connect(menu, &QMenu::hovered, this, &CMainFrame::OnMenuSelect);
+                connect(menu, &QMenu::aboutToShow, this, &CMainFrame::OnMenuOpen);
                 connect(menu, &QMenu::aboutToHide, this, &CMainFrame::OnMenuClose);
                 m_popups.append(menu);
-            } else if (stack.size() == 1 && m_popups.size() == CommandTable::kFilePopup + 1
-                       && !m_pRecentMenu) {
-                m_pRecentMenu = menu;
             }
             stack.append(menu);
             break;
@@ -66,20 +68,36 @@ void CMainFrame::CreateMenuBar()
             stack.last()->addSeparator();
             break;
         case MenuRow::Item: {
-            QAction *action = stack.last()->addAction(CommandIcon(row.id), QString::fromLatin1(row.text));
+            const Command *command = m_commands.Find(row.id);
+            if (!command || !command->text)
+                break; // a layout naming a command without a menu text shows nothing for it
+            QAction *action = stack.last()->addAction(CommandIcon(m_commands.IconPath(row.id)),
+                                                      QString::fromLatin1(command->text));
             action->setData(row.id);
-            action->setCheckable(row.checkable);
-            action->setEnabled(!row.disabled);
+            action->setCheckable((command->ui & CUpdateUI::Checked) != 0);
             action->setIconVisibleInMenu(true);
             break;
         }
+        case MenuRow::RecentFiles: {
+            // The placeholder until the list has entries; greyed, as it stands for nothing.
+            QAction *action = stack.last()->addAction(QString::fromLatin1(row.text));
+            action->setData(row.id);
+            action->setEnabled(false);
+            m_recentMenu.SetMenuHandle(stack.last());
+            break;
+        }
+        case MenuRow::WindowList:
+            m_pWindowMenu = stack.last();
+            break;
         }
     }
-    // A highlighted title of the menu bar has no prompt of its own.
-    connect(bar, &QMenuBar::hovered, this, [this](QAction *) {
-        if (m_pStatusText)
-            m_pStatusText->clear();
-    });
+    connect(bar, &QMenuBar::hovered, this, &CMainFrame::OnMenuBarSelect);
+    bar->installEventFilter(this);
+}
+
+void CMainFrame::UpdateWindowMenu()
+{
+    BuildWindowMenu(m_pWindowMenu, m_view.PageTitles(), m_view.GetActivePage(), kWindowMenuLimit);
 }
 
 void CMainFrame::CreateToolBar()
@@ -90,15 +108,15 @@ void CMainFrame::CreateToolBar()
     m_pToolBar->setMovable(false);
     m_pToolBar->setFloatable(false);
     m_pToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
-    for (int id : CommandTable::Toolbar()) {
-        if (id == CommandTable::kToolbarSeparator) {
+    for (int id : m_commands.Toolbar()) {
+        if (id == CCommandTable::kToolbarSeparator) {
             m_pToolBar->addSeparator();
             continue;
         }
         // Buttons have actions of their own, so they show their states at idle time while
         // menu items show theirs when the menu opens.
-        QString text = CommandTable::Tooltip(id);
-        auto *action = new QAction(CommandIcon(id), text, m_pToolBar);
+        const QString text = m_commands.Tooltip(id);
+        auto *action = new QAction(CommandIcon(m_commands.IconPath(id)), text, m_pToolBar);
         action->setData(id);
         action->setToolTip(text);
         m_pToolBar->addAction(action);
@@ -111,7 +129,7 @@ void CMainFrame::CreateStatusBar()
 {
     QStatusBar *bar = statusBar();
     bar->setSizeGripEnabled(true);
-    m_pStatusText = new QLabel(CommandTable::String(Cmd::StrReady), bar);
+    m_pStatusText = new QLabel(CCommandTable::String(Cmd::StrReady), bar);
     m_pStatusText->setObjectName(QStringLiteral("StatusText"));
     bar->addWidget(m_pStatusText, 1);
 }

@@ -1,13 +1,13 @@
 // The main window's command dispatch and its thin handlers.
 #include "app/CMainFrame.h"
 
-#include "app/CommandTable.h"
 #include "editor/CTalvexView.h"
+#include "editor/SendToLispEvent.h"
+#include "editor/TextToSend.h"
 #include "help/CAboutDlg.h"
 #include "lisp/LispCommands.h"
 #include "lisp/LispPathSelector.h"
-#include "lisp/TextToSend.h"
-#include "editor/SendToLispEvent.h"
+#include "platform/CSameFile.h"
 #include "settings/CSettingsStore.h"
 
 #include <QApplication>
@@ -18,58 +18,11 @@
 #include <QStatusBar>
 #include <QToolBar>
 
+#include <algorithm>
+
 namespace {
 
 const QString &kSettings = CSettingsStore::kSettings;
-
-using Handler = void (*)(CMainFrame &frame, int id);
-
-struct Route {
-    int id;
-    Handler handler;
-};
-
-// The command table's handlers. Ctrl+P (57607), F6 (57680) and Shift+F6 (57681) are bound
-// to ids without a handler: their keys are taken and nothing happens.
-const Route kRoutes[] = {
-    {Cmd::FileNew, [](CMainFrame &f, int) { f.m_docs.OnFileNew(); }},
-    {Cmd::FileOpen, [](CMainFrame &f, int) { f.m_docs.OnFileOpen(); }},
-    {Cmd::FileSave, [](CMainFrame &f, int) { f.m_docs.OnFileSave(); }},
-    {Cmd::FileSaveAs, [](CMainFrame &f, int) { f.m_docs.OnFileSaveAs(); }},
-    {Cmd::FileResetLisp, [](CMainFrame &f, int) { f.OnFileResetLisp(); }},
-    {Cmd::AppExit, [](CMainFrame &f, int) { f.OnFileExit(); }},
-    {Cmd::EditUndo, [](CMainFrame &f, int) { f.OnEditUndo(); }},
-    {Cmd::EditRedo, [](CMainFrame &f, int) { f.OnEditRedo(); }},
-    {Cmd::EditCut, [](CMainFrame &f, int) { f.OnEditCut(); }},
-    {Cmd::EditCopy, [](CMainFrame &f, int) { f.OnEditCopy(); }},
-    {Cmd::EditPaste, [](CMainFrame &f, int) { f.OnEditPaste(); }},
-    {Cmd::EditSendToLisp, [](CMainFrame &f, int) { f.OnEditSendToLisp(); }},
-    {Cmd::EditMacroexpand, [](CMainFrame &f, int) { f.OnEditMacroexpand(); }},
-    {Cmd::EditPrettyPrint, [](CMainFrame &f, int) { f.OnEditPrettyPrint(); }},
-    {Cmd::EditFind, [](CMainFrame &f, int id) { f.m_find.OnEditFind(id); }},
-    {Cmd::EditReplace, [](CMainFrame &f, int id) { f.m_find.OnEditFind(id); }},
-    {Cmd::ViewToolBar, [](CMainFrame &f, int) { f.OnViewToolBar(); }},
-    {Cmd::ViewStatusBar, [](CMainFrame &f, int) { f.OnViewStatusBar(); }},
-    {Cmd::SetLispPath, [](CMainFrame &f, int) { f.OnSetLispPath(); }},
-    {Cmd::SetFont, [](CMainFrame &f, int) { f.OnSetFont(); }},
-    {Cmd::LineEndingCrLf, [](CMainFrame &f, int id) { f.OnLineEnding(id); }},
-    {Cmd::LineEndingCr, [](CMainFrame &f, int id) { f.OnLineEnding(id); }},
-    {Cmd::LineEndingLf, [](CMainFrame &f, int id) { f.OnLineEnding(id); }},
-    {Cmd::TabUsesSpaces, [](CMainFrame &f, int) { f.OnTabUsesSpaces(); }},
-    {Cmd::TabSize4, [](CMainFrame &f, int id) { f.OnTabSize(id); }},
-    {Cmd::TabSize8, [](CMainFrame &f, int id) { f.OnTabSize(id); }},
-    {Cmd::KeywordSetFirst + 0, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
-    {Cmd::KeywordSetFirst + 1, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
-    {Cmd::KeywordSetFirst + 2, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
-    {Cmd::KeywordSetFirst + 3, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
-    {Cmd::KeywordSetFirst + 4, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
-    {Cmd::KeywordSetFirst + 5, [](CMainFrame &f, int id) { f.OnKeywordSet(id); }},
-    {Cmd::WindowClose, [](CMainFrame &f, int) { f.m_docs.OnWindowClose(); }},
-    {Cmd::WindowCloseAll, [](CMainFrame &f, int) { f.m_docs.OnWindowCloseAll(); }},
-    {Cmd::HelpHyperSpec, [](CMainFrame &f, int) { f.m_help.OnHelpHyperSpec(); }},
-    {Cmd::HelpCLtL2, [](CMainFrame &f, int) { f.m_help.OnHelpCLtL2(); }},
-    {Cmd::AppAbout, [](CMainFrame &f, int) { f.OnAppAbout(); }},
-};
 
 // A clipboard or undo command as a Scintilla control and as a line edit carry it out.
 struct FocusCommand {
@@ -111,16 +64,9 @@ void SendToFocus(const FocusCommand &command)
 void CMainFrame::OnCommand(int id)
 {
     m_nLastCommand = id;
-    for (const Route &route : kRoutes) {
-        if (route.id == id) {
-            route.handler(*this, id);
-            return;
-        }
-    }
-    if (id >= Cmd::WindowFirst && id <= Cmd::WindowLast)
-        OnWindowListItem(id);
-    else if (id >= Cmd::FileMruFirst && id <= Cmd::FileMruLast)
-        OnRecentFile(id);
+    // Ctrl+P, F6 and Shift+F6 have rows without a handler: their keys are taken, nothing happens.
+    if (const Command *command = m_commands.Find(id); command && command->handler)
+        command->handler(*this, id);
 }
 
 void CMainFrame::OnFileExit()
@@ -213,11 +159,8 @@ void CMainFrame::OnLineEnding(int id)
 {
     if (m_ui.UIIsChecked(id))
         return;
-    m_ui.UISetCheck(Cmd::LineEndingCrLf, false);
-    m_ui.UISetCheck(Cmd::LineEndingCr, false);
-    m_ui.UISetCheck(Cmd::LineEndingLf, false);
-    m_ui.UISetCheck(id, true);
-    const int mode = id - Cmd::LineEndingCrLf; // 0 CR LF, 1 CR, 2 LF
+    const int mode = GroupIndex(id); // 0 CR LF, 1 CR, 2 LF
+    CheckGroupItem(CheckGroup::LineEnding, mode);
     CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("LineEnding"), mode);
     SetLineEnding(mode);
 }
@@ -233,9 +176,7 @@ void CMainFrame::OnTabUsesSpaces()
 void CMainFrame::OnTabSize(int id)
 {
     if (!m_ui.UIIsChecked(id)) {
-        m_ui.UISetCheck(Cmd::TabSize4, false);
-        m_ui.UISetCheck(Cmd::TabSize8, false);
-        m_ui.UISetCheck(id, true);
+        CheckGroupItem(CheckGroup::TabSize, GroupIndex(id));
         CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("TabSize"), id == Cmd::TabSize4 ? 4 : 8);
     }
     ShowRestartMessage();
@@ -244,13 +185,30 @@ void CMainFrame::OnTabSize(int id)
 void CMainFrame::OnKeywordSet(int id)
 {
     // The check marks keep showing the set read at start: the console uses it until a restart.
-    CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("KeywordSet"), id - Cmd::KeywordSetFirst);
+    CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("KeywordSet"), GroupIndex(id));
     ShowRestartMessage();
+}
+
+void CMainFrame::CheckGroupItem(CheckGroup group, int index)
+{
+    const std::vector<int> ids = m_commands.Group(group);
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        m_ui.UISetCheck(ids[i], int(i) == index);
+}
+
+int CMainFrame::GroupIndex(int id) const
+{
+    const Command *command = m_commands.Find(id);
+    if (!command)
+        return -1;
+    const std::vector<int> ids = m_commands.Group(command->group);
+    const auto it = std::find(ids.begin(), ids.end(), id);
+    return it == ids.end() ? -1 : int(it - ids.begin());
 }
 
 void CMainFrame::ShowRestartMessage()
 {
-    QMessageBox box(QMessageBox::Warning, CommandTable::String(Cmd::StrTitle),
+    QMessageBox box(QMessageBox::Warning, CCommandTable::String(Cmd::StrTitle),
                     QStringLiteral("Please restart Talvex"), QMessageBox::Ok, this);
     box.exec();
 }
@@ -281,7 +239,7 @@ void CMainFrame::OnRecentFile(int id)
         for (int i = 0; i < m_recentFiles.GetCount(); ++i) {
             QString entry;
             const int entryId = Cmd::FileMruFirst + i;
-            if (m_recentFiles.GetFromList(entryId, entry) && CRecentDocList::SamePath(entry, path))
+            if (m_recentFiles.GetFromList(entryId, entry) && IsSameFile(entry, path))
                 return entryId;
         }
         return 0;

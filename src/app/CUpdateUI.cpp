@@ -1,7 +1,7 @@
 // The UI state table: keeps state words and dirty marks, writes menus and toolbar buttons.
 #include "app/CUpdateUI.h"
 
-#include "app/CommandTable.h"
+#include "app/CCommandTable.h"
 
 #include <QAction>
 #include <QMenu>

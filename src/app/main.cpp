@@ -7,7 +7,8 @@ int main(int argc, char *argv[])
 {
     // The command line carries no file names or options for the program itself.
     QApplication app(argc, argv);
-    QGuiApplication::setDesktopFileName(QStringLiteral("talvex"));
+    // The desktop entry's id, which is also its icon's name: the desktop finds both by it.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TALVEX_APP_ID));
     // The frame decides when the run ends: exit code 1 after it closed normally.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -2,51 +2,71 @@
 #include "editor/CDocumentFile.h"
 
 #include "platform/FileSync.h"
+#include "platform/RegularFile.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 
 constexpr qint64 kMinGrowth = 64 * 1024;
 
+QString TooLargeText()
+{
+    return QStringLiteral("The file is too large to open.");
+}
+
 } // namespace
 
 bool CDocumentFile::Read(const QString &path, QByteArray &data, QString &errorText)
 {
-    const QFileInfo info(path);
-    if (info.isDir()) {
-        errorText = QStringLiteral("It is a folder.");
+    QFile file;
+    if (!OpenRegularFileForReading(path, file, errorText))
         return false;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        errorText = file.errorString();
-        return false;
-    }
     // The size is only a hint: files in /proc report 0, and a file may grow while it is read.
-    // Reading goes on to the end of the file; any error fails the whole read.
-    QByteArray buffer;
+    // Reading goes on to the end of the file, or one byte past the limit; any error fails the
+    // whole read.
     const qint64 hint = file.size();
-    buffer.resize(std::max<qint64>(hint, 0));
+    if (hint > kMaxFileSize) {
+        errorText = TooLargeText();
+        return false;
+    }
+    QByteArray buffer;
     qint64 got = 0;
-    for (;;) {
-        if (got == buffer.size())
-            buffer.resize(got + std::max(kMinGrowth, got / 2));
-        const qint64 n = file.read(buffer.data() + got, buffer.size() - got);
-        if (n < 0) {
-            errorText = file.error() == QFileDevice::NoError || file.errorString() == QLatin1String("Unknown error")
-                            ? QStringLiteral("The file could not be read.")
-                            : file.errorString();
-            return false;
+    try {
+        // Exactly the reported size: resize() would round the first block up to a power of two.
+        buffer = QByteArray(std::max<qint64>(hint, 0), Qt::Uninitialized);
+        char probe[4096];
+        for (;;) {
+            // With the buffer full (at the size the file reported, as a rule) a small read finds
+            // the end first, so the common case never grows the buffer for nothing.
+            const bool full = got == buffer.size();
+            const qint64 n = full ? file.read(probe, sizeof probe) : file.read(buffer.data() + got, buffer.size() - got);
+            if (n < 0) {
+                errorText = file.error() == QFileDevice::NoError || file.errorString() == QLatin1String("Unknown error")
+                                ? QStringLiteral("The file could not be read.")
+                                : file.errorString();
+                return false;
+            }
+            if (n == 0)
+                break;
+            if (full) {
+                buffer.resize(std::min(got + std::max(kMinGrowth, got / 2), kMaxFileSize + 1));
+                std::memcpy(buffer.data() + got, probe, static_cast<size_t>(std::min<qint64>(n, buffer.size() - got)));
+            }
+            got += n;
+            if (got > kMaxFileSize) {
+                errorText = TooLargeText();
+                return false;
+            }
         }
-        if (n == 0)
-            break;
-        got += n;
+    } catch (const std::bad_alloc &) {
+        errorText = TooLargeText();
+        return false;
     }
     buffer.truncate(got);
     data = std::move(buffer);

@@ -11,7 +11,14 @@
 class CDocumentFile
 {
 public:
-    // The whole file into data. On failure data is untouched and errorText says why.
+    // The largest file a document takes. Scintilla keeps a document in one block for its text
+    // and one for its styles, and loading briefly holds the file and its converted text as well:
+    // past a gigabyte that is many gigabytes of memory, for no text anyone edits by hand.
+    static constexpr qint64 kMaxFileSize = qint64(1) << 30;
+
+    // The whole of a regular file into data; anything else (a folder, a named pipe, a device)
+    // and anything larger than kMaxFileSize is refused without waiting and without reading it
+    // to its end. On failure data is untouched and errorText says why.
     static bool Read(const QString &path, QByteArray &data, QString &errorText);
     // The whole of data into the file at path. On failure the file is untouched.
     static bool Write(const QString &path, const QByteArray &data, QString &errorText);

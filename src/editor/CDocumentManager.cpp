@@ -3,6 +3,7 @@
 
 #include "editor/CLispTabView.h"
 #include "editor/CTalvexView.h"
+#include "platform/CSameFile.h"
 #include "settings/CRecentDocList.h"
 #include "settings/CSettingsStore.h"
 
@@ -22,15 +23,6 @@ const QString kCaption = QStringLiteral("Talvex");
 // the dialog matches (Qt separates patterns by spaces) and stays hidden.
 const QString kLispFilter = QStringLiteral("Lisp Files (*.lisp;*.lsp) (*.lisp *.lsp)");
 const QString kAllFilter = QStringLiteral("All Files (*)");
-
-bool SamePath(const QString &a, const QString &b)
-{
-    if (a == b)
-        return true;
-    // Two names of one file (a symbolic link, "..") are one file as well.
-    const QString ca = QFileInfo(a).canonicalFilePath();
-    return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
-}
 
 } // namespace
 
@@ -77,14 +69,15 @@ CTalvexView *CDocumentManager::OnFileNew()
 
 int CDocumentManager::OpenFile(const QString &path, bool interactive)
 {
-    for (int i = 0; i < m_view.GetPageCount(); ++i) {
-        const CTalvexView *view = m_view.GetPageData(i);
-        if (view && view->m_strPath == path) {
-            m_view.SetActivePage(i);
-            return 0;
-        }
+    if (path.isEmpty())
+        return 0;
+    // A file open already, also under another name of it (a link, ".."), is only activated.
+    const int open = FindOtherPageWithPath(path, -1);
+    if (open >= 0) {
+        m_view.SetActivePage(open);
+        return 0;
     }
-    if (path.isEmpty() || !QFileInfo::exists(path))
+    if (!QFileInfo::exists(path))
         return 0;
 
     // The file is read before a page exists: a path that cannot be read (a folder, no
@@ -143,9 +136,10 @@ int CDocumentManager::OnFileSave()
 
 int CDocumentManager::FindOtherPageWithPath(const QString &path, int except) const
 {
+    const CSameFile sameFile(path);
     for (int i = 0; i < m_view.GetPageCount(); ++i) {
         const CTalvexView *view = m_view.GetPageData(i);
-        if (i != except && view && !view->m_strPath.isEmpty() && SamePath(view->m_strPath, path))
+        if (i != except && view && !view->m_strPath.isEmpty() && sameFile.Matches(view->m_strPath))
             return i;
     }
     return -1;

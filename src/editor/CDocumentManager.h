@@ -19,7 +19,8 @@ public:
 
     // A new untitled document "Document<n>", active; null if no page could be added.
     CTalvexView *OnFileNew();
-    // 1 when a page was created for path; 0 when it was open already (its page becomes active),
+    // 1 when a page was created for path; 0 when it was open already, under this name or another
+    // name of the same file (its page becomes active),
     // when nothing exists there, or when it cannot be read (interactive: a warning names it;
     // otherwise, as for the session restore at start-up, silently).
     int OpenFile(const QString &path, bool interactive = true);
@@ -49,6 +50,7 @@ private:
     // modified), 0 at Cancel or when the save the user asked for failed.
     int QuerySaveActive();
     QString AskFileName(bool save);
+    // The page other than except whose file is the one at path (CSameFile), or -1.
     int FindOtherPageWithPath(const QString &path, int except) const;
     void RememberRecent(const QString &path);
 

@@ -144,6 +144,9 @@ int CFindReplaceController::Search(QsciScintillaBase &view, unsigned flags,
     const bool down = flags & CFindReplaceDialog::FR_DOWN;
     const QByteArray replacement = replaceWith; // NUL-terminated for SCI_REPLACESEL
 
+    // One Replace All is one step of the undo history, however many replacements it makes.
+    if (replaceAll)
+        view.SendScintilla(QsciScintillaBase::SCI_BEGINUNDOACTION);
     int found = 0;
     for (;;) {
         // Whatever is selected is replaced, matching or not; the caret ends after the inserted
@@ -174,7 +177,9 @@ int CFindReplaceController::Search(QsciScintillaBase &view, unsigned flags,
             break;
     }
     // Replace All moved the caret quietly; now show where it ended.
-    if (replaceAll)
+    if (replaceAll) {
+        view.SendScintilla(QsciScintillaBase::SCI_ENDUNDOACTION);
         view.SendScintilla(QsciScintillaBase::SCI_SCROLLCARET);
+    }
     return found;
 }

@@ -95,6 +95,13 @@ CFindReplaceDialog::CFindReplaceDialog(bool findOnly, const QByteArray &findWhat
         connect(m_pReplace, &QPushButton::clicked, this, &CFindReplaceDialog::Replace);
         connect(m_pReplaceAll, &QPushButton::clicked, this, &CFindReplaceDialog::ReplaceAll);
     }
+    // Tab walks the fields as they are laid out: the texts, the options, then the buttons.
+    QList<QWidget *> order = {m_pFindEdit, m_pReplaceEdit, m_pWholeWord, m_pMatchCase, m_pUp, m_pDown,
+                              m_pFindNext, m_pReplace, m_pReplaceAll, m_pCancel};
+    order.removeAll(nullptr);
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
     grid->setColumnMinimumWidth(1, 220);
     grid->setRowStretch(grid->rowCount(), 1);
 

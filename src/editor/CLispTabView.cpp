@@ -2,12 +2,10 @@
 #include "editor/CLispTabView.h"
 
 #include "editor/CTalvexView.h"
-#include "settings/WindowMenu.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QKeyEvent>
-#include <QMenu>
 #include <QMouseEvent>
 #include <QStringList>
 
@@ -299,21 +297,18 @@ void CLispTabView::UpdateTitleBar()
     m_titleBar->setWindowTitle(QStringLiteral("Talvex - ") + QDir::toNativeSeparators(view->m_strPath));
 }
 
-void CLispTabView::SetWindowMenu(QMenu *popup)
-{
-    m_menu = popup;
-    UpdateWindowMenu();
-}
-
 void CLispTabView::UpdateWindowMenu()
 {
-    if (!m_menu)
-        return;
+    emit windowListChanged();
+}
+
+QStringList CLispTabView::PageTitles() const
+{
     QStringList titles;
     titles.reserve(GetPageCount());
     for (const PageRecord &rec : m_pages)
         titles.append(rec.title);
-    BuildWindowMenu(m_menu, titles, m_nActivePage, m_nMenuItemsMax);
+    return titles;
 }
 
 bool CLispTabView::PreTranslateMessage(QKeyEvent *ev)

@@ -6,17 +6,18 @@
 #include <QLabel>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 #include <QWidget>
 
 class CTalvexView;
 class QKeyEvent;
-class QMenu;
 
 // One page per open document; exactly one page (the active one) is visible below the strip. The
-// view keeps the caption of its title-bar window and the document list of the Window menu in step
-// with the pages, switches pages with Ctrl+Tab and lets the user drag tabs to a new place. Every
-// change runs with updates suspended and ends in one repaint, so nothing flickers.
+// view keeps the caption of its title-bar window in step with the pages, tells when the document
+// list of the Window menu is to follow them (windowListChanged), switches pages with Ctrl+Tab and
+// lets the user drag tabs to a new place. Every change runs with updates suspended and ends in
+// one repaint, so nothing flickers.
 class CLispTabView : public QWidget
 {
     Q_OBJECT
@@ -46,10 +47,11 @@ public:
     bool MovePage(int from, int to);
 
     void SetTitleBarWindow(QWidget *w);
-    void SetWindowMenu(QMenu *popup);
-    void SetWindowMenuLimit(int n) { m_nMenuItemsMax = n; }
+    // Emits windowListChanged.
     void UpdateWindowMenu();
     void UpdateTitleBar();
+    // The titles of all pages in tab order, as the Window menu lists them.
+    QStringList PageTitles() const;
 
     // The keyboard filter step of the frame: Ctrl+Tab / Ctrl+Shift+Tab switch pages (consumed
     // even with a single tab), Escape cancels a tab drag. Returns true when consumed.
@@ -73,6 +75,8 @@ public:
 signals:
     // After a page became active by insertion, click, Ctrl+Tab, removal or move; -1 when none.
     void pageActivated(int index);
+    // After a page was added, removed, moved, retitled or activated: the window list is stale.
+    void windowListChanged();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *ev) override;
@@ -105,8 +109,6 @@ private:
     int m_nActivePage = -1;
     int m_nInsertItem = -1;
     QPoint m_ptStartDrag;
-    QPointer<QMenu> m_menu;
-    int m_nMenuItemsMax = 10;
     QPointer<QWidget> m_titleBar;
     bool m_bHaveTitleBase = false;
     QString m_strTitleBase;

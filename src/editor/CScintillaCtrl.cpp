@@ -7,9 +7,8 @@
 
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QKeyEvent>
 #include <QString>
-
-#include <cstdlib>
 
 namespace {
 
@@ -73,6 +72,18 @@ QFont SystemFixedFont()
         font.setPointSize(info.pointSize() > 0 ? info.pointSize() : 10);
     }
     return font;
+}
+
+// A stored "FontSize" as a positive number of tenths of a point, or 0 (absent) when it lies
+// outside 1 to 400 points either way: the font dialog offers up to 72, and a larger value can
+// only come from a damaged or hand-edited settings file (its magnitude may not even fit an int).
+int StoredFontSize(int tenths)
+{
+    constexpr int kMinTenths = 10;
+    constexpr int kMaxTenths = 4000;
+    if (tenths < 0 && tenths >= -kMaxTenths)
+        tenths = -tenths;
+    return tenths >= kMinTenths && tenths <= kMaxTenths ? tenths : 0;
 }
 
 } // namespace
@@ -224,14 +235,14 @@ void CScintillaCtrl::ApplyLispSetup()
     if (settings.ReadInt(kSection, QStringLiteral("TabUsesSpaces"), 0) != 0)
         SetUseTabs(false);
 
-    // "FontSize" is in tenths of a point. Without both a name and a size the system's
-    // fixed-pitch font is used at its own size.
-    const int fontSize = settings.ReadInt(kSection, QStringLiteral("FontSize"), 0);
+    // "FontSize" is in tenths of a point; its sign is ignored. Without both a name and a size
+    // the system's fixed-pitch font is used at its own size.
+    const int fontSize = StoredFontSize(settings.ReadInt(kSection, QStringLiteral("FontSize"), 0));
     const QString fontName = settings.ReadString(kSection, QStringLiteral("FontName"), QString());
     QFont font;
     if (!fontName.isEmpty() && fontSize != 0) {
         font = QFont(fontName);
-        font.setPointSizeF(std::abs(fontSize) / 10.0);
+        font.setPointSizeF(fontSize / 10.0);
     } else {
         font = SystemFixedFont();
     }
@@ -256,6 +267,26 @@ void CScintillaCtrl::SetLispFont(const QFont &font)
         StyleSetFont(entry.style, face);
         StyleSetSize(entry.style, points);
     }
+}
+
+void CScintillaCtrl::keyPressEvent(QKeyEvent *e)
+{
+    bool altHeld = e->modifiers().testFlag(Qt::AltModifier);
+#ifdef Q_OS_WIN
+    // AltGr arrives as Ctrl+Alt there, and it types characters (@ or { on many layouts).
+    if (e->modifiers().testFlag(Qt::ControlModifier))
+        altHeld = false;
+#endif
+    if (!altHeld || e->text().isEmpty()) {
+        QsciScintillaBase::keyPressEvent(e);
+        return;
+    }
+    QKeyEvent withoutText(e->type(), e->key(), e->modifiers(), e->nativeScanCode(), e->nativeVirtualKey(),
+                          e->nativeModifiers(), QString(), e->isAutoRepeat(), static_cast<quint16>(e->count()),
+                          e->device());
+    withoutText.setAccepted(false);
+    QsciScintillaBase::keyPressEvent(&withoutText);
+    e->setAccepted(withoutText.isAccepted());
 }
 
 void CScintillaCtrl::OnEditCut() { Cut(); }

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+class QKeyEvent;
+
 // Base of both Scintilla windows (editor views and the console). Text is bytes: every transfer
 // goes by length, so NUL bytes pass through unharmed. Positions are byte offsets from 0.
 class CScintillaCtrl : public QsciScintillaBase
@@ -111,6 +113,10 @@ public:
     const QFont &Font() const { return m_font; }
 
 protected:
+    // A key with Alt held goes to Scintilla's key map without its text: it runs a bound command
+    // (Alt+Shift+arrows select a rectangle) but never types a character.
+    void keyPressEvent(QKeyEvent *e) override;
+
     bool m_bSendable = false;
     QFont m_font; // the font given to the Lisp styles by ApplyLispSetup
 };

@@ -2,7 +2,7 @@
 #include "editor/CTalvexView.h"
 
 #include "editor/SendToLispEvent.h"
-#include "lisp/TextToSend.h"
+#include "editor/TextToSend.h"
 #include "settings/CSettingsStore.h"
 
 #include <QContextMenuEvent>
@@ -19,10 +19,11 @@ void CTalvexView::ConfigureView()
 {
     ApplyLispSetup();
 
-    // 0 CR LF, 1 CR, 2 LF; anything else stored falls back to the default CR LF.
-    int mode = CSettingsStore::Instance().ReadInt(CSettingsStore::kSettings, QStringLiteral("LineEnding"), 0);
+    // 0 CR LF, 1 CR, 2 LF; anything else stored counts as absent.
+    int mode = CSettingsStore::Instance().ReadInt(CSettingsStore::kSettings, QStringLiteral("LineEnding"),
+                                                  CSettingsStore::kDefaultLineEnding);
     if (mode < SC_EOL_CRLF || mode > SC_EOL_LF)
-        mode = SC_EOL_CRLF;
+        mode = CSettingsStore::kDefaultLineEnding;
     SetEOLMode(mode);
 
     // Enter and Shift+Enter do nothing in Scintilla's key map; keyPressEvent handles them.

@@ -5,9 +5,12 @@
 
 #include <QMessageBox>
 
-// 1 on success (an empty path loads nothing and succeeds), 0 when the file cannot be read; then
-// the view is unchanged. The text arrives with its line ends in the view's mode, the caret at the
-// start, not modified, and the load cannot be undone.
+#include <new>
+
+// 1 on success (an empty path loads nothing and succeeds), 0 when the file cannot be read or is
+// too large to hold in memory; then the view is unchanged, or empty when the text did not fit
+// after all. The text arrives with its line ends in the view's mode, the caret at the start, not
+// modified, and the load cannot be undone.
 int CTalvexView::LoadFile(const QString &path)
 {
     if (path.isEmpty())
@@ -16,17 +19,34 @@ int CTalvexView::LoadFile(const QString &path)
     QString error;
     if (!CDocumentFile::Read(path, data, error))
         return 0;
-    data = CDocumentFile::ConvertLineEnds(data, GetEOLMode());
 
     // One transfer with undo collection off: the load is not undoable, so recording it would only
     // cost time and a copy of the whole text.
     SendScintilla(SCI_SETUNDOCOLLECTION, 0UL);
-    SetText(data);
-    SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
-
-    SetSavePoint();
-    GotoPos(0);
-    EmptyUndoBuffer();
+    SendScintilla(SCI_SETSTATUS, static_cast<unsigned long>(SC_STATUS_OK));
+    bool held = true;
+    try {
+        data = CDocumentFile::ConvertLineEnds(data, GetEOLMode());
+        SetText(data);
+        data = QByteArray();
+        SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
+        SetSavePoint();
+        GotoPos(0); // lays out the first line, which may be the whole of a large file
+        EmptyUndoBuffer();
+        held = SendScintilla(SCI_GETSTATUS) == SC_STATUS_OK;
+    } catch (const std::bad_alloc &) {
+        held = false;
+    }
+    if (!held) {
+        // Whatever part of the text arrived goes again, with its memory.
+        data = QByteArray();
+        SendScintilla(SCI_CLEARALL);
+        SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
+        EmptyUndoBuffer();
+        SetSavePoint();
+        SendScintilla(SCI_SETSTATUS, static_cast<unsigned long>(SC_STATUS_OK));
+        return 0;
+    }
     m_strPath = path;
     return 1;
 }

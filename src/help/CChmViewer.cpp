@@ -27,6 +27,13 @@ CChmViewer::CChmViewer(QWidget *owner)
     connect(m_pBrowser, &QTextBrowser::backwardAvailable, back, &QAction::setEnabled);
     connect(m_pBrowser, &QTextBrowser::forwardAvailable, forward, &QAction::setEnabled);
 
+    // Escape closes the viewer, as it closes the program's dialogs.
+    auto *closeAction = new QAction(this);
+    closeAction->setShortcut(QKeySequence(Qt::Key_Escape));
+    closeAction->setShortcutContext(Qt::WindowShortcut);
+    connect(closeAction, &QAction::triggered, this, &QWidget::close);
+    addAction(closeAction);
+
     resize(800, 600);
 }
 
@@ -52,6 +59,21 @@ bool CChmViewer::Open(const QString &path)
     }
     UpdateTitle();
     return ok;
+}
+
+void CChmViewer::ShowNotFound(const QStringList &places)
+{
+    m_file.Close();
+    m_pBrowser->clearHistory();
+    m_pBrowser->setSource(QUrl());
+    QStringList shown;
+    for (const QString &place : places)
+        shown.append(QDir::toNativeSeparators(place));
+    const QString fileName = places.isEmpty() ? QString() : QFileInfo(places.first()).fileName();
+    m_pBrowser->setPlainText(tr("The help file %1 was not found. Talvex looked for it here:\n\n%2\n\n"
+                                "Put the file in one of these places and choose the command again.")
+                                 .arg(fileName, shown.join(QLatin1Char('\n'))));
+    setWindowTitle(fileName);
 }
 
 void CChmViewer::GoHome()

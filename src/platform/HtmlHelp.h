@@ -2,11 +2,11 @@
 #pragma once
 
 #include <QString>
-
-class QWidget;
+#include <QtGlobal>
 
 #ifdef Q_OS_WIN
-// Opens path at its default topic with owner's window as caller. The control is located and
-// loaded on first use; when it cannot be, this and every later call do nothing (false).
-bool ShowHtmlHelp(QWidget *owner, const QString &path);
+// Opens path at its default topic with the native window ownerWindow (an HWND, 0 for none) as
+// caller. The control is located and loaded on first use; when it cannot be, this and every
+// later call do nothing (false).
+bool ShowHtmlHelp(quintptr ownerWindow, const QString &path);
 #endif

@@ -2,7 +2,6 @@
 #include "platform/HtmlHelp.h"
 
 #include <QDir>
-#include <QWidget>
 
 #include <windows.h>
 
@@ -57,13 +56,13 @@ HtmlHelpFn HtmlHelpFunction()
 
 } // namespace
 
-bool ShowHtmlHelp(QWidget *owner, const QString &path)
+bool ShowHtmlHelp(quintptr ownerWindow, const QString &path)
 {
     const HtmlHelpFn fn = HtmlHelpFunction();
     if (!fn)
         return false;
     const QByteArray file = QDir::toNativeSeparators(path).toLocal8Bit();
-    HWND caller = owner ? reinterpret_cast<HWND>(owner->window()->winId()) : nullptr;
+    HWND caller = reinterpret_cast<HWND>(ownerWindow);
     fn(caller, file.constData(), kHhDisplayTopic, 0);
     return true;
 }

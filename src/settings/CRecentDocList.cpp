@@ -1,11 +1,8 @@
 // A list of document paths kept in the settings, newest last, optionally shown in a popup menu.
 #include "settings/CRecentDocList.h"
 
+#include "platform/CSameFile.h"
 #include "settings/CSettingsStore.h"
-
-#include <QAction>
-#include <QDir>
-#include <QMenu>
 
 #include <algorithm>
 #include <utility>
@@ -13,25 +10,6 @@
 namespace {
 
 using namespace Qt::Literals::StringLiterals;
-
-constexpr int kNoId = -1;
-
-int ActionId(const QAction *action)
-{
-    if (action->isSeparator())
-        return kNoId;
-    bool ok = false;
-    const int id = action->data().toInt(&ok);
-    return ok ? id : kNoId;
-}
-
-// Removes an item from the popup; deletes it when the popup owns it.
-void DeleteItem(QMenu *menu, QAction *action)
-{
-    menu->removeAction(action);
-    if (action->parent() == menu)
-        delete action;
-}
 
 QString ValueName(int i)
 {
@@ -54,40 +32,15 @@ void CRecentDocList::SetMaxEntries(int n)
 {
     m_nMaxEntries = std::clamp(n, 2, m_nUpperBound);
     if (m_entries.size() > m_nMaxEntries) {
-        // Otherwise items beyond the maximum would linger in the popup and in the settings.
+        // Otherwise items beyond the maximum would linger in the menu and in the settings.
         m_entries.erase(m_entries.begin(), m_entries.end() - m_nMaxEntries);
-        if (m_pMenu)
-            UpdateMenu();
+        UpdateMenu();
     }
 }
 
-void CRecentDocList::SetMenuHandle(QMenu *popup)
+void CRecentDocList::SetMenuUpdater(MenuUpdater updater)
 {
-    m_pMenu = popup;
-    m_strPlaceholder.clear();
-    if (popup) {
-        const QList<QAction *> actions = popup->actions();
-        for (const QAction *action : actions) {
-            if (ActionId(action) == m_nFirstId) {
-                m_strPlaceholder = action->text();
-                break;
-            }
-        }
-    }
-    if (m_strPlaceholder.isEmpty())
-        m_strPlaceholder = u"(empty)"_s;
-}
-
-bool CRecentDocList::SamePath(const QString &a, const QString &b)
-{
-#if defined(Q_OS_WIN)
-    return QDir::fromNativeSeparators(a).compare(QDir::fromNativeSeparators(b), Qt::CaseInsensitive) == 0;
-#elif defined(Q_OS_MACOS)
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-#else
-    // Linux file systems tell A.lisp from a.lisp.
-    return a == b;
-#endif
+    m_menuUpdater = std::move(updater);
 }
 
 bool CRecentDocList::AddToList(const QString &path)
@@ -97,8 +50,9 @@ bool CRecentDocList::AddToList(const QString &path)
     if (entry.size() > kMaxWindowsName)
         entry.truncate(kMaxWindowsName);
 #endif
+    const CSameFile sameFile(entry);
     const auto same = std::find_if(m_entries.begin(), m_entries.end(),
-                                   [&](const QString &e) { return SamePath(e, entry); });
+                                   [&](const QString &e) { return sameFile.Matches(e); });
     if (same != m_entries.end())
         m_entries.erase(same);
     while (!m_entries.isEmpty() && m_entries.size() >= m_nMaxEntries)
@@ -162,8 +116,8 @@ bool CRecentDocList::ReadFromRegistry(const QString &keyPath)
 #endif
         m_entries.append(name);
     }
-    // True whenever the list was read: a list without a popup has read as well as one with.
-    return UpdateMenu() || !m_pMenu;
+    // True whenever the list was read: a list without a menu has read as well as one with.
+    return UpdateMenu() || !m_menuUpdater;
 }
 
 bool CRecentDocList::WriteToRegistry(const QString &keyPath)
@@ -182,44 +136,7 @@ bool CRecentDocList::WriteToRegistry(const QString &keyPath)
 
 bool CRecentDocList::UpdateMenu()
 {
-    if (!m_pMenu)
-        return false;
-    QMenu *menu = m_pMenu;
-    const QList<QAction *> actions = menu->actions();
-    // The old item with the first id marks where the list stands; it goes once the new items
-    // are in front of it. Without one the list goes to the end.
-    QAction *anchor = nullptr;
-    for (QAction *action : actions) {
-        if (ActionId(action) == m_nFirstId) {
-            anchor = action;
-            break;
-        }
-    }
-    for (QAction *action : actions) {
-        const int id = ActionId(action);
-        if (action != anchor && id > m_nFirstId && id < m_nFirstId + m_nUpperBound)
-            DeleteItem(menu, action);
-    }
-
-    if (m_entries.isEmpty()) {
-        auto *item = new QAction(m_strPlaceholder, menu);
-        item->setData(m_nFirstId);
-        item->setEnabled(false);
-        menu->insertAction(anchor, item);
-    } else {
-        const int count = GetCount();
-        for (int k = 0; k < count; ++k) {
-            // A '&' in a path is shown as itself, not taken as a mnemonic.
-            QString shown = QDir::toNativeSeparators(m_entries.at(count - 1 - k));
-            shown.replace(u'&', u"&&"_s);
-            auto *item = new QAction(u'&' + QString::number(k + 1) + u' ' + shown, menu);
-            item->setData(m_nFirstId + k);
-            menu->insertAction(anchor, item);
-        }
-    }
-    if (anchor)
-        DeleteItem(menu, anchor);
-    return true;
+    return m_menuUpdater ? m_menuUpdater(*this) : false;
 }
 
 QString CRecentDocList::GetEntry(int index) const

@@ -19,6 +19,14 @@ public:
     // The section of the program's own settings ("Lisp", "TabSize", ...).
     static inline const QString kSettings = QStringLiteral("Settings");
 
+    // "LineEnding" (Scintilla's numbering: 0 CR LF, 1 CR, 2 LF) when none is stored: each
+    // platform's own line end, so that its files come back from a save with the ends they had.
+#ifdef Q_OS_WIN
+    static constexpr int kDefaultLineEnding = 0;
+#else
+    static constexpr int kDefaultLineEnding = 2;
+#endif
+
     static CSettingsStore &Instance();
 
     // Done once by the main frame: "Software\Quenmark\Talvex".

@@ -1,5 +1,7 @@
 // The window list at the end of the Window menu: one numbered item per open document.
-#include "settings/WindowMenu.h"
+#include "app/WindowMenu.h"
+
+#include "app/CommandIds.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -11,7 +13,6 @@ namespace {
 
 using namespace Qt::Literals::StringLiterals;
 
-constexpr int kWindowsDialogId = 0xFFFE;
 constexpr int kMaxNumbered = 99;   // two-digit numbers
 constexpr auto kGroupName = "talvexWindowList";
 
@@ -21,7 +22,7 @@ bool IsListItem(const QAction *action)
         return false;
     bool ok = false;
     const int id = action->data().toInt(&ok);
-    return ok && ((id >= kWindowListFirstId && id <= kWindowListLastId) || id == kWindowsDialogId);
+    return ok && id >= Cmd::WindowFirst && id <= Cmd::WindowLast;
 }
 
 } // namespace
@@ -66,14 +67,14 @@ void BuildWindowMenu(QMenu *popup, const QStringList &titles, int activeIndex, i
         group = new QActionGroup(popup);
         group->setObjectName(QLatin1StringView(kGroupName));
     }
-    const int count = std::min({int(titles.size()), std::max(limit, 0), kWindowListLastId - kWindowListFirstId + 1,
+    const int count = std::min({int(titles.size()), std::max(limit, 0), Cmd::WindowLast - Cmd::WindowFirst + 1,
                                 kMaxNumbered});
     for (int i = 0; i < count; ++i) {
         QString title = titles.at(i);
         title.replace(u'&', u"&&"_s);   // shown as itself, not as a mnemonic
         const QString number = QString::number(i + 1);
         auto *item = new QAction(i < 9 ? u'&' + number + u' ' + title : number + u' ' + title, popup);
-        item->setData(kWindowListFirstId + i);
+        item->setData(Cmd::WindowFirst + i);
         if (i == activeIndex) {
             item->setCheckable(true);
             item->setChecked(true);

@@ -1,5 +1,5 @@
 // The text an evaluation command takes from an editor view.
-#include "lisp/TextToSend.h"
+#include "editor/TextToSend.h"
 
 #include "editor/CScintillaCtrl.h"
 
