@@ -95,7 +95,8 @@ bool CRedirector::StartLisp()
 
     auto session = std::make_shared<Session>();
     unsigned long error = 0;
-    if (!session->process.Start(m_strCommandLine, error)) {
+    if (!session->process.Start(m_strCommandLine, error,
+                                m_bTerminal ? platform::Streams::Terminal : platform::Streams::Pipes)) {
         char text[64];
         std::snprintf(text, sizeof text, "Redirect console error: %lx\r\n", error);
         QueueMessage(text, nullptr);

@@ -65,6 +65,7 @@ public:
 
     std::string m_strCommandLine;
     bool m_bFrameCommands = false;
+    bool m_bTerminal = false;          // the Lisp's streams are a pseudo-terminal (where there is one)
     unsigned m_dwPollTimeout = 100;    // milliseconds between two checks of an idle child
 
 private:

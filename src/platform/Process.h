@@ -25,6 +25,15 @@ enum class IoStatus
     Error        // anything else; the error code says what
 };
 
+// How a child's standard streams reach the program. Some Lisps are interactive (prompt, answer at
+// once, survive an error) only on a terminal: Terminal gives them a pseudo-terminal where the
+// system has one (POSIX); elsewhere it means Pipes.
+enum class Streams
+{
+    Pipes,
+    Terminal
+};
+
 // A child process whose standard input is one pipe and whose standard output and standard error
 // share a second pipe, so both arrive in the order the child wrote them. The program's ends of the
 // pipes are never inherited by any child. The child leads a process group of its own (a new
@@ -45,7 +54,7 @@ public:
     // Windows: the folder the program part names becomes the current folder of this program, and
     // the child inherits it. On failure returns false with the system error code (2 when the line
     // names no executable file) and leaves nothing behind.
-    bool Start(const std::string &commandLine, unsigned long &errorCode);
+    bool Start(const std::string &commandLine, unsigned long &errorCode, Streams streams = Streams::Pipes);
 
     // Waits at most timeoutMs for output, child exit, Wake(), and, when wantInput, for room in the
     // child's input pipe. wantOutput false leaves output unread (the consumer is behind).

@@ -116,8 +116,9 @@ CChildProcess::~CChildProcess()
     CloseFd(m_pImpl->pidfd);
 }
 
-bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCode)
+bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCode, Streams streams)
 {
+    (void)streams;   // pseudo-terminals: not yet
     Impl &d = *m_pImpl;
     errorCode = 0;
     if (d.pid > 0) {
