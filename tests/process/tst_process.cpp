@@ -1,0 +1,526 @@
+// The process layer and the redirector held to one contract on every system: real child processes.
+#include "Check.h"
+#include "lisp/CRedirector.h"
+#include "platform/Process.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fstream>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using platform::CChildProcess;
+using platform::IoStatus;
+
+namespace {
+
+const std::string kEnded = "\r\n<ERROR>: Child process ended\r\n";
+
+#ifdef _WIN32
+const char kChildName[] = "processchild.exe";
+
+fs::path OwnFolder()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return fs::path(path).parent_path();
+}
+
+bool ProcessAlive(unsigned long id)
+{
+    const HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (!h)
+        return false;
+    const bool alive = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+    CloseHandle(h);
+    return alive;
+}
+#else
+const char kChildName[] = "processchild";
+
+fs::path OwnFolder() { return fs::read_symlink("/proc/self/exe").parent_path(); }
+
+// A zombie has ended: only its entry waits to be reaped.
+bool ProcessAlive(unsigned long id)
+{
+    std::ifstream stat("/proc/" + std::to_string(id) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return false;
+    const size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+#endif
+
+fs::path ChildPath() { return OwnFolder() / kChildName; }
+
+std::string Quoted(const fs::path &path) { return "\"" + path.string() + "\""; }
+
+std::string ChildCommand(const std::string &arguments) { return Quoted(ChildPath()) + " " + arguments; }
+
+bool WaitUntil(const std::function<bool()> &done, int ms = 5000)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (Clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+long long MsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+unsigned long NumberAfter(const std::string &text, const std::string &label, size_t from = 0)
+{
+    const size_t at = text.find(label, from);
+    return at == std::string::npos ? 0 : std::stoul(text.substr(at + label.size()));
+}
+
+uint64_t Fnv1a(const std::string &data)
+{
+    uint64_t digest = 1469598103934665603ull;
+    for (unsigned char c : data) {
+        digest ^= c;
+        digest *= 1099511628211ull;
+    }
+    return digest;
+}
+
+unsigned char PatternByte(size_t i)
+{
+    const size_t j = i & ((1u << 20) - 1);
+    return static_cast<unsigned char>(((j * 131) + (j >> 8)) ^ (i >> 20));
+}
+
+// A child driven the way the redirector drives it: one thread, Wait, then read or write what is
+// ready. Every call into the process layer is timed: none may block.
+class Child
+{
+public:
+    ~Child() { m_process.KillProcessTree(); }
+
+    CChildProcess &Process() { return m_process; }
+
+    void Start(const std::string &arguments)
+    {
+        unsigned long error = 0;
+        const bool started = m_process.Start(ChildCommand(arguments), error);
+        if (!started)
+            check::Fail(__FILE__, __LINE__, "start failed with code " + std::to_string(error));
+    }
+
+    // Reads until the text holds needle or the output ends; false on timeout.
+    bool ReadUntil(const std::string &needle, int ms = 10000)
+    {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+        while (m_text.find(needle) == std::string::npos) {
+            if (m_bClosed || Clock::now() > deadline)
+                return false;
+            Pump(50, false);
+        }
+        return true;
+    }
+
+    // Reads until the output ends (every writer gone); false on timeout.
+    bool ReadToEnd(int ms = 10000)
+    {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+        while (!m_bClosed) {
+            if (Clock::now() > deadline)
+                return false;
+            Pump(50, false);
+        }
+        return true;
+    }
+
+    // Writes all of data, reading output whenever the input pipe is full.
+    void WriteAll(const std::string &data)
+    {
+        size_t done = 0;
+        while (done < data.size()) {
+            size_t written = 0;
+            unsigned long error = 0;
+            const auto start = Clock::now();
+            const IoStatus status = m_process.Write(data.data() + done, data.size() - done, written, error);
+            m_slowestCallMs = std::max(m_slowestCallMs, MsSince(start));
+            CHECK(status == IoStatus::Ok || status == IoStatus::WouldBlock);
+            done += written;
+            if (status == IoStatus::WouldBlock)
+                Pump(1000, true);
+        }
+    }
+
+    // One round: wait, then read what is there.
+    void Pump(int timeoutMs, bool wantInput)
+    {
+        const platform::WaitResult r = m_process.Wait(timeoutMs, !m_bClosed, wantInput);
+        if (r.childExited)
+            m_bExitSeen = true;
+        if (!r.outputReady || m_bClosed)
+            return;
+        for (;;) {
+            const auto start = Clock::now();
+            const size_t want = std::max<size_t>(m_process.OutputAvailable(), 4096);
+            std::string buffer(want, '\0');
+            size_t count = 0;
+            unsigned long error = 0;
+            const IoStatus status = m_process.ReadOutput(buffer.data(), want, count, error);
+            m_slowestCallMs = std::max(m_slowestCallMs, MsSince(start));
+            if (status == IoStatus::Ok) {
+                m_text.append(buffer.data(), count);
+                continue;
+            }
+            if (status == IoStatus::Closed)
+                m_bClosed = true;
+            CHECK(status != IoStatus::Error);
+            return;
+        }
+    }
+
+    bool WaitForExit(int ms = 5000)
+    {
+        return WaitUntil([&] {
+            Pump(50, false);
+            return m_bExitSeen;
+        }, ms);
+    }
+
+    std::string m_text;
+    bool m_bClosed = false;
+    bool m_bExitSeen = false;
+    long long m_slowestCallMs = 0;
+
+private:
+    CChildProcess m_process;
+};
+
+// The redirector with its output collected as the console would, on the I/O thread.
+class Console
+{
+public:
+    std::string Text()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_text;
+    }
+    bool WaitFor(const std::string &needle, int ms = 10000)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(ms),
+                                  [&] { return m_text.find(needle) != std::string::npos; });
+    }
+
+    CRedirector m_lisp{[this](const char *data, size_t length) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_text.append(data, length);
+        }
+        m_changed.notify_all();
+    }};
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::string m_text;
+};
+
+// A copy of the child program in a fresh folder whose name holds a space.
+struct SpacedCopy
+{
+    fs::path folder;
+    fs::path program;
+
+    SpacedCopy()
+    {
+        folder = fs::temp_directory_path() / ("talvex process test " + std::to_string(
+#ifdef _WIN32
+                                                  GetCurrentProcessId()
+#else
+                                                  ::getpid()
+#endif
+                                                      ));
+        fs::create_directories(folder);
+        program = folder / kChildName;
+        fs::copy_file(ChildPath(), program, fs::copy_options::overwrite_existing);
+    }
+    ~SpacedCopy()
+    {
+        std::error_code ignored;
+        fs::current_path(OwnFolder(), ignored);
+        fs::remove_all(folder, ignored);
+    }
+};
+
+} // namespace
+
+TEST_CASE("a command line that names no program fails with code 2, and the object starts later")
+{
+    CChildProcess process;
+    const std::string missing = (OwnFolder() / "no such folder" / "lisp").string() + " --core x";
+    for (const std::string &line : {missing, std::string(), std::string("   ")}) {
+        unsigned long error = 0;
+        CHECK(!process.Start(line, error));
+        CHECK_EQ(error, 2ul);
+    }
+    CHECK(!process.Interrupt());
+    process.KillProcessTree();   // nothing runs: harmless
+
+    unsigned long error = 0;
+    CHECK(process.Start(ChildCommand("echo"), error));
+    process.KillProcessTree();
+}
+
+TEST_CASE("bytes written come back exactly; closing the input ends the child and its output")
+{
+    Child child;
+    child.Start("echo");
+    const std::string sent = "hello\n(+ 1 2)\r\n\x01\x7f bytes \xe9\n";
+    child.WriteAll(sent);
+    CHECK(child.ReadUntil(sent));
+    CHECK_EQ(child.m_text, sent);
+    child.Process().CloseInput();
+    CHECK(child.ReadToEnd());
+    CHECK(child.WaitForExit());
+    CHECK(child.Process().ReapChild());
+    CHECK_EQ(child.m_text, sent);
+    CHECK(child.m_slowestCallMs < 500);
+}
+
+TEST_CASE("standard output and error share one stream in order; the end is seen; late writes fail")
+{
+    Child child;
+    child.Start("exit");
+    CHECK(child.ReadToEnd());
+    CHECK_EQ(child.m_text, std::string("last words\non stderr\n"));
+    CHECK(child.WaitForExit());
+    CHECK(child.Process().ReapChild());
+    CHECK(!child.Process().Interrupt());
+    // The child's input is gone: a write says so instead of blocking or ending this program.
+    size_t written = 1;
+    unsigned long error = 0;
+    IoStatus status = IoStatus::Ok;
+    for (int i = 0; i < 3 && status == IoStatus::Ok; ++i)
+        status = child.Process().Write("late\n", 5, written, error);
+    CHECK(status == IoStatus::Closed);
+}
+
+TEST_CASE("arguments reach the child as SplitArguments splits them; an unquoted path may hold spaces")
+{
+    SpacedCopy copy;
+    const std::string arguments = "args one \"two  three\" four\\\"five back\\slash";
+    std::vector<std::string> words;
+    CHECK(platform::SplitArguments(arguments.substr(5), words));
+    CHECK_EQ(words.size(), size_t(4));
+    CHECK_EQ(words[0], std::string("one"));
+    CHECK_EQ(words[1], std::string("two  three"));
+    CHECK_EQ(words[2], std::string("four\"five"));
+
+    [[maybe_unused]] const fs::path before = fs::current_path();
+    const std::string line = copy.program.string() + " " + arguments;
+    const platform::CommandLineParts parts = platform::SplitCommandLine(line);
+    CHECK_EQ(parts.program, copy.program.string());
+    CHECK_EQ(parts.folder, copy.folder.string());
+    CHECK(fs::equivalent(parts.executable, copy.program));
+
+    CChildProcess process;
+    unsigned long error = 0;
+    CHECK(process.Start(line, error));
+    std::string expected;
+    for (const std::string &w : words)
+        expected += "[" + w + "]\n";
+    std::string text;
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (text.find("cwd=") == std::string::npos || text.back() != '\n') {
+        CHECK(Clock::now() < deadline);
+        const platform::WaitResult r = process.Wait(50, true, false);
+        char buffer[4096];
+        size_t count = 0;
+        if (r.outputReady && process.ReadOutput(buffer, sizeof buffer, count, error) == IoStatus::Ok)
+            text.append(buffer, count);
+    }
+    CHECK_EQ(text.substr(0, text.find("cwd=")), expected);
+    const fs::path childFolder = text.substr(text.find("cwd=") + 4, text.size() - text.find("cwd=") - 5);
+#ifdef _WIN32
+    // The program's folder becomes this program's current folder, and the child inherits it.
+    CHECK(fs::equivalent(childFolder, copy.folder));
+    CHECK(fs::equivalent(fs::current_path(), copy.folder));
+#else
+    // This program's folder never changes; the child starts in it.
+    CHECK(fs::equivalent(childFolder, before));
+    CHECK(fs::equivalent(fs::current_path(), before));
+#endif
+    process.KillProcessTree();
+}
+
+TEST_CASE("a bare program name names no folder; a quoted program keeps its arguments")
+{
+    const platform::CommandLineParts quoted =
+        platform::SplitCommandLine(Quoted(ChildPath()) + " --load x.lisp");
+    CHECK_EQ(quoted.program, ChildPath().string());
+    CHECK_EQ(quoted.arguments, std::string(" --load x.lisp"));
+    CHECK_EQ(quoted.folder, ChildPath().parent_path().string());
+
+    const platform::CommandLineParts bare = platform::SplitCommandLine("no-such-lisp-anywhere --core c");
+    CHECK_EQ(bare.program, std::string("no-such-lisp-anywhere"));
+    CHECK(bare.folder.empty());
+    CHECK(bare.executable.empty());
+}
+
+TEST_CASE("a flood both ways: no call blocks, every byte arrives in order")
+{
+    constexpr size_t kMegabytes = 8;
+    std::string input(kMegabytes << 20, '\0');
+    std::mt19937 random(7);
+    for (char &c : input)
+        c = static_cast<char>(random());
+    Child child;
+    child.Start("flood " + std::to_string(kMegabytes) + " " + std::to_string(input.size()));
+    child.WriteAll(input);
+    CHECK(child.ReadUntil(std::to_string(input.size()) + "\n"));
+    const size_t flood = kMegabytes << 20;
+    CHECK(child.m_text.size() > flood);
+    size_t wrong = 0;
+    for (size_t i = 0; i < flood; ++i)
+        wrong += static_cast<unsigned char>(child.m_text[i]) != PatternByte(i);
+    CHECK_EQ(wrong, size_t(0));
+    char expected[96];
+    std::snprintf(expected, sizeof expected, "digest %016llx %llu\n",
+                  static_cast<unsigned long long>(Fnv1a(input)),
+                  static_cast<unsigned long long>(input.size()));
+    CHECK_EQ(child.m_text.substr(flood), std::string(expected));
+    CHECK(child.m_slowestCallMs < 500);
+}
+
+TEST_CASE("ending the tree ends the child and its grandchild; a second time is harmless")
+{
+    Child child;
+    child.Start("tree");
+    CHECK(child.ReadUntil("ready\n"));
+    const unsigned long own = NumberAfter(child.m_text, "pid ");
+    const unsigned long grandchild = NumberAfter(child.m_text, "pid ", child.m_text.find('\n'));
+    CHECK(own != 0 && grandchild != 0);
+    CHECK(ProcessAlive(own) && ProcessAlive(grandchild));
+    const auto start = Clock::now();
+    child.Process().KillProcessTree();
+    CHECK(MsSince(start) < 5000);
+    CHECK(WaitUntil([&] { return !ProcessAlive(own) && !ProcessAlive(grandchild); }, 1000));
+    child.Process().KillProcessTree();
+    CHECK(!child.Process().Interrupt());
+    CHECK(child.WaitForExit());
+}
+
+TEST_CASE("a descendant whose parent is gone still ends with the tree")
+{
+    Child child;
+    child.Start("escape");
+    CHECK(child.ReadUntil("\n"));
+    const unsigned long sleeper = NumberAfter(child.m_text, "orphan ");
+    CHECK(sleeper != 0);
+    CHECK(child.WaitForExit());
+    CHECK(ProcessAlive(sleeper));
+    child.Process().KillProcessTree();
+    CHECK(WaitUntil([&] { return !ProcessAlive(sleeper); }, 1000));
+}
+
+TEST_CASE("the interrupt reaches the child, which goes on; this program is not interrupted")
+{
+    Child child;
+    child.Start("interrupt");
+    CHECK(child.ReadUntil("ready\n"));
+    CHECK(child.Process().Interrupt());
+    CHECK(child.ReadUntil("interrupted 1\n"));
+    child.WriteAll("still here\n");
+    CHECK(child.ReadUntil("still here\n"));
+    CHECK(child.Process().Interrupt());
+    CHECK(child.ReadUntil("interrupted 2\n"));
+    child.Process().KillProcessTree();
+    CHECK(!child.Process().Interrupt());
+}
+
+TEST_CASE("redirector: a missing program shows the error line and nothing runs")
+{
+    Console console;
+    console.m_lisp.m_strCommandLine = (OwnFolder() / "no-such-lisp").string();
+    CHECK(!console.m_lisp.StartLisp());
+    CHECK_EQ(console.Text(), std::string("Redirect console error: 2\r\n"));
+    CHECK(!console.m_lisp.IsLispRunning());
+    CHECK(!console.m_lisp.WriteToLisp("(+ 1 2)\n"));
+}
+
+TEST_CASE("redirector: the last output, then the ended line; later writes fail")
+{
+    Console console;
+    console.m_lisp.m_strCommandLine = ChildCommand("exit");
+    CHECK(console.m_lisp.StartLisp());
+    CHECK(console.WaitFor(kEnded));
+    CHECK_EQ(console.Text(), "last words\non stderr\n" + kEnded);
+    CHECK(WaitUntil([&] { return !console.m_lisp.IsLispRunning(); }));
+    CHECK(!console.m_lisp.WriteToLisp("(+ 1 2)\n"));
+}
+
+TEST_CASE("redirector: a write longer than the pipe while the child floods never hangs")
+{
+    constexpr size_t kFlood = 8, kWrite = 4u << 20;
+    Console console;
+    console.m_lisp.m_strCommandLine = ChildCommand("flood " + std::to_string(kFlood) + " " + std::to_string(kWrite));
+    console.m_lisp.m_bFrameCommands = true;
+    CHECK(console.m_lisp.StartLisp());
+    std::string text(kWrite - 13, 'x');   // framed: "[cmd]\n" + text + "[/cmd]\n" is kWrite bytes
+    for (size_t i = 0; i < text.size(); i += 61)
+        text[i] = '\n';
+    const auto start = Clock::now();
+    CHECK(console.m_lisp.WriteToLisp(text));
+    CHECK(MsSince(start) < 100);
+    CHECK(console.WaitFor("digest ", 30000));
+    char expected[96];
+    std::snprintf(expected, sizeof expected, "digest %016llx %llu\n",
+                  static_cast<unsigned long long>(Fnv1a("[cmd]\n" + text + "[/cmd]\n")),
+                  static_cast<unsigned long long>(kWrite));
+    CHECK(console.WaitFor(expected, 5000));
+    const auto stop = Clock::now();
+    console.m_lisp.StopLisp();
+    CHECK(MsSince(stop) < 5000);
+}
+
+TEST_CASE("redirector: stopping ends the whole tree at once")
+{
+    Console console;
+    console.m_lisp.m_strCommandLine = ChildCommand("tree");
+    CHECK(console.m_lisp.StartLisp());
+    CHECK(console.WaitFor("ready\n"));
+    const std::string text = console.Text();
+    const unsigned long own = NumberAfter(text, "pid ");
+    const unsigned long grandchild = NumberAfter(text, "pid ", text.find('\n'));
+    const auto start = Clock::now();
+    console.m_lisp.StopLisp();
+    CHECK(MsSince(start) < 5000);
+    CHECK(WaitUntil([&] { return !ProcessAlive(own) && !ProcessAlive(grandchild); }, 1000));
+    CHECK(!console.m_lisp.IsLispRunning());
+}
+
+int main(int argc, char **argv)
+{
+#ifdef _WIN32
+    // Like the program itself, which is a GUI program: no console of its own.
+    FreeConsole();
+#endif
+    return check::RunAll(argc, argv);
+}
