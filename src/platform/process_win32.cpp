@@ -120,39 +120,60 @@ struct Overlapped
     }
 };
 
-// The console control event reaches only processes attached to the console it is raised on. This
+// Raises the console's interrupt for the group led by processId, on the console this program is
+// attached to: Ctrl+Break, which a process in a new group always receives. Where the system cannot
+// raise it (wine implements only Ctrl+C), Ctrl+C to the same group, which reaches the processes of
+// the group that take Ctrl+C (a process in a new group must ask for it).
+bool RaiseInterrupt(DWORD processId)
+{
+    return GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, processId)
+        || GenerateConsoleCtrlEvent(CTRL_C_EVENT, processId);
+}
+
+// The console's interrupt reaches only processes attached to the console it is raised on. This
 // program (a GUI program) has no console, and the child was given one of its own, so the program
-// joins the child's console for the moment it takes.
+// joins the child's console for the moment it takes. Joining may replace the standard handles;
+// they are put back as they were.
 bool SendBreak(DWORD processId)
 {
     std::lock_guard lock(g_consoleMutex);
+    const DWORD streams[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    HANDLE saved[3];
+    for (int i = 0; i < 3; ++i)
+        saved[i] = GetStdHandle(streams[i]);
+    auto restore = [&] {
+        for (int i = 0; i < 3; ++i)
+            SetStdHandle(streams[i], saved[i]);
+    };
     if (AttachConsole(processId)) {
-        const bool sent = GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, processId) != 0;
+        const bool sent = RaiseInterrupt(processId);
         FreeConsole();
+        restore();
         return sent;
     }
     if (GetLastError() != ERROR_ACCESS_DENIED)
         return false;
     // A program with a console of its own (a console build, a test): if the child shares it,
-    // the event goes straight there; otherwise the program changes consoles and comes back to
-    // its own through another process attached to it.
+    // the interrupt goes straight there; otherwise the program changes consoles and comes back
+    // to its own through another process attached to it.
     DWORD ids[64];
     const DWORD count = GetConsoleProcessList(ids, 64);
     DWORD peer = 0;
     for (DWORD i = 0; i < std::min<DWORD>(count, 64); ++i) {
         if (ids[i] == processId)
-            return GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, processId) != 0;
+            return RaiseInterrupt(processId);
         if (ids[i] != GetCurrentProcessId())
             peer = ids[i];
     }
     FreeConsole();
     bool sent = false;
     if (AttachConsole(processId)) {
-        sent = GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, processId) != 0;
+        sent = RaiseInterrupt(processId);
         FreeConsole();
     }
     if (peer)
         AttachConsole(peer);
+    restore();
     return sent;
 }
 

@@ -29,6 +29,8 @@
 #include <poll.h>
 #include <spawn.h>
 #include <unistd.h>
+
+extern char **environ;
 #endif
 
 namespace {
@@ -128,7 +130,6 @@ unsigned long OwnId() { return static_cast<unsigned long>(::getpid()); }
 
 unsigned long StartSelf(const char *mode, int output = -1)
 {
-    extern char **environ;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (output >= 0)
@@ -265,6 +266,9 @@ BOOL WINAPI OnControl(DWORD event)
 
 int Interruptible()
 {
+    // A process in a new process group starts with Ctrl+C ignored; taking it back lets the
+    // interrupt arrive where only Ctrl+C can be raised (wine), as Ctrl+Break does elsewhere.
+    SetConsoleCtrlHandler(nullptr, FALSE);
     SetConsoleCtrlHandler(OnControl, TRUE);
     WriteText(1, "ready\n");
     return Echo();

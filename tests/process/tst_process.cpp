@@ -4,6 +4,7 @@
 #include "platform/Process.h"
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -515,6 +516,36 @@ TEST_CASE("redirector: stopping ends the whole tree at once")
     CHECK(WaitUntil([&] { return !ProcessAlive(own) && !ProcessAlive(grandchild); }, 1000));
     CHECK(!console.m_lisp.IsLispRunning());
 }
+
+#ifdef _WIN32
+TEST_CASE("Windows: icon 128 loads at the sizes the shell asks for; the manifest brings common controls 6")
+{
+    for (int size : {16, 32, 48, 256}) {
+        const HICON icon = static_cast<HICON>(
+            LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(128), IMAGE_ICON, size, size, 0));
+        CHECK(icon != nullptr);
+        ICONINFO info{};
+        CHECK(GetIconInfo(icon, &info));
+        BITMAP bitmap{};
+        CHECK(GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap) != 0);
+        CHECK_EQ(bitmap.bmWidth, long(size));
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        DestroyIcon(icon);
+    }
+    // With the manifest the system resolves the common controls to its side-by-side assembly of
+    // version 6; without it, to the old version 5 in the system folder.
+    const HMODULE controls = LoadLibraryA("comctl32.dll");
+    CHECK(controls != nullptr);
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(controls, path, MAX_PATH);
+    std::string assembly = fs::path(path).parent_path().filename().string();
+    for (char &c : assembly)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    CHECK(assembly.find("microsoft.windows.common-controls_") != std::string::npos);
+    CHECK(assembly.find("_6.") != std::string::npos);
+}
+#endif
 
 int main(int argc, char **argv)
 {
