@@ -13,7 +13,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # The C++, GCC and thread runtimes linked in: the programs need no DLL beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-find_program(TALVEX_WINE NAMES wine64 wine)
+# Debian's wine64 package keeps its loader out of the search path.
+find_program(TALVEX_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 if(TALVEX_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${TALVEX_WINE})
 endif()
