@@ -24,5 +24,9 @@ if(QScintilla_FOUND AND NOT TARGET QScintilla::QScintilla)
     IMPORTED_LOCATION "${QScintilla_LIBRARY}"
     INTERFACE_INCLUDE_DIRECTORIES "${QScintilla_INCLUDE_DIR}"
     INTERFACE_LINK_LIBRARIES "Qt6::Widgets;Qt6::Gui;Qt6::Core")
+  if(WIN32)
+    # A DLL there: its classes are imported.
+    set_property(TARGET QScintilla::QScintilla PROPERTY INTERFACE_COMPILE_DEFINITIONS QSCINTILLA_DLL)
+  endif()
 endif()
 mark_as_advanced(QScintilla_INCLUDE_DIR QScintilla_LIBRARY)

@@ -1,6 +1,7 @@
 // Tests of the Lisp redirector against real child processes: start, output, writes, stop, tree kill.
 #include "lisp/CRedirector.h"
 #include "platform/Process.h"
+#include "FloodPattern.h"
 #include "ProcTable.h"
 
 #include <QDir>
@@ -106,22 +107,6 @@ QList<QPair<int, char>> OwnChildren()
 }
 
 bool ProcessExists(int pid) { return ::kill(pid, 0) == 0 || errno != ESRCH; }
-
-uint64_t Fnv1a(const std::string &data)
-{
-    uint64_t digest = 1469598103934665603ull;
-    for (unsigned char c : data) {
-        digest ^= c;
-        digest *= 1099511628211ull;
-    }
-    return digest;
-}
-
-unsigned char PatternByte(size_t i)
-{
-    const size_t j = i & ((1u << 20) - 1);
-    return static_cast<unsigned char>(((j * 131) + (j >> 8)) ^ (i >> 20));
-}
 
 } // namespace
 
@@ -628,7 +613,7 @@ private slots:
         const std::string digestLine = [&] {
             char line[96];
             std::snprintf(line, sizeof line, "digest %016llx %zu\n",
-                          static_cast<unsigned long long>(Fnv1a(data)), data.size());
+                          static_cast<unsigned long long>(flood::Digest(data.data(), data.size())), data.size());
             return std::string(line);
         }();
 
@@ -649,7 +634,7 @@ private slots:
                 QThread::msleep(1);
             const size_t limit = std::min(r.m_text.size(), floodBytes);
             for (; checked < limit; ++checked)
-                if (static_cast<unsigned char>(r.m_text[checked]) != PatternByte(checked))
+                if (static_cast<unsigned char>(r.m_text[checked]) != flood::PatternByte(checked))
                     QFAIL(qPrintable(QStringLiteral("output differs at byte %1").arg(checked)));
         }
         QCOMPARE(r.m_text.size(), floodBytes + digestLine.size());

@@ -44,7 +44,9 @@ class CChildProcess
 {
 public:
     CChildProcess();
-    ~CChildProcess();   // closes every descriptor still open; ends no process (KillProcessTree does)
+    // Closes every descriptor still open. Ends no process (KillProcessTree does), except on
+    // Windows, where the tree runs in a kill-on-close job: what is left of it ends with the object.
+    ~CChildProcess();
     CChildProcess(const CChildProcess &) = delete;
     CChildProcess &operator=(const CChildProcess &) = delete;
 
@@ -77,15 +79,19 @@ public:
     void CloseInput();
 
     // The interrupt key of a console: SIGINT to the child's process group (CTRL_BREAK_EVENT to its
-    // process group on Windows). False when the child has ended or never started.
+    // process group on Windows, or CTRL_C_EVENT where the system cannot raise that). False when
+    // the child has ended or never started.
     bool Interrupt();
 
     // Reaps the direct child once it has ended, so that no zombie waits for a restart. True when
     // it is reaped (now or earlier). Signals never reach another process that got its id later.
+    // Windows has no zombies: true once the child has ended; its id stays reserved while the
+    // object lives.
     bool ReapChild();
 
     // Reaps descendants that were orphaned, became children of this process and have ended since.
-    // Cheap enough to call a few times a second.
+    // Cheap enough to call a few times a second. Nothing to do on Windows, where no process is
+    // adopted and an ended one leaves nothing behind.
     void ReapOrphans();
 
     // Ends the child and every process descended from it, also descendants that were orphaned or

@@ -1,5 +1,5 @@
 // POSIX command lines: which file runs, which folder it names, and its arguments split like a shell.
-#include "platform/Process.h"
+#include "platform/CommandLine.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -125,40 +125,7 @@ bool SplitArguments(const std::string &text, std::vector<std::string> &words)
 
 CommandLineParts SplitCommandLine(const std::string &commandLine)
 {
-    CommandLineParts parts;
-    size_t begin = commandLine.find_first_not_of(" \t");
-    if (begin == std::string::npos)
-        return parts;
-    if (commandLine[begin] == '"') {
-        const size_t end = commandLine.find('"', begin + 1);
-        parts.program = commandLine.substr(begin + 1, end == std::string::npos ? std::string::npos
-                                                                                : end - begin - 1);
-        if (end != std::string::npos)
-            parts.arguments = commandLine.substr(end + 1);
-        parts.executable = ResolveProgram(parts.program);
-    } else {
-        size_t pos = begin;
-        for (;;) {
-            const size_t space = commandLine.find(' ', pos);
-            const std::string candidate = commandLine.substr(
-                begin, space == std::string::npos ? std::string::npos : space - begin);
-            std::string file = ResolveProgram(candidate);
-            if (!file.empty()) {
-                parts.program = candidate;
-                parts.executable = std::move(file);
-                if (space != std::string::npos)
-                    parts.arguments = commandLine.substr(space + 1);
-                break;
-            }
-            if (space == std::string::npos) {
-                const size_t first = commandLine.find(' ', begin);
-                parts.program = commandLine.substr(
-                    begin, first == std::string::npos ? std::string::npos : first - begin);
-                break;
-            }
-            pos = space + 1;
-        }
-    }
+    CommandLineParts parts = SplitProgramPart(commandLine, ResolveProgram);
     const size_t slash = parts.program.rfind('/');
     if (slash != std::string::npos)
         parts.folder = slash == 0 ? std::string("/") : parts.program.substr(0, slash);

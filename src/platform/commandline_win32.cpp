@@ -1,5 +1,5 @@
 // Windows command lines: which file the system runs, the folder it names, and the C runtime's words.
-#include "platform/Process.h"
+#include "platform/CommandLine.h"
 
 #include <windows.h>
 
@@ -107,44 +107,7 @@ bool SplitArguments(const std::string &text, std::vector<std::string> &words)
 
 CommandLineParts SplitCommandLine(const std::string &commandLine)
 {
-    CommandLineParts parts;
-    const size_t begin = commandLine.find_first_not_of(" \t");
-    if (begin == std::string::npos)
-        return parts;
-    if (commandLine[begin] == '"') {
-        const size_t end = commandLine.find('"', begin + 1);
-        parts.program = commandLine.substr(begin + 1, end == std::string::npos ? std::string::npos
-                                                                                : end - begin - 1);
-        if (end != std::string::npos)
-            parts.arguments = commandLine.substr(end + 1);
-        parts.executable = ResolveProgram(parts.program);
-    } else {
-        // As process creation reads an unquoted line: the shortest prefix ending before a space
-        // that names a file is the program, so a path with spaces needs no quotes.
-        size_t pos = begin;
-        for (;;) {
-            const size_t space = commandLine.find(' ', pos);
-            const std::string candidate = commandLine.substr(
-                begin, space == std::string::npos ? std::string::npos : space - begin);
-            std::string file = ResolveProgram(candidate);
-            if (!file.empty()) {
-                parts.program = candidate;
-                parts.executable = std::move(file);
-                if (space != std::string::npos)
-                    parts.arguments = commandLine.substr(space + 1);
-                break;
-            }
-            if (space == std::string::npos) {
-                const size_t first = commandLine.find(' ', begin);
-                parts.program = commandLine.substr(
-                    begin, first == std::string::npos ? std::string::npos : first - begin);
-                if (first != std::string::npos)
-                    parts.arguments = commandLine.substr(first + 1);
-                break;
-            }
-            pos = space + 1;
-        }
-    }
+    CommandLineParts parts = SplitProgramPart(commandLine, ResolveProgram);
     // The folder of the program part; a drive's root keeps its separator ("C:" alone would name
     // the drive's current folder).
     const size_t separator = parts.program.find_last_of("\\/");

@@ -28,6 +28,8 @@
 //            "\nend\n", then echoes its input
 //   ticks    prints "tick <n>\n" every LISPHELPER_MS milliseconds (default 50) and echoes input
 //            lines as "got <line>\n"
+#include "../FloodPattern.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -78,13 +80,6 @@ void WaitForEndOfInput()
     }
 }
 
-// The flood pattern; the test computes the same bytes to check order and completeness.
-unsigned char PatternByte(size_t i)
-{
-    const size_t j = i & ((1u << 20) - 1);
-    return static_cast<unsigned char>(((j * 131) + (j >> 8)) ^ (i >> 20));
-}
-
 int Echo()
 {
     char buffer[65536];
@@ -118,7 +113,7 @@ int Flood()
     // Block b of 1 MB is the first block with every byte xor b, so a block costs next to nothing.
     std::vector<unsigned char> base(1u << 20);
     for (size_t k = 0; k < base.size(); ++k)
-        base[k] = PatternByte(k);
+        base[k] = flood::PatternByte(k);
     std::vector<char> block(base.size());
     for (size_t offset = 0; offset < total; offset += block.size()) {
         const size_t length = std::min(block.size(), total - offset);
@@ -128,7 +123,7 @@ int Flood()
         if (!WriteAll(1, block.data(), length))
             return 1;
     }
-    uint64_t digest = 1469598103934665603ull;   // FNV-1a
+    uint64_t digest = flood::kDigestStart;
     size_t count = 0;
     while (count < toRead) {
         const ssize_t n = ::read(0, block.data(), std::min(block.size(), toRead - count));
@@ -136,10 +131,7 @@ int Flood()
             continue;
         if (n <= 0)
             break;
-        for (ssize_t k = 0; k < n; ++k) {
-            digest ^= static_cast<unsigned char>(block[static_cast<size_t>(k)]);
-            digest *= 1099511628211ull;
-        }
+        digest = flood::Digest(block.data(), static_cast<size_t>(n), digest);
         count += static_cast<size_t>(n);
     }
     if (toRead > 0) {

@@ -13,6 +13,8 @@
 //   interrupt  prints "ready\n", echoes its input; on the console's interrupt (SIGINT, or
 //              CTRL_BREAK_EVENT) prints "interrupted <n>\n" and goes on
 //   sleep      sleeps until it is ended
+#include "../FloodPattern.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -170,32 +172,22 @@ int Echo()
     }
 }
 
-// The flood pattern; the tests compute the same bytes.
-unsigned char PatternByte(size_t i)
-{
-    const size_t j = i & ((1u << 20) - 1);
-    return static_cast<unsigned char>(((j * 131) + (j >> 8)) ^ (i >> 20));
-}
-
 int Flood(size_t megabytes, size_t toRead)
 {
     std::vector<char> block(1u << 20);
     for (size_t offset = 0; offset < (megabytes << 20); offset += block.size()) {
         for (size_t k = 0; k < block.size(); ++k)
-            block[k] = static_cast<char>(PatternByte(offset + k));
+            block[k] = static_cast<char>(flood::PatternByte(offset + k));
         if (!WriteAll(1, block.data(), block.size()))
             return 1;
     }
-    uint64_t digest = 1469598103934665603ull;   // FNV-1a
+    uint64_t digest = flood::kDigestStart;
     size_t count = 0;
     while (count < toRead) {
         const long n = ReadSome(block.data(), std::min(block.size(), toRead - count));
         if (n <= 0)
             break;
-        for (long k = 0; k < n; ++k) {
-            digest ^= static_cast<unsigned char>(block[static_cast<size_t>(k)]);
-            digest *= 1099511628211ull;
-        }
+        digest = flood::Digest(block.data(), static_cast<size_t>(n), digest);
         count += static_cast<size_t>(n);
     }
     char line[96];

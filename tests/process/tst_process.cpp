@@ -1,4 +1,5 @@
 // The process layer and the redirector held to one contract on every system: real child processes.
+#include "../FloodPattern.h"
 #include "Check.h"
 #include "lisp/CRedirector.h"
 #include "platform/Process.h"
@@ -93,22 +94,6 @@ unsigned long NumberAfter(const std::string &text, const std::string &label, siz
 {
     const size_t at = text.find(label, from);
     return at == std::string::npos ? 0 : std::stoul(text.substr(at + label.size()));
-}
-
-uint64_t Fnv1a(const std::string &data)
-{
-    uint64_t digest = 1469598103934665603ull;
-    for (unsigned char c : data) {
-        digest ^= c;
-        digest *= 1099511628211ull;
-    }
-    return digest;
-}
-
-unsigned char PatternByte(size_t i)
-{
-    const size_t j = i & ((1u << 20) - 1);
-    return static_cast<unsigned char>(((j * 131) + (j >> 8)) ^ (i >> 20));
 }
 
 // A child driven the way the redirector drives it: one thread, Wait, then read or write what is
@@ -400,11 +385,11 @@ TEST_CASE("a flood both ways: no call blocks, every byte arrives in order")
     CHECK(child.m_text.size() > flood);
     size_t wrong = 0;
     for (size_t i = 0; i < flood; ++i)
-        wrong += static_cast<unsigned char>(child.m_text[i]) != PatternByte(i);
+        wrong += static_cast<unsigned char>(child.m_text[i]) != flood::PatternByte(i);
     CHECK_EQ(wrong, size_t(0));
     char expected[96];
     std::snprintf(expected, sizeof expected, "digest %016llx %llu\n",
-                  static_cast<unsigned long long>(Fnv1a(input)),
+                  static_cast<unsigned long long>(flood::Digest(input.data(), input.size())),
                   static_cast<unsigned long long>(input.size()));
     CHECK_EQ(child.m_text.substr(flood), std::string(expected));
     CHECK(child.m_slowestCallMs < 500);
@@ -491,9 +476,10 @@ TEST_CASE("redirector: a write longer than the pipe while the child floods never
     CHECK(console.m_lisp.WriteToLisp(text));
     CHECK(MsSince(start) < 100);
     CHECK(console.WaitFor("digest ", 30000));
+    const std::string framed = "[cmd]\n" + text + "[/cmd]\n";
     char expected[96];
     std::snprintf(expected, sizeof expected, "digest %016llx %llu\n",
-                  static_cast<unsigned long long>(Fnv1a("[cmd]\n" + text + "[/cmd]\n")),
+                  static_cast<unsigned long long>(flood::Digest(framed.data(), framed.size())),
                   static_cast<unsigned long long>(kWrite));
     CHECK(console.WaitFor(expected, 5000));
     const auto stop = Clock::now();
