@@ -20,6 +20,8 @@ public:
     // Creates the job; false when the system refuses one (the tree is then ended from snapshots
     // alone).
     bool Create();
+    // Closes the job, ending what is in it.
+    void Close();
 
     // Puts a process created suspended into the job before it runs. False when it cannot be
     // (an older system that does not nest jobs inside the one this program runs in).

@@ -92,8 +92,15 @@ private:
 
 CJobTree::~CJobTree()
 {
+    Close();
+}
+
+void CJobTree::Close()
+{
     if (m_hJob)
         CloseHandle(m_hJob);
+    m_hJob = nullptr;
+    m_bAdopted = false;
 }
 
 bool CJobTree::Create()

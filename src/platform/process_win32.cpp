@@ -113,11 +113,15 @@ struct Overlapped
         GetOverlappedResult(file, &ov, &n, TRUE);
         pending = false;
     }
-    ~Overlapped()
+    // Only when no operation is in flight.
+    void Close()
     {
         if (ov.hEvent)
             CloseHandle(ov.hEvent);
+        ov = OVERLAPPED{};
+        buffer.reset();
     }
+    ~Overlapped() { Close(); }
 };
 
 // Raises the console's interrupt for the group led by processId, on the console this program is
@@ -306,6 +310,9 @@ bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCo
         CloseHandleOnce(d.input);
         CloseHandleOnce(d.output);
         CloseHandleOnce(d.wake);
+        d.read.Close();
+        d.write.Close();
+        d.job.Close();
         return false;
     };
     if (!CreatePipePair(true, kOutputPipeSize, d.output, childOut, error))
