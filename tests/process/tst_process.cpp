@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <random>
 #include <string>
@@ -20,7 +21,6 @@
 #include <windows.h>
 #include <winternl.h>
 #else
-#include <fstream>
 #include <unistd.h>
 #endif
 
@@ -550,6 +550,26 @@ TEST_CASE("redirector: stopping ends the whole tree at once")
 }
 
 #ifdef _WIN32
+TEST_CASE("Windows: a batch file runs as the Lisp, from a folder with spaces, and ends with its tree")
+{
+    SpacedCopy copy;
+    const fs::path batch = copy.folder / "run lisp.bat";
+    {
+        std::ofstream out(batch, std::ios::binary);
+        out << "@echo off\r\necho from batch\r\n\"" << copy.program.string() << "\" tree\r\n";
+    }
+    Child child;
+    unsigned long error = 0;
+    CHECK(child.Process().Start(batch.string(), error));
+    CHECK(child.ReadUntil("ready\n"));
+    CHECK_EQ(child.m_text.substr(0, 12), std::string("from batch\r\n"));
+    const unsigned long lisp = NumberAfter(child.m_text, "pid ");
+    const unsigned long grandchild = NumberAfter(child.m_text, "pid ", child.m_text.find("pid ") + 4);
+    CHECK(ProcessAlive(lisp) && ProcessAlive(grandchild));
+    child.Process().KillProcessTree();
+    CHECK(!ProcessAlive(lisp) && !ProcessAlive(grandchild));
+}
+
 TEST_CASE("Windows: icon 128 loads at the sizes the shell asks for; the manifest brings common controls 6")
 {
     for (int size : {16, 32, 48, 256}) {
