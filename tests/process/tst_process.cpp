@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -111,6 +112,23 @@ long OpenHandles()
     for ([[maybe_unused]] const auto &entry : fs::directory_iterator("/proc/self/fd"))
         ++count;
     return count;
+#endif
+}
+
+// CPU time this program has used, in milliseconds.
+long long CpuMs()
+{
+#ifdef _WIN32
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto ms = [](const FILETIME &t) {
+        return static_cast<long long>(((ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000);
+    };
+    return ms(kernel) + ms(user);
+#else
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 #endif
 }
 
@@ -506,6 +524,26 @@ TEST_CASE("redirector: the last output, then the ended line; later writes fail")
     CHECK_EQ(console.Text(), "last words\non stderr\n" + kEnded);
     CHECK(WaitUntil([&] { return !console.m_lisp.IsLispRunning(); }));
     CHECK(!console.m_lisp.WriteToLisp("(+ 1 2)\n"));
+}
+
+TEST_CASE("redirector: a Lisp that waits, or has ended, costs this program no processor time")
+{
+    Console console;
+    console.m_lisp.m_strCommandLine = ChildCommand("echo");
+    CHECK(console.m_lisp.StartLisp());
+    CHECK(console.m_lisp.WriteToLisp("(+ 1 2)\n"));
+    CHECK(console.WaitFor("(+ 1 2)\n"));
+    long long before = CpuMs();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    CHECK(CpuMs() - before < 150);
+
+    // Its input closed, the child ends; the I/O thread stays until the stop, idle.
+    console.m_lisp.m_strCommandLine = ChildCommand("exit");
+    CHECK(console.m_lisp.StartLisp());
+    CHECK(console.WaitFor(kEnded));
+    before = CpuMs();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    CHECK(CpuMs() - before < 150);
 }
 
 TEST_CASE("redirector: a write longer than the pipe while the child floods never hangs")
