@@ -13,8 +13,9 @@
 namespace {
 
 // Largest piece of one hand-over shown per UI event. Showing costs time in proportion to the bytes;
-// a megabyte keeps each event short while the per-event cost stays negligible.
-constexpr size_t kMaxAppend = size_t(1) << 20;
+// a quarter megabyte keeps each event within a few milliseconds, so a key typed during a flood
+// waits less than a frame, while the per-event cost stays negligible.
+constexpr size_t kMaxAppend = size_t(256) << 10;
 // Output limit when "ConsoleLimit" is absent, in megabytes.
 constexpr int kDefaultLimitMb = 16;
 // Room beyond the limit: one piece in flight and some typing.
@@ -192,10 +193,7 @@ void CTalvexPipe::DrainPosted()
     m_bDrainPosted.store(false);
     if (!m_backlog.isEmpty()) {
         // The rest of an earlier hand-over goes first; newer output waits for the next event.
-        const size_t piece = PieceLength(m_backlog.constData(), size_t(m_backlog.size()), MaxPiece());
-        InsertOutput(m_backlog.constData(), piece);
-        m_backlog.remove(0, static_cast<qsizetype>(piece));
-        PostDrain();
+        ShowBacklogPiece();
         return;
     }
     m_bSliceOutput = true;
@@ -203,11 +201,29 @@ void CTalvexPipe::DrainPosted()
     m_bSliceOutput = false;
 }
 
+void CTalvexPipe::ShowBacklogPiece()
+{
+    const char *rest = m_backlog.constData() + m_nBacklogShown;
+    const size_t left = size_t(m_backlog.size()) - m_nBacklogShown;
+    const size_t piece = PieceLength(rest, left, MaxPiece());
+    // Dropping the oldest lines moves the whole text once: when due, that is this event's work.
+    if (!TrimFor(piece)) {
+        InsertOutput(rest, piece);
+        m_nBacklogShown += piece;
+        if (m_nBacklogShown == size_t(m_backlog.size())) {
+            m_backlog.truncate(0);   // keeps its memory for the next hand-over
+            m_nBacklogShown = 0;
+        }
+    }
+    PostDrain();
+}
+
 void CTalvexPipe::FlushOutput()
 {
     if (!m_backlog.isEmpty()) {
         const QByteArray backlog = std::exchange(m_backlog, {});
-        InsertOutput(backlog.constData(), size_t(backlog.size()));
+        const size_t shown = std::exchange(m_nBacklogShown, 0);
+        InsertOutput(backlog.constData() + shown, size_t(backlog.size()) - shown);
     }
     m_lisp.DrainOutput();
 }
@@ -230,13 +246,11 @@ void CTalvexPipe::AppendOutput(const char *data, size_t length)
         ++data;
         --length;
     }
-    if (m_bSliceOutput) {
-        const size_t piece = PieceLength(data, length, MaxPiece());
-        if (piece < length) {
-            m_backlog.append(data + piece, static_cast<qsizetype>(length - piece));
-            length = piece;
-            PostDrain();
-        }
+    if (m_bSliceOutput && (length > MaxPiece() || TrimDue(length))) {
+        // One piece per UI event, and a trim an event of its own.
+        m_backlog.append(data, static_cast<qsizetype>(length));
+        ShowBacklogPiece();
+        return;
     }
     InsertOutput(data, length);
 }
@@ -397,27 +411,28 @@ QByteArray CTalvexPipe::PlainText(Pos start, Pos end) const
     return plain;
 }
 
-void CTalvexPipe::TrimFor(size_t incoming)
+bool CTalvexPipe::TrimDue(size_t incoming) const
 {
-    if (m_nLimit <= 0)
-        return;
+    return m_nLimit > 0 && GetLength() + Pos(incoming) > m_nLimit && OutputEnd() > m_nMarkerLength;
+}
+
+bool CTalvexPipe::TrimFor(size_t incoming)
+{
+    if (!TrimDue(incoming))
+        return false;
     const Pos length = GetLength();
-    if (length + Pos(incoming) <= m_nLimit)
-        return;
     // Down to three quarters of the limit, in whole lines, and never into the input line.
     const bool utf8 = SendScintilla(SCI_GETCODEPAGE) == SC_CP_UTF8;
     const QByteArray probe = DroppedMarker(m_nDropped + (length - m_nLimit), utf8);
     const Pos keep = m_nLimit - m_nLimit / 4 - Pos(incoming) - probe.size();
     const Pos outputEnd = OutputEnd();
-    if (outputEnd <= m_nMarkerLength)
-        return;   // nothing but the line being typed
     const Pos want = std::clamp<Pos>(length - keep, 1, outputEnd);
     const int line = LineFromPosition(want - 1);
     Pos cut = PositionFromLine(line + 1);
     if (cut > outputEnd)
         cut = PositionFromLine(line);
     if (cut <= m_nMarkerLength)
-        return;
+        return false;   // nothing but the line being typed after the marker: it is never dropped
 
     m_nDropped += cut - m_nMarkerLength;
     const QByteArray marker = DroppedMarker(m_nDropped, utf8);
@@ -430,4 +445,5 @@ void CTalvexPipe::TrimFor(size_t incoming)
     if (m_nInputStart >= 0)
         m_nInputStart -= cut - marker.size();
     m_nMarkerLength = marker.size();
+    return true;
 }

@@ -24,7 +24,8 @@ class QKeyEvent;
 //
 // Output path: the I/O thread only says that output waits; one queued drain at a time is posted to
 // the UI thread, which takes everything accumulated since the last drain and shows it in pieces of
-// at most a megabyte per UI event, so a key typed during a flood waits for one piece at most.
+// at most a quarter megabyte per UI event (a trim is an event of its own), so a key typed during a
+// flood waits for one piece at most.
 //
 // Output is shown as written, with three exceptions that keep the console usable: output that
 // arrives while the user is typing a line goes before that line, never into it; a line wider than
@@ -101,6 +102,8 @@ private:
     void AppendOutput(const char *data, size_t length);
     // Runs on the UI thread for each posted drain.
     void DrainPosted();
+    // Shows the next piece of the backlog, or drops the oldest lines it needs room for.
+    void ShowBacklogPiece();
     // Posts a drain unless one is queued and not yet started.
     void PostDrain();
     // Shows all output waiting in the redirector and in the backlog (UI thread).
@@ -110,8 +113,11 @@ private:
     void InsertOutput(const char *data, size_t length);
     // Where output goes now: the start of the input line, or the end.
     Pos OutputEnd() const;
-    // Drops whole lines from the start so that incoming more bytes keep the text within the limit.
-    void TrimFor(size_t incoming);
+    // Whether incoming more bytes would pass the limit while there is output to drop.
+    bool TrimDue(size_t incoming) const;
+    // Drops whole lines from the start so that incoming more bytes keep the text within the limit;
+    // false when there was nothing to drop.
+    bool TrimFor(size_t incoming);
     // Inserts text at pos with display breaks in lines wider than the console; returns the bytes
     // inserted.
     Pos InsertBroken(Pos pos, const char *data, size_t length);
@@ -142,6 +148,7 @@ private:
     // Output of a large hand-over that follows in later UI events, so that a key typed during a
     // flood waits for one piece at most. Always shown before anything newer.
     QByteArray m_backlog;
+    size_t m_nBacklogShown = 0;    // bytes of the backlog already shown
     bool m_bSliceOutput = false;   // the hand-over being shown may be split (posted drains only)
     QTimer m_retryDrain;           // drains again while output waits for the buffers' room
     int m_nCharWidth = 8;          // pixels of a typical character of the console's font
