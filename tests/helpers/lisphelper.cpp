@@ -29,6 +29,7 @@
 //   ticks    prints "tick <n>\n" every LISPHELPER_MS milliseconds (default 50) and echoes input
 //            lines as "got <line>\n"
 #include "../FloodPattern.h"
+#include "../SigintEcho.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -323,35 +324,10 @@ int Blinks()
     return 0;
 }
 
-volatile sig_atomic_t g_interrupts = 0;
-
 int Interruptible()
 {
-    struct sigaction action {};
-    action.sa_handler = [](int) { g_interrupts = g_interrupts + 1; };
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    // SIGINT is taken only while waiting for input, so none is missed between a check and a wait.
-    sigset_t blocked, waiting;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGINT);
-    ::sigprocmask(SIG_BLOCK, &blocked, &waiting);
-    sigdelset(&waiting, SIGINT);
-    WriteText(1, "pid " + std::to_string(::getpid()) + "\n");
-    int reported = 0;
-    char buffer[4096];
-    for (;;) {
-        pollfd input{0, POLLIN, 0};
-        const int ready = ::ppoll(&input, 1, nullptr, &waiting);
-        while (reported < g_interrupts)
-            WriteText(1, "interrupted " + std::to_string(++reported) + "\n");
-        if (ready <= 0)
-            continue;
-        const ssize_t n = ::read(0, buffer, sizeof buffer);
-        if (n <= 0)
-            return 0;
-        WriteAll(1, buffer, static_cast<size_t>(n));
-    }
+    return sigintecho::Run("pid " + std::to_string(::getpid()) + "\n",
+                           [](const std::string &text) { WriteText(1, text); });
 }
 
 int Ticks()

@@ -27,10 +27,10 @@
 #include <windows.h>
 #else
 #include <cerrno>
-#include <csignal>
-#include <poll.h>
 #include <spawn.h>
 #include <unistd.h>
+
+#include "../SigintEcho.h"
 
 extern char **environ;
 #endif
@@ -266,35 +266,9 @@ int Interruptible()
     return Echo();
 }
 #else
-volatile sig_atomic_t g_interrupts = 0;
-
 int Interruptible()
 {
-    struct sigaction action {};
-    action.sa_handler = [](int) { g_interrupts = g_interrupts + 1; };
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    // SIGINT is taken only while waiting for input, so none is missed between a check and a wait.
-    sigset_t blocked, waiting;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGINT);
-    ::sigprocmask(SIG_BLOCK, &blocked, &waiting);
-    sigdelset(&waiting, SIGINT);
-    WriteText(1, "ready\n");
-    int reported = 0;
-    char buffer[4096];
-    for (;;) {
-        pollfd input{0, POLLIN, 0};
-        const int ready = ::ppoll(&input, 1, nullptr, &waiting);
-        while (reported < g_interrupts)
-            WriteText(1, "interrupted " + std::to_string(++reported) + "\n");
-        if (ready <= 0)
-            continue;
-        const long n = ReadSome(buffer, sizeof buffer);
-        if (n <= 0)
-            return 0;
-        WriteAll(1, buffer, static_cast<size_t>(n));
-    }
+    return sigintecho::Run("ready\n", [](const std::string &text) { WriteText(1, text); });
 }
 #endif
 

@@ -1,4 +1,5 @@
 // The process layer and the redirector held to one contract on every system: real child processes.
+#include "../DirectRedirector.h"
 #include "../FloodPattern.h"
 #include "Check.h"
 #include "lisp/CRedirector.h"
@@ -262,36 +263,6 @@ private:
     CChildProcess m_process;
 };
 
-// The redirector with its output collected as the console would, on the I/O thread.
-class Console
-{
-public:
-    std::string Text()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_text;
-    }
-    bool WaitFor(const std::string &needle, int ms = 10000)
-    {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::milliseconds(ms),
-                                  [&] { return m_text.find(needle) != std::string::npos; });
-    }
-
-    CRedirector m_lisp{[this](const char *data, size_t length) {
-        {
-            std::lock_guard lock(m_mutex);
-            m_text.append(data, length);
-        }
-        m_changed.notify_all();
-    }};
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::string m_text;
-};
-
 // A copy of the child program in a fresh folder whose name holds a space.
 struct SpacedCopy
 {
@@ -507,39 +478,39 @@ TEST_CASE("the interrupt reaches the child, which goes on; this program is not i
 
 TEST_CASE("redirector: a missing program shows the error line and nothing runs")
 {
-    Console console;
-    console.m_lisp.m_strCommandLine = (OwnFolder() / "no-such-lisp").string();
-    CHECK(!console.m_lisp.StartLisp());
+    DirectRedirector console;
+    console->m_strCommandLine = (OwnFolder() / "no-such-lisp").string();
+    CHECK(!console->StartLisp());
     CHECK_EQ(console.Text(), std::string("Redirect console error: 2\r\n"));
-    CHECK(!console.m_lisp.IsLispRunning());
-    CHECK(!console.m_lisp.WriteToLisp("(+ 1 2)\n"));
+    CHECK(!console->IsLispRunning());
+    CHECK(!console->WriteToLisp("(+ 1 2)\n"));
 }
 
 TEST_CASE("redirector: the last output, then the ended line; later writes fail")
 {
-    Console console;
-    console.m_lisp.m_strCommandLine = ChildCommand("exit");
-    CHECK(console.m_lisp.StartLisp());
+    DirectRedirector console;
+    console->m_strCommandLine = ChildCommand("exit");
+    CHECK(console->StartLisp());
     CHECK(console.WaitFor(kEnded));
     CHECK_EQ(console.Text(), "last words\non stderr\n" + kEnded);
-    CHECK(WaitUntil([&] { return !console.m_lisp.IsLispRunning(); }));
-    CHECK(!console.m_lisp.WriteToLisp("(+ 1 2)\n"));
+    CHECK(WaitUntil([&] { return !console->IsLispRunning(); }));
+    CHECK(!console->WriteToLisp("(+ 1 2)\n"));
 }
 
 TEST_CASE("redirector: a Lisp that waits, or has ended, costs this program no processor time")
 {
-    Console console;
-    console.m_lisp.m_strCommandLine = ChildCommand("echo");
-    CHECK(console.m_lisp.StartLisp());
-    CHECK(console.m_lisp.WriteToLisp("(+ 1 2)\n"));
+    DirectRedirector console;
+    console->m_strCommandLine = ChildCommand("echo");
+    CHECK(console->StartLisp());
+    CHECK(console->WriteToLisp("(+ 1 2)\n"));
     CHECK(console.WaitFor("(+ 1 2)\n"));
     long long before = CpuMs();
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     CHECK(CpuMs() - before < 150);
 
     // Its input closed, the child ends; the I/O thread stays until the stop, idle.
-    console.m_lisp.m_strCommandLine = ChildCommand("exit");
-    CHECK(console.m_lisp.StartLisp());
+    console->m_strCommandLine = ChildCommand("exit");
+    CHECK(console->StartLisp());
     CHECK(console.WaitFor(kEnded));
     before = CpuMs();
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
@@ -549,15 +520,15 @@ TEST_CASE("redirector: a Lisp that waits, or has ended, costs this program no pr
 TEST_CASE("redirector: a write longer than the pipe while the child floods never hangs")
 {
     constexpr size_t kFlood = 8, kWrite = 4u << 20;
-    Console console;
-    console.m_lisp.m_strCommandLine = ChildCommand("flood " + std::to_string(kFlood) + " " + std::to_string(kWrite));
-    console.m_lisp.m_bFrameCommands = true;
-    CHECK(console.m_lisp.StartLisp());
+    DirectRedirector console;
+    console->m_strCommandLine = ChildCommand("flood " + std::to_string(kFlood) + " " + std::to_string(kWrite));
+    console->m_bFrameCommands = true;
+    CHECK(console->StartLisp());
     std::string text(kWrite - 13, 'x');   // framed: "[cmd]\n" + text + "[/cmd]\n" is kWrite bytes
     for (size_t i = 0; i < text.size(); i += 61)
         text[i] = '\n';
     const auto start = Clock::now();
-    CHECK(console.m_lisp.WriteToLisp(text));
+    CHECK(console->WriteToLisp(text));
     CHECK(MsSince(start) < 100);
     CHECK(console.WaitFor("digest ", 30000));
     const std::string framed = "[cmd]\n" + text + "[/cmd]\n";
@@ -567,24 +538,24 @@ TEST_CASE("redirector: a write longer than the pipe while the child floods never
                   static_cast<unsigned long long>(kWrite));
     CHECK(console.WaitFor(expected, 5000));
     const auto stop = Clock::now();
-    console.m_lisp.StopLisp();
+    console->StopLisp();
     CHECK(MsSince(stop) < 5000);
 }
 
 TEST_CASE("redirector: stopping ends the whole tree at once")
 {
-    Console console;
-    console.m_lisp.m_strCommandLine = ChildCommand("tree");
-    CHECK(console.m_lisp.StartLisp());
+    DirectRedirector console;
+    console->m_strCommandLine = ChildCommand("tree");
+    CHECK(console->StartLisp());
     CHECK(console.WaitFor("ready\n"));
     const std::string text = console.Text();
     const unsigned long own = NumberAfter(text, "pid ");
     const unsigned long grandchild = NumberAfter(text, "pid ", text.find('\n'));
     const auto start = Clock::now();
-    console.m_lisp.StopLisp();
+    console->StopLisp();
     CHECK(MsSince(start) < 5000);
     CHECK(WaitUntil([&] { return !ProcessAlive(own) && !ProcessAlive(grandchild); }, 1000));
-    CHECK(!console.m_lisp.IsLispRunning());
+    CHECK(!console->IsLispRunning());
 }
 
 #ifdef _WIN32

@@ -1,0 +1,50 @@
+// For POSIX test children: an echo that reports each SIGINT it gets instead of ending.
+#pragma once
+
+#include <cerrno>
+#include <csignal>
+#include <string>
+
+#include <poll.h>
+#include <unistd.h>
+
+namespace sigintecho {
+
+inline volatile sig_atomic_t g_interrupts = 0;
+
+// Writes greeting, then copies the input to the output until its end; every SIGINT adds the line
+// "interrupted <n>\n". write(text) writes all of a text to standard output.
+template <typename Write>
+int Run(const std::string &greeting, Write write)
+{
+    struct sigaction action {};
+    action.sa_handler = [](int) { g_interrupts = g_interrupts + 1; };
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    // SIGINT is taken only while waiting for input, so none is missed between a check and a wait.
+    sigset_t blocked, waiting;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGINT);
+    ::sigprocmask(SIG_BLOCK, &blocked, &waiting);
+    sigdelset(&waiting, SIGINT);
+    write(greeting);
+    int reported = 0;
+    char buffer[4096];
+    for (;;) {
+        pollfd input{0, POLLIN, 0};
+        const int ready = ::ppoll(&input, 1, nullptr, &waiting);
+        while (reported < g_interrupts)
+            write("interrupted " + std::to_string(++reported) + "\n");
+        if (ready <= 0)
+            continue;
+        ssize_t n;
+        do {
+            n = ::read(0, buffer, sizeof buffer);
+        } while (n < 0 && errno == EINTR);
+        if (n <= 0)
+            return 0;
+        write(std::string(buffer, static_cast<size_t>(n)));
+    }
+}
+
+} // namespace sigintecho
