@@ -141,7 +141,7 @@ void CScintillaCtrl::AppendText(const char *data, Pos length)
 {
     if (length <= 0)
         return;
-    SendScintilla(SCI_APPENDTEXT, static_cast<uintptr_t>(length), data);
+    SendScintilla(SCI_APPENDTEXT, static_cast<unsigned long>(length), data);
 }
 
 void CScintillaCtrl::InsertText(Pos pos, const char *data, Pos length)
@@ -153,14 +153,14 @@ void CScintillaCtrl::InsertText(Pos pos, const char *data, Pos length)
         return;
     }
     SetTargetRange(pos, pos);
-    SendScintilla(SCI_REPLACETARGET, static_cast<uintptr_t>(length), data);
+    SendScintilla(SCI_REPLACETARGET, static_cast<unsigned long>(length), data);
 }
 
 void CScintillaCtrl::AddText(const QByteArray &text)
 {
     if (text.isEmpty())
         return;
-    SendScintilla(SCI_ADDTEXT, static_cast<uintptr_t>(text.size()), text.constData());
+    SendScintilla(SCI_ADDTEXT, static_cast<unsigned long>(text.size()), text.constData());
 }
 
 void CScintillaCtrl::ReplaceSel(const QByteArray &text)
@@ -174,7 +174,7 @@ void CScintillaCtrl::ReplaceSel(const QByteArray &text)
 
 CScintillaCtrl::Pos CScintillaCtrl::ReplaceTarget(const QByteArray &text)
 {
-    return SendScintilla(SCI_REPLACETARGET, static_cast<uintptr_t>(text.size()), text.constData());
+    return SendScintilla(SCI_REPLACETARGET, static_cast<unsigned long>(text.size()), text.constData());
 }
 
 QByteArray CScintillaCtrl::GetSelText() const

@@ -21,9 +21,16 @@ public:
 
     using Pos = intptr_t;
 
+    // QScintilla takes a text argument after a uintptr_t; where long has 32 bits (Windows), a call
+    // with unsigned long before the text would be ambiguous. This overload takes it as written
+    // (on other systems it is the same signature, and stands in for QScintilla's).
+    using QsciScintillaBase::SendScintilla;
+    long SendScintilla(unsigned int msg, unsigned long wParam, const char *lParam) const
+    {
+        return QsciScintillaBase::SendScintilla(msg, static_cast<uintptr_t>(wParam), lParam);
+    }
+
     // --- Messages the program sends, one member each -------------------------------------
-    // A text argument goes with a uintptr_t first argument, as QScintilla's text overload takes
-    // it: with unsigned long the call is ambiguous where long has 32 bits (Windows).
     Pos GetLength() const { return SendScintilla(SCI_GETLENGTH); }
     int GetCharAt(Pos pos) const { return static_cast<int>(SendScintilla(SCI_GETCHARAT, static_cast<unsigned long>(pos))); }
     Pos GetCurrentPos() const { return SendScintilla(SCI_GETCURRENTPOS); }
@@ -46,7 +53,7 @@ public:
     int StyleGetBack(int style) const { return static_cast<int>(SendScintilla(SCI_STYLEGETBACK, static_cast<unsigned long>(style))); }
     void StyleSetSize(int style, int points) { SendScintilla(SCI_STYLESETSIZE, static_cast<unsigned long>(style), static_cast<long>(points)); }
     int StyleGetSize(int style) const { return static_cast<int>(SendScintilla(SCI_STYLEGETSIZE, static_cast<unsigned long>(style))); }
-    void StyleSetFont(int style, const QByteArray &face) { SendScintilla(SCI_STYLESETFONT, static_cast<uintptr_t>(style), face.constData()); }
+    void StyleSetFont(int style, const QByteArray &face) { SendScintilla(SCI_STYLESETFONT, static_cast<unsigned long>(style), face.constData()); }
     void ClearCmdKey(int keyDefinition) { SendScintilla(SCI_CLEARCMDKEY, static_cast<unsigned long>(keyDefinition)); }
     void SetUseTabs(bool useTabs) { SendScintilla(SCI_SETUSETABS, static_cast<unsigned long>(useTabs ? 1 : 0)); }
     bool GetUseTabs() const { return SendScintilla(SCI_GETUSETABS) != 0; }
@@ -64,7 +71,7 @@ public:
     void BraceBadLight(Pos pos) { SendScintilla(SCI_BRACEBADLIGHT, static_cast<unsigned long>(pos)); }
     Pos BraceMatch(Pos pos) const { return SendScintilla(SCI_BRACEMATCH, static_cast<unsigned long>(pos)); }
     void SetLexer(int lexer) { SendScintilla(SCI_SETLEXER, static_cast<unsigned long>(lexer)); }
-    void SetKeyWords(int set, const char *words) { SendScintilla(SCI_SETKEYWORDS, static_cast<uintptr_t>(set), words); }
+    void SetKeyWords(int set, const char *words) { SendScintilla(SCI_SETKEYWORDS, static_cast<unsigned long>(set), words); }
     void SetCodePage(int codePage) { SendScintilla(SCI_SETCODEPAGE, static_cast<unsigned long>(codePage)); }
     void SetModEventMask(int mask) { SendScintilla(SCI_SETMODEVENTMASK, static_cast<unsigned long>(mask)); }
     int GetStyleAt(Pos pos) const { return static_cast<int>(SendScintilla(SCI_GETSTYLEAT, static_cast<unsigned long>(pos))); }
@@ -74,7 +81,7 @@ public:
     Pos GetTargetStart() const { return SendScintilla(SCI_GETTARGETSTART); }
     Pos GetTargetEnd() const { return SendScintilla(SCI_GETTARGETEND); }
     void SetSearchFlags(int flags) { SendScintilla(SCI_SETSEARCHFLAGS, static_cast<unsigned long>(flags)); }
-    Pos SearchInTarget(const QByteArray &text) { return SendScintilla(SCI_SEARCHINTARGET, static_cast<uintptr_t>(text.size()), text.constData()); }
+    Pos SearchInTarget(const QByteArray &text) { return SendScintilla(SCI_SEARCHINTARGET, static_cast<unsigned long>(text.size()), text.constData()); }
     void ScrollCaret() { SendScintilla(SCI_SCROLLCARET); }
     int GetLineCount() const { return static_cast<int>(SendScintilla(SCI_GETLINECOUNT)); }
     int LineFromPosition(Pos pos) const { return static_cast<int>(SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(pos))); }
