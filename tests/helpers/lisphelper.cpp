@@ -29,7 +29,7 @@
 //   ticks    prints "tick <n>\n" every LISPHELPER_MS milliseconds (default 50) and echoes input
 //            lines as "got <line>\n"
 #include "../FloodPattern.h"
-#include "../SigintEcho.h"
+#include "../PosixChild.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -48,20 +48,7 @@
 
 namespace {
 
-bool WriteAll(int fd, const char *data, size_t length)
-{
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
+using posixchild::WriteAll;
 
 bool WriteText(int fd, const std::string &text) { return WriteAll(fd, text.data(), text.size()); }
 
@@ -326,7 +313,7 @@ int Blinks()
 
 int Interruptible()
 {
-    return sigintecho::Run("pid " + std::to_string(::getpid()) + "\n",
+    return posixchild::SigintEcho("pid " + std::to_string(::getpid()) + "\n",
                            [](const std::string &text) { WriteText(1, text); });
 }
 

@@ -30,7 +30,7 @@
 #include <spawn.h>
 #include <unistd.h>
 
-#include "../SigintEcho.h"
+#include "../PosixChild.h"
 
 extern char **environ;
 #endif
@@ -97,20 +97,7 @@ std::string CurrentFolder()
     return n > 0 ? std::string(buffer, n) : "?";
 }
 #else
-bool WriteAll(int fd, const char *data, size_t length)
-{
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
+using posixchild::WriteAll;
 
 long ReadSome(char *buffer, size_t size)
 {
@@ -268,7 +255,7 @@ int Interruptible()
 #else
 int Interruptible()
 {
-    return sigintecho::Run("ready\n", [](const std::string &text) { WriteText(1, text); });
+    return posixchild::SigintEcho("ready\n", [](const std::string &text) { WriteText(1, text); });
 }
 #endif
 

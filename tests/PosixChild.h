@@ -1,21 +1,38 @@
-// For POSIX test children: an echo that reports each SIGINT it gets instead of ending.
+// For POSIX test children: writing a whole buffer, and an echo that reports SIGINT instead of ending.
 #pragma once
 
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <string>
 
 #include <poll.h>
 #include <unistd.h>
 
-namespace sigintecho {
+namespace posixchild {
 
 inline volatile sig_atomic_t g_interrupts = 0;
+
+// Writes all of data to fd, through interruptions; false on an error.
+inline bool WriteAll(int fd, const char *data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t n = ::write(fd, data, length);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
 
 // Writes greeting, then copies the input to the output until its end; every SIGINT adds the line
 // "interrupted <n>\n". write(text) writes all of a text to standard output.
 template <typename Write>
-int Run(const std::string &greeting, Write write)
+int SigintEcho(const std::string &greeting, Write write)
 {
     struct sigaction action {};
     action.sa_handler = [](int) { g_interrupts = g_interrupts + 1; };
@@ -47,4 +64,4 @@ int Run(const std::string &greeting, Write write)
     }
 }
 
-} // namespace sigintecho
+} // namespace posixchild
