@@ -296,8 +296,12 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
     bool outputOpen = true;
     auto lastReap = std::chrono::steady_clock::now();
 
-    // Reads whatever the pipe holds and hands it on; false once the output is finished.
-    auto readOutput = [&](bool untilEmpty) {
+    // Reads whatever the pipe holds and hands it on; false once the output is finished. A final
+    // drain (after the child ended) reads on until the pipe is empty or ends, also while the
+    // consumer is behind, but stops after more than `limit` bytes, what the pipe held when the
+    // child ended: a descendant that keeps printing must not make it endless or unbounded.
+    auto readOutput = [&](bool finalDrain, size_t limit = 0) {
+        size_t taken = 0;
         for (;;) {
             // Exactly what the pipe holds; with nothing reported, a small read still tells the
             // end of the output from an empty pipe.
@@ -311,9 +315,8 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
             const platform::IoStatus status = s.process.ReadOutput(buffer.get(), want, count, error);
             if (status == platform::IoStatus::Ok) {
                 QueueOutput(buffer.get(), count, session);
-                // A descendant that keeps printing after the child ended must not make the
-                // final drain endless or unbounded.
-                if (!untilEmpty || s.stop || s.throttled)
+                taken += count;
+                if (!finalDrain || s.stop || taken > limit)
                     return true;
                 continue;
             }
@@ -346,7 +349,7 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
             // the pipe open, its end follows and the ended message with it. Output of descendants
             // that keep the pipe open is not read any more.
             if (outputOpen)
-                readOutput(true);
+                readOutput(true, s.process.OutputAvailable());
             outputOpen = false;
             {
                 std::lock_guard lock(s.mutex);

@@ -6,6 +6,7 @@
 //   exit       prints "last words\n" to stdout, "on stderr\n" to stderr, exits with code 3
 //   flood M R  writes M megabytes of a pattern without reading, then reads R bytes and prints
 //              "digest <hex> <count>\n"; waits for the end of its input
+//   spill M    writes M megabytes of the flood pattern and exits at once
 //   tree       starts a grandchild that sleeps; prints "pid <own>\n", "pid <grandchild>\n",
 //              "ready\n"; waits for the end of its input
 //   escape     starts a process that starts a sleeper and exits at once; prints "orphan <pid>\n"
@@ -159,15 +160,23 @@ int Echo()
     }
 }
 
-int Flood(size_t megabytes, size_t toRead)
+bool Spill(size_t megabytes)
 {
     std::vector<char> block(1u << 20);
     for (size_t offset = 0; offset < (megabytes << 20); offset += block.size()) {
         for (size_t k = 0; k < block.size(); ++k)
             block[k] = static_cast<char>(flood::PatternByte(offset + k));
         if (!WriteAll(1, block.data(), block.size()))
-            return 1;
+            return false;
     }
+    return true;
+}
+
+int Flood(size_t megabytes, size_t toRead)
+{
+    if (!Spill(megabytes))
+        return 1;
+    std::vector<char> block(1u << 20);
     uint64_t digest = flood::kDigestStart;
     size_t count = 0;
     while (count < toRead) {
@@ -281,6 +290,8 @@ int main(int argc, char **argv)
     }
     if (mode == "flood" && argc > 3)
         return Flood(std::strtoul(argv[2], nullptr, 10), std::strtoul(argv[3], nullptr, 10));
+    if (mode == "spill" && argc > 2)
+        return Spill(std::strtoul(argv[2], nullptr, 10)) ? 0 : 1;
     if (mode == "tree")
         return Tree();
     if (mode == "middle")

@@ -542,6 +542,32 @@ TEST_CASE("redirector: a write longer than the pipe while the child floods never
     CHECK(MsSince(stop) < 5000);
 }
 
+TEST_CASE("redirector: a Lisp that ends while the console is behind: all its output, then the ended line")
+{
+    // Just over a multiple of what may wait for the console (4 MB): the child ends while the
+    // redirector holds back for the console.
+    constexpr size_t kMegabytes = 9;
+    std::atomic<bool> pending{false};
+    std::string text;
+    CRedirector lisp([&](const char *data, size_t length) { text.append(data, length); },
+                     [&] { pending = true; });
+    lisp.m_strCommandLine = ChildCommand("spill " + std::to_string(kMegabytes));
+    CHECK(lisp.StartLisp());
+    // A console that takes what waits only now and then, as a busy UI thread does.
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (text.find(kEnded) == std::string::npos && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (pending.exchange(false))
+            lisp.DrainOutput();
+    }
+    CHECK_EQ(text.size(), (kMegabytes << 20) + kEnded.size());
+    size_t wrong = 0;
+    for (size_t i = 0; i < text.size() - kEnded.size(); ++i)
+        wrong += static_cast<unsigned char>(text[i]) != flood::PatternByte(i);
+    CHECK_EQ(wrong, size_t(0));
+    lisp.StopLisp();
+}
+
 TEST_CASE("redirector: stopping ends the whole tree at once")
 {
     DirectRedirector console;
