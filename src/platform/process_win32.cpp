@@ -27,9 +27,10 @@ constexpr DWORD kInputPipeSize = 64u << 10;
 constexpr DWORD kReadChunk = 64u << 10;    // what the read in flight takes at most
 constexpr DWORD kWriteChunk = 64u << 10;   // what one write in flight carries at most
 
-// After the child ended, how long a read still in flight may take to see the pipe's end (the
-// system closes the child's handles as it ends, but reports both events separately).
-constexpr DWORD kEndOfOutputWait = 250;
+// After the child ended, how long a read still in flight may take to see the pipe's end. Windows
+// closes a process's handles before it reports its end; wine reports the two separately, and on
+// a busy machine the pipe's end can follow a good while later. Wake() cuts the wait short.
+constexpr DWORD kEndOfOutputWait = 2000;
 
 // Child ends are made inheritable only inside this lock, so that two starts never hand each
 // other's pipe ends to their children.
@@ -194,6 +195,7 @@ struct CChildProcess::Impl
     std::mutex treeMutex;      // KillProcessTree against itself
     std::atomic<bool> exited{false};
     bool exitReported = false;   // a Wait has returned childExited since the child ended
+    bool settled = false;        // after the end, the output was waited for in vain once
 
     Overlapped read;
     DWORD readCount = 0;       // bytes of read.buffer that hold output
@@ -256,6 +258,23 @@ struct CChildProcess::Impl
         StartRead();
         FinishRead();
         return readOffset < readCount || outputEnded || readError;
+    }
+
+    // Once the child has ended, the read in flight holds its last output or meets the pipe's
+    // end, unless a descendant holds the pipe open: waits for that, so that what is counted or
+    // read then is all the child wrote.
+    // Waits once: a pipe still open after that stays open.
+    void SettleAfterExit()
+    {
+        if (!read.pending || settled || !CheckExited())
+            return;
+        const HANDLE events[2] = {read.ov.hEvent, wake};
+        const DWORD woken = WaitForMultipleObjects(2, events, FALSE, kEndOfOutputWait);
+        if (woken == WAIT_OBJECT_0 + 1)
+            SetEvent(wake);   // still due for the next Wait
+        else if (woken == WAIT_TIMEOUT)
+            settled = true;
+        FinishRead();
     }
 
     // Output still in the pipe beyond what the read in flight took.
@@ -383,6 +402,7 @@ bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCo
     d.processId = info.dwProcessId;
     d.exited = false;
     d.exitReported = false;
+    d.settled = false;
     d.StartRead();
     return true;
 }
@@ -434,7 +454,8 @@ void CChildProcess::Wake()
 size_t CChildProcess::OutputAvailable()
 {
     Impl &d = *m_pImpl;
-    d.FinishRead();
+    d.StartRead();
+    d.SettleAfterExit();
     return (d.readCount - d.readOffset) + d.PipeAvailable();
 }
 
@@ -445,11 +466,7 @@ IoStatus CChildProcess::ReadOutput(char *data, size_t size, size_t &count, unsig
     if (!d.output)
         return IoStatus::Closed;
     d.StartRead();
-    if (d.read.pending && d.CheckExited()) {
-        // The child is gone: its last output, or the pipe's end, is about to show.
-        WaitForSingleObject(d.read.ov.hEvent, kEndOfOutputWait);
-        d.FinishRead();
-    }
+    d.SettleAfterExit();
     if (d.readOffset < d.readCount) {
         const DWORD take = static_cast<DWORD>(std::min<size_t>(size, d.readCount - d.readOffset));
         std::memcpy(data, d.read.buffer.get() + d.readOffset, take);

@@ -568,6 +568,22 @@ TEST_CASE("redirector: a Lisp that ends while the console is behind: all its out
     lisp.StopLisp();
 }
 
+TEST_CASE("redirector: a Lisp that ends while a descendant holds its output open ends all the same")
+{
+    DirectRedirector console;
+    console->m_strCommandLine = ChildCommand("escape");
+    CHECK(console->StartLisp());
+    CHECK(console.WaitFor("\n"));
+    const unsigned long sleeper = NumberAfter(console.Text(), "orphan ");
+    CHECK(WaitUntil([&] { return !console->IsLispRunning(); }, 5000));
+    CHECK(console.Text().find(kEnded) == std::string::npos);   // the output has not ended
+    CHECK(!console->WriteToLisp("(+ 1 2)\n"));
+    const auto start = Clock::now();
+    console->StopLisp();
+    CHECK(MsSince(start) < 5000);
+    CHECK(WaitUntil([&] { return !ProcessAlive(sleeper); }, 1000));
+}
+
 TEST_CASE("redirector: stopping ends the whole tree at once")
 {
     DirectRedirector console;
