@@ -656,8 +656,8 @@ void TstConsole::wrappers()
     QFETCH(QByteArray, form);
     QFETCH(QByteArray, macroexpand);
     QFETCH(QByteArray, prettyPrint);
-    QCOMPARE(MacroexpandText(form), macroexpand);
-    QCOMPARE(PrettyPrintText(form), prettyPrint);
+    QCOMPARE(MacroexpandText(form, 0), macroexpand);
+    QCOMPARE(PrettyPrintText(form, 0), prettyPrint);
 }
 
 // --- Lisp path ------------------------------------------------------------------------------

@@ -45,13 +45,19 @@ public:
 
     // Once after creation, after the command line is set and before StartLisp: the shared Lisp
     // set-up, no margins, word wrap, no undo history, the output limit from "ConsoleLimit"
-    // (megabytes, 0 = none, default 16), and newLISP framing when "KeywordSet" is 2.
+    // (megabytes, 0 = none, default 16), and the dialect from "KeywordSet": newLISP framing for
+    // set 2, and a terminal as the Lisp's streams for newLISP and PicoLisp (2 and 4), which
+    // prompt, answer at once and survive an error only on one.
     void ConfigureConsole();
+    // The keyword set read by ConfigureConsole (0 before): it decides for the whole run how the
+    // evaluation commands speak to the Lisp.
+    int KeywordSet() const { return m_nKeywordSet; }
 
     // --- The Lisp ------------------------------------------------------------------------------
     const std::string &CommandLine() const { return m_lisp.m_strCommandLine; }
     void SetCommandLine(const std::string &commandLine) { m_lisp.m_strCommandLine = commandLine; }
     bool FramesCommands() const { return m_lisp.m_bFrameCommands; }
+    bool UsesTerminal() const { return m_lisp.m_bTerminal; }
     bool StartLisp();
     void StopLisp();
     bool IsLispRunning() const { return m_lisp.IsLispRunning(); }
@@ -131,6 +137,7 @@ private:
     // Replaces the selection with text typed or pasted into the input line.
     void ReplaceInput(const QByteArray &text);
 
+    int m_nKeywordSet = 0;         // the dialect, as read at start-up
     Pos m_nInputStart = -1;        // document position where the current input begins; -1 unset
     QList<QByteArray> m_history;   // lines sent with Enter, oldest first, only non-empty ones
     int m_nHistoryIndex = 0;       // entry last recalled, or the count right after a send
