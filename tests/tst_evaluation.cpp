@@ -366,6 +366,13 @@ void TstEvaluation::dialectCommands_data()
     QTest::newRow("PicoLisp, PrettyPrint") << QStringLiteral("/usr/bin/pil +") << 4 << QByteArray(": ")
                                            << QByteArray("'(a b)") << alt << QByteArray(": \n(a b)\n-> NIL\n: ")
                                            << QByteArray("!?");
+    // On a terminal, readline would take the tab for its completion key.
+    QTest::newRow("newLISP, a tab in the form") << QStringLiteral("/usr/bin/newlisp") << 2 << QByteArray("> ")
+                                                << QByteArray("(list 1\t2 \"\xce\xbb\")") << shift
+                                                << QByteArray("> \n(1 2 \"\xce\xbb\")\n> ") << QByteArray("ERR");
+    QTest::newRow("PicoLisp, a tab in the form") << QStringLiteral("/usr/bin/pil +") << 4 << QByteArray(": ")
+                                                 << QByteArray("(list 1\t2 \"\xce\xbb\")") << shift
+                                                 << QByteArray(": \n-> (1 2 \"\xce\xbb\")\n: ") << QByteArray("!?");
     QTest::newRow("bare picolisp, PrettyPrint") << QStringLiteral("/usr/bin/picolisp") << 4 << QByteArray(": ")
                                                 << QByteArray("'(a b)") << alt << QByteArray(": \n(a b)\n-> NIL\n: ")
                                                 << QByteArray("!?");
