@@ -57,7 +57,6 @@ public:
     const std::string &CommandLine() const { return m_lisp.m_strCommandLine; }
     void SetCommandLine(const std::string &commandLine) { m_lisp.m_strCommandLine = commandLine; }
     bool FramesCommands() const { return m_lisp.m_bFrameCommands; }
-    bool UsesTerminal() const { return m_lisp.m_bTerminal; }
     bool StartLisp();
     void StopLisp();
     bool IsLispRunning() const { return m_lisp.IsLispRunning(); }
