@@ -560,8 +560,8 @@ void TstConsole::outputLimitDropsOldest()
     QCOMPARE(InputText(*m_console), QByteArray("(typed)"));
 }
 
-// One line of 3 MB without a line break, and a pasted 2 MB line: shown in display lines of a
-// bounded length, while copying and sending give back exactly the bytes.
+// One line of 3 MB without a line break, and pasted lines: shown as a terminal shows them, in
+// display lines no wider than the console, while copying and sending give back exactly the bytes.
 void TstConsole::longLinesShownInPieces()
 {
     qputenv("LISPHELPER_MODE", "longline");
@@ -574,20 +574,36 @@ void TstConsole::longLinesShownInPieces()
     while (digits.size() < (3072 << 10))
         digits += "0123456789";
     digits.truncate(3072 << 10);
-    int longest = 0;
-    for (int line = 0; line < m_console->GetLineCount(); ++line)
-        longest = std::max<int>(longest, m_console->GetLineEndPosition(line) - m_console->PositionFromLine(line));
-    QVERIFY(longest <= CTalvexPipe::kDisplayLineMax);
+    const int columns = m_console->DisplayColumns();
+    QVERIFY(columns > 40 && columns < 200);   // about what 600 pixels show
+    const auto longestLine = [&] {
+        qsizetype longest = 0;
+        for (const QByteArray &line : m_console->GetText().split('\n'))
+            longest = std::max(longest, QString::fromUtf8(line).size());
+        return longest;
+    };
+    QCOMPARE(longestLine(), qsizetype(columns));
     QCOMPARE(m_console->PlainText(0, m_console->GetLength()), digits + "\nend\n");
     m_console->SetSel(5, 5000);
     m_console->OnEditCopy();
-    QCOMPARE(QApplication::clipboard()->text().toLatin1(), digits.mid(5, 4995 - 4));   // four breaks left out
+    const qsizetype breaks = m_console->GetTextRange(5, 5000).count('\n');
+    QVERIFY(breaks > 20);
+    QCOMPARE(QApplication::clipboard()->text().toLatin1(), digits.mid(5, 4995 - breaks));
 
-    const QByteArray pasted = digits.left(2 << 20);
-    m_console->PasteText(pasted);
-    QCOMPARE(InputText(*m_console).size() > pasted.size(), true);   // shown with breaks
-    QTest::keyClick(m_console.get(), Qt::Key_Return);
-    QTRY_VERIFY_WITH_TIMEOUT(m_console->PlainText(0, m_console->GetLength()).endsWith(pasted + "\n" + pasted + "\n"), 30000);
+    // Pasted: a long line of two-byte characters and one of words, sent back by the echo.
+    const QByteArray lambdas = QString(5000, QChar(0x3bb)).toUtf8();
+    QByteArray words;
+    while (words.size() < 100000)
+        words += "word" + QByteArray::number(words.size()) + ' ';
+    for (const QByteArray &pasted : {lambdas, words, digits.left(2 << 20)}) {
+        m_console->PasteText(pasted);
+        QVERIFY(InputText(*m_console).size() > pasted.size());   // shown with breaks
+        QTest::keyClick(m_console.get(), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(m_console->PlainText(0, m_console->GetLength()).endsWith(pasted + "\n" + pasted + "\n"), 30000);
+        QCOMPARE(longestLine(), qsizetype(columns));
+    }
+    // Words are broken between words where one ends near the edge.
+    QVERIFY(m_console->GetText().contains(" \nword"));
 }
 
 void TstConsole::framingFollowsKeywordSet_data()

@@ -4,22 +4,27 @@
 #include "settings/CSettingsStore.h"
 
 #include <QMetaObject>
+#include <QScrollBar>
 #include <QThread>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
 // Largest piece of one hand-over shown per UI event. Showing costs time in proportion to the bytes;
-// a megabyte keeps each event short while the per-event cost stays negligible.
-constexpr size_t kMaxAppend = size_t(1) << 20;
+// a quarter megabyte keeps each event within a few milliseconds, so a key typed during a flood
+// waits less than a frame, while the per-event cost stays negligible.
+constexpr size_t kMaxAppend = size_t(256) << 10;
 // Output limit when "ConsoleLimit" is absent, in megabytes.
 constexpr int kDefaultLimitMb = 16;
 // Room beyond the limit: one piece in flight and some typing.
 constexpr size_t kSlack = size_t(64) << 10;
 // The buffers get their room at the limit once the output passes this; smaller consoles grow as
-// the control grows them, which is quick at these sizes.
+// the control grows them, which is quick at these sizes. Beyond kRoomMax a limit is not given as
+// room in advance: the control grows its buffers itself.
 constexpr size_t kRoomFrom = size_t(1) << 20;
+constexpr qint64 kRoomMax = qint64(256) << 20;
 // Marks the display breaks of overlong lines (the first indicator free for the program's use).
 constexpr int kBreakIndicator = 8;
 
@@ -47,13 +52,14 @@ size_t PieceLength(const char *data, size_t length, size_t max)
 
 bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
 
-// "[… 48 MB of earlier output dropped]": megabytes from one megabyte on, kilobytes below.
-QByteArray DroppedMarker(qint64 bytes)
+// "[… 48 MB of earlier output dropped]": megabytes from one megabyte on, kilobytes below. The
+// ellipsis is one character where the console shows UTF-8, three dots elsewhere.
+QByteArray DroppedMarker(qint64 bytes, bool utf8)
 {
     const qint64 mb = (bytes + (qint64(1) << 19)) >> 20;
     const QByteArray amount = mb >= 1 ? QByteArray::number(mb) + " MB"
                                       : QByteArray::number(std::max<qint64>(1, (bytes + 512) >> 10)) + " KB";
-    return "[\xE2\x80\xA6 " + amount + " of earlier output dropped]\n";
+    return QByteArray("[") + (utf8 ? "\xE2\x80\xA6" : "...") + " " + amount + " of earlier output dropped]\n";
 }
 
 } // namespace
@@ -83,7 +89,17 @@ void CTalvexPipe::ConfigureConsole()
     ApplyLispSetup();
     SetMarginWidthN(0, 0);
     SetMarginWidthN(1, 0);
-    SetWrapMode(SC_WRAP_WORD);
+    // Lines are broken for display as a terminal breaks them, at the width of the console when
+    // they arrive; the control itself wraps nothing. Its word wrap lays every line out again in
+    // the background after each change at the start of the text (every trim), and costs more per
+    // byte the longer a line is: a flood or an overlong line kept the UI thread busy for seconds.
+    SetWrapMode(SC_WRAP_NONE);
+    SendScintilla(SCI_SETSCROLLWIDTH, 1UL);
+    SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1UL);
+    // The width of a typical character of the console's font, for the columns of a display line.
+    static const char kSample[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    const int sampleWidth = static_cast<int>(SendScintilla(SCI_TEXTWIDTH, static_cast<unsigned long>(STYLE_DEFAULT), kSample));
+    m_nCharWidth = std::max(1, sampleWidth / int(sizeof kSample - 1));
     // Output is not something to undo, and a history of it would grow without bound.
     SendScintilla(SCI_SETUNDOCOLLECTION, 0UL);
     EmptyUndoBuffer();
@@ -183,10 +199,7 @@ void CTalvexPipe::DrainPosted()
     m_bDrainPosted.store(false);
     if (!m_backlog.isEmpty()) {
         // The rest of an earlier hand-over goes first; newer output waits for the next event.
-        const size_t piece = PieceLength(m_backlog.constData(), size_t(m_backlog.size()), MaxPiece());
-        InsertOutput(m_backlog.constData(), piece);
-        m_backlog.remove(0, static_cast<qsizetype>(piece));
-        PostDrain();
+        ShowBacklogPiece();
         return;
     }
     m_bSliceOutput = true;
@@ -194,11 +207,29 @@ void CTalvexPipe::DrainPosted()
     m_bSliceOutput = false;
 }
 
+void CTalvexPipe::ShowBacklogPiece()
+{
+    const char *rest = m_backlog.constData() + m_nBacklogShown;
+    const size_t left = size_t(m_backlog.size()) - m_nBacklogShown;
+    const size_t piece = PieceLength(rest, left, MaxPiece());
+    // Dropping the oldest lines moves the whole text once: when due, that is this event's work.
+    if (!TrimFor(piece)) {
+        InsertOutput(rest, piece);
+        m_nBacklogShown += piece;
+        if (m_nBacklogShown == size_t(m_backlog.size())) {
+            m_backlog.truncate(0);   // keeps its memory for the next hand-over
+            m_nBacklogShown = 0;
+        }
+    }
+    PostDrain();
+}
+
 void CTalvexPipe::FlushOutput()
 {
     if (!m_backlog.isEmpty()) {
         const QByteArray backlog = std::exchange(m_backlog, {});
-        InsertOutput(backlog.constData(), size_t(backlog.size()));
+        const size_t shown = std::exchange(m_nBacklogShown, 0);
+        InsertOutput(backlog.constData() + shown, size_t(backlog.size()) - shown);
     }
     m_lisp.DrainOutput();
 }
@@ -221,13 +252,11 @@ void CTalvexPipe::AppendOutput(const char *data, size_t length)
         ++data;
         --length;
     }
-    if (m_bSliceOutput) {
-        const size_t piece = PieceLength(data, length, MaxPiece());
-        if (piece < length) {
-            m_backlog.append(data + piece, static_cast<qsizetype>(length - piece));
-            length = piece;
-            PostDrain();
-        }
+    if (m_bSliceOutput && (length > MaxPiece() || TrimDue(length))) {
+        // One piece per UI event, and a trim an event of its own.
+        m_backlog.append(data, static_cast<qsizetype>(length));
+        ShowBacklogPiece();
+        return;
     }
     InsertOutput(data, length);
 }
@@ -251,7 +280,7 @@ void CTalvexPipe::InsertOutput(const char *data, size_t length)
     while (length > 0) {
         const size_t piece = PieceLength(data, length, MaxPiece());
         TrimFor(piece);
-        if (!m_bRoomGiven && m_nLimit > 0 && size_t(GetLength()) + piece >= kRoomFrom) {
+        if (!m_bRoomGiven && m_nLimit > 0 && m_nLimit <= kRoomMax && size_t(GetLength()) + piece >= kRoomFrom) {
             // The room for the whole limit, given once into memory whose pages were written in
             // the background: no later growth copies the text, and no burst of page faults holds
             // up a key. Until the memory is ready the control grows its buffers itself.
@@ -287,44 +316,75 @@ void CTalvexPipe::InsertOutput(const char *data, size_t length)
     }
 }
 
+int CTalvexPipe::DisplayColumns() const
+{
+    // The width left with the vertical scroll bar shown, which it soon is.
+    const int width = contentsRect().width() - verticalScrollBar()->sizeHint().width();
+    const int margins = static_cast<int>(SendScintilla(SCI_GETMARGINLEFT) + SendScintilla(SCI_GETMARGINRIGHT));
+    const int columns = (width - margins) / std::max(1, m_nCharWidth) - 1;
+    return std::clamp(columns, kDisplayColumnsMin, kDisplayColumnsMax);
+}
+
 CScintillaCtrl::Pos CTalvexPipe::InsertBroken(Pos pos, const char *data, size_t length)
 {
-    // Bytes already on the line where the text goes.
-    Pos column = pos - PositionFromLine(LineFromPosition(pos));
+    const int width = DisplayColumns();
+    const int tab = std::max(1, GetTabWidth());
+    // Columns taken by one character; a continuation byte of UTF-8 takes none.
+    const auto advance = [tab](unsigned char c, int column) {
+        if ((c & 0xC0) == 0x80)
+            return 0;
+        return c == '	' ? tab - column % tab : 1;
+    };
+    const auto columnsOf = [&](const char *text, size_t count, int column) {
+        for (size_t k = 0; k < count; ++k)
+            column += advance(static_cast<unsigned char>(text[k]), column);
+        return column;
+    };
+    // Columns already taken on the line where the text goes.
+    const Pos lineStart = PositionFromLine(LineFromPosition(pos));
+    int column = 0;
+    if (pos > lineStart) {
+        const QByteArray before = GetTextRange(std::max(lineStart, pos - Pos(4 * kDisplayColumnsMax)), pos);
+        column = columnsOf(before.constData(), size_t(before.size()), 0);
+    }
     m_breaks.clear();
     m_broken.clear();
     size_t copied = 0;
-    size_t i = 0;
-    while (i < length) {
-        const size_t room = size_t(kDisplayLineMax - std::min(column, kDisplayLineMax));
-        const size_t stop = std::min(length, i + room);
-        size_t j = i;
-        while (j < stop && !IsLineEnd(data[j]))
-            ++j;
-        if (j < stop) {   // the line ends in time
+    size_t space = 0;   // just after the last space of the display line, 0 when none
+    for (size_t i = 0; i < length; ++i) {
+        if (column == 0) {
+            // Quick way over lines that cannot be too wide: fewer bytes than columns.
+            const void *end = std::memchr(data + i, '\n', length - i);
+            const size_t next = end ? size_t(static_cast<const char *>(end) - data) : length;
+            if (next - i < size_t(width) && (std::memchr(data + i, '\t', next - i) == nullptr)) {
+                if (!end) {
+                    column = columnsOf(data + i, next - i, 0);
+                    break;
+                }
+                i = next;
+                continue;
+            }
+        }
+        const unsigned char c = static_cast<unsigned char>(data[i]);
+        if (c == '\n' || c == '\r') {
             column = 0;
-            i = j + 1;
+            space = 0;
             continue;
         }
-        if (stop == length)
-            break;
-        if (IsLineEnd(data[stop])) {   // ends right at the longest length
-            column = 0;
-            i = stop + 1;
-            continue;
+        const int step = advance(c, column);
+        if (step > 0 && column + step > width) {
+            // A display break: after the line's last space when that is near, else right here.
+            const size_t cut = space > copied && i - space < size_t(width / 4) ? space : i;
+            m_broken.append(data + copied, static_cast<qsizetype>(cut - copied));
+            m_breaks.push_back(Pos(m_broken.size()));
+            m_broken.append('\n');
+            copied = cut;
+            column = columnsOf(data + cut, i - cut, 0);
+            space = 0;
         }
-        // A display break, never inside a UTF-8 sequence.
-        size_t cut = stop;
-        while (cut > i && (static_cast<unsigned char>(data[cut]) & 0xC0) == 0x80)
-            --cut;
-        if (cut == i)
-            cut = stop;
-        m_broken.append(data + copied, static_cast<qsizetype>(cut - copied));
-        m_breaks.push_back(Pos(m_broken.size()));
-        m_broken.append('\n');
-        copied = cut;
-        column = 0;
-        i = cut;
+        column += advance(c, column);
+        if (c == ' ')
+            space = i + 1;
     }
     if (m_breaks.empty()) {
         InsertText(pos, data, static_cast<Pos>(length));
@@ -357,29 +417,31 @@ QByteArray CTalvexPipe::PlainText(Pos start, Pos end) const
     return plain;
 }
 
-void CTalvexPipe::TrimFor(size_t incoming)
+bool CTalvexPipe::TrimDue(size_t incoming) const
 {
-    if (m_nLimit <= 0)
-        return;
+    return m_nLimit > 0 && GetLength() + Pos(incoming) > m_nLimit && OutputEnd() > m_nMarkerLength;
+}
+
+bool CTalvexPipe::TrimFor(size_t incoming)
+{
+    if (!TrimDue(incoming))
+        return false;
     const Pos length = GetLength();
-    if (length + Pos(incoming) <= m_nLimit)
-        return;
     // Down to three quarters of the limit, in whole lines, and never into the input line.
-    const QByteArray probe = DroppedMarker(m_nDropped + (length - m_nLimit));
+    const bool utf8 = SendScintilla(SCI_GETCODEPAGE) == SC_CP_UTF8;
+    const QByteArray probe = DroppedMarker(m_nDropped + (length - m_nLimit), utf8);
     const Pos keep = m_nLimit - m_nLimit / 4 - Pos(incoming) - probe.size();
     const Pos outputEnd = OutputEnd();
-    if (outputEnd <= m_nMarkerLength)
-        return;   // nothing but the line being typed
     const Pos want = std::clamp<Pos>(length - keep, 1, outputEnd);
     const int line = LineFromPosition(want - 1);
     Pos cut = PositionFromLine(line + 1);
     if (cut > outputEnd)
         cut = PositionFromLine(line);
     if (cut <= m_nMarkerLength)
-        return;
+        return false;   // nothing but the line being typed after the marker: it is never dropped
 
     m_nDropped += cut - m_nMarkerLength;
-    const QByteArray marker = DroppedMarker(m_nDropped);
+    const QByteArray marker = DroppedMarker(m_nDropped, utf8);
     // The kept text keeps its colours: the styling done so far stays valid, shifted with it.
     const Pos styled = SendScintilla(SCI_GETENDSTYLED);
     SetTargetRange(0, cut);
@@ -389,4 +451,5 @@ void CTalvexPipe::TrimFor(size_t incoming)
     if (m_nInputStart >= 0)
         m_nInputStart -= cut - marker.size();
     m_nMarkerLength = marker.size();
+    return true;
 }

@@ -24,30 +24,31 @@ class QKeyEvent;
 //
 // Output path: the I/O thread only says that output waits; one queued drain at a time is posted to
 // the UI thread, which takes everything accumulated since the last drain and shows it in pieces of
-// at most a megabyte per UI event, so a key typed during a flood waits for one piece at most.
+// at most a quarter megabyte per UI event (a trim is an event of its own), so a key typed during a
+// flood waits for one piece at most.
 //
 // Output is shown as written, with three exceptions that keep the console usable: output that
-// arrives while the user is typing a line goes before that line, never into it; a line longer than
-// kDisplayLineMax bytes is shown broken into display lines (the breaks are marked, and copying or
-// sending the text leaves them out), because laying out one line costs more per byte the longer
-// it is; and beyond the output limit the oldest whole lines are dropped in large steps, with a
-// first line that says how much was dropped.
+// arrives while the user is typing a line goes before that line, never into it; a line wider than
+// the console is shown broken into display lines, as a terminal shows it (the breaks are marked,
+// and copying or sending the text leaves them out); and beyond the output limit the oldest whole
+// lines are dropped in large steps, with a first line that says how much was dropped.
 class CTalvexPipe : public CScintillaCtrl
 {
     Q_OBJECT
 
 public:
-    // Longest line shown unbroken; longer ones get display breaks this far apart.
-    static constexpr Pos kDisplayLineMax = 1024;
+    // Bounds of the columns of a display line, whatever the console's width.
+    static constexpr int kDisplayColumnsMin = 20;
+    static constexpr int kDisplayColumnsMax = 1024;
 
     explicit CTalvexPipe(QWidget *parent = nullptr);
     ~CTalvexPipe() override;
 
     // Once after creation, after the command line is set and before StartLisp: the shared Lisp
-    // set-up, no margins, word wrap, no undo history, the output limit from "ConsoleLimit"
-    // (megabytes, 0 = none, default 16), and the dialect from "KeywordSet": newLISP framing for
-    // set 2, and a terminal as the Lisp's streams for newLISP and PicoLisp (2 and 4), which
-    // prompt, answer at once and survive an error only on one.
+    // set-up, no margins, display lines broken at the width, no undo history, the output limit
+    // from "ConsoleLimit" (megabytes, 0 = none, default 16), and the dialect from "KeywordSet":
+    // newLISP framing for set 2, and a terminal as the Lisp's streams for newLISP and PicoLisp
+    // (2 and 4), which prompt, answer at once and survive an error only on one.
     void ConfigureConsole();
     // The keyword set read by ConfigureConsole (0 before): it decides for the whole run how the
     // evaluation commands speak to the Lisp.
@@ -87,6 +88,8 @@ public:
     void PasteText(const QByteArray &text);
     // The text between two positions without its display breaks.
     QByteArray PlainText(Pos start, Pos end) const;
+    // Columns of a display line now: as many characters as the console's width shows.
+    int DisplayColumns() const;
 
     // Input state, read by tests and by nothing else.
     Pos InputStart() const { return m_nInputStart; }
@@ -104,6 +107,8 @@ private:
     void AppendOutput(const char *data, size_t length);
     // Runs on the UI thread for each posted drain.
     void DrainPosted();
+    // Shows the next piece of the backlog, or drops the oldest lines it needs room for.
+    void ShowBacklogPiece();
     // Posts a drain unless one is queued and not yet started.
     void PostDrain();
     // Shows all output waiting in the redirector and in the backlog (UI thread).
@@ -113,10 +118,13 @@ private:
     void InsertOutput(const char *data, size_t length);
     // Where output goes now: the start of the input line, or the end.
     Pos OutputEnd() const;
-    // Drops whole lines from the start so that incoming more bytes keep the text within the limit.
-    void TrimFor(size_t incoming);
-    // Inserts text at pos with display breaks in lines longer than kDisplayLineMax; returns the
-    // bytes inserted.
+    // Whether incoming more bytes would pass the limit while there is output to drop.
+    bool TrimDue(size_t incoming) const;
+    // Drops whole lines from the start so that incoming more bytes keep the text within the limit;
+    // false when there was nothing to drop.
+    bool TrimFor(size_t incoming);
+    // Inserts text at pos with display breaks in lines wider than the console; returns the bytes
+    // inserted.
     Pos InsertBroken(Pos pos, const char *data, size_t length);
     // The line that says a send found no Lisp to take it.
     void ShowNotRunning();
@@ -146,8 +154,10 @@ private:
     // Output of a large hand-over that follows in later UI events, so that a key typed during a
     // flood waits for one piece at most. Always shown before anything newer.
     QByteArray m_backlog;
+    size_t m_nBacklogShown = 0;    // bytes of the backlog already shown
     bool m_bSliceOutput = false;   // the hand-over being shown may be split (posted drains only)
     QTimer m_retryDrain;           // drains again while output waits for the buffers' room
+    int m_nCharWidth = 8;          // pixels of a typical character of the console's font
     qint64 m_nLimit = 0;           // output limit in bytes; 0 = none
     qint64 m_nDropped = 0;         // bytes dropped from the start so far
     Pos m_nMarkerLength = 0;       // length of the first line that says so; 0 = none
