@@ -696,6 +696,28 @@ private slots:
         qunsetenv("LISPHELPER_MB");
     }
 
+    // The child ends while the consumer is behind (more than the reader takes ahead waits, the
+    // rest sits in the pipe): once drained, everything it printed is shown, then the ended message.
+    void childEndsWhileConsumerBehind()
+    {
+        PolledRedirector r;
+        r->m_strCommandLine = "/usr/bin/seq 1 650000";   // 4.4 MB
+        std::string expected;
+        for (int i = 1; i <= 650000; ++i)
+            expected += std::to_string(i) + '\n';
+        expected += kEnded;
+        QVERIFY(r->StartLisp());
+        QTRY_VERIFY(!r->IsLispRunning());
+        QElapsedTimer timer;
+        timer.start();
+        while (r.m_text.size() < expected.size() && timer.elapsed() < 5000) {
+            if (r->DrainOutput() == 0)
+                QThread::msleep(1);
+        }
+        QCOMPARE(r.m_text.size(), expected.size());
+        QVERIFY(r.m_text == expected);
+    }
+
     // StopLisp (and a restart) from inside AppendOutput, on the delivering thread itself.
     void stopFromInsideDelivery()
     {

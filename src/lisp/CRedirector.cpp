@@ -296,7 +296,9 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
     bool outputOpen = true;
     auto lastReap = std::chrono::steady_clock::now();
 
-    // Reads whatever the pipe holds and hands it on; false once the output is finished.
+    // Reads whatever the pipe holds and hands it on, once or (untilEmpty) until the pipe is
+    // empty. Paused: the consumer is behind or a stop is asked for, more may wait in the pipe.
+    enum class Read { Empty, Paused, Finished };
     auto readOutput = [&](bool untilEmpty) {
         for (;;) {
             // Exactly what the pipe holds; with nothing reported, a small read still tells the
@@ -311,17 +313,24 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
             const platform::IoStatus status = s.process.ReadOutput(buffer.get(), want, count, error);
             if (status == platform::IoStatus::Ok) {
                 QueueOutput(buffer.get(), count, session);
-                // A descendant that keeps printing after the child ended must not make the
-                // final drain endless or unbounded.
-                if (!untilEmpty || s.stop || s.throttled)
-                    return true;
+                if (!untilEmpty)
+                    return Read::Empty;
+                if (s.stop || s.throttled)
+                    return Read::Paused;
                 continue;
             }
             if (status == platform::IoStatus::WouldBlock)
-                return true;
+                return Read::Empty;
             QueueMessage(status == platform::IoStatus::Closed ? kChildEnded : kReadError, session);
-            return false;
+            return Read::Finished;
         }
+    };
+    // The child has ended: what it left in the pipe is read to the end, or until the pipe is
+    // empty while a descendant keeps it open (its later output is not read any more). A consumer
+    // that is behind pauses this; it goes on when the consumer has taken what waits.
+    auto finalDrain = [&] {
+        if (readOutput(true) != Read::Paused)
+            outputOpen = false;
     };
 
     while (!s.stop) {
@@ -336,18 +345,14 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
         if (s.stop)
             break;
         if (r.outputReady && wantOutput)
-            outputOpen = readOutput(false);
+            outputOpen = readOutput(false) != Read::Finished;
         if (s.stop)
             break;
         if (r.inputReady && wantInput)
             WritePending(s);
         if (r.childExited && !s.childEnded) {
-            // What the child wrote before it ended is in the pipe; when no other process holds
-            // the pipe open, its end follows and the ended message with it. Output of descendants
-            // that keep the pipe open is not read any more.
             if (outputOpen)
-                readOutput(true);
-            outputOpen = false;
+                finalDrain();
             {
                 std::lock_guard lock(s.mutex);
                 s.inputOpen = false;
@@ -355,6 +360,8 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
             }
             s.process.ReapChild();
             s.childEnded = true;
+        } else if (s.childEnded && outputOpen && !s.throttled) {
+            finalDrain();
         }
         // The thread stays after the child ended: the orphans it left are reaped as they end.
         const auto now = std::chrono::steady_clock::now();
