@@ -868,7 +868,6 @@ void TstConsole::chosenLispPicksKeywordSet_data()
     QTest::addColumn<int>("stored");   // -1: none
     QTest::addColumn<int>("expected"); // -1: none
     QTest::newRow("guile, none stored") << QStringLiteral("guile-3.0") << -1 << 1;
-    QTest::newRow("guile, one stored") << QStringLiteral("guile-3.0") << 5 << 5;
     QTest::newRow("pil, none stored") << QStringLiteral("pil") << -1 << 4;
     QTest::newRow("unknown, none stored") << QStringLiteral("mylisp") << -1 << -1;
 }

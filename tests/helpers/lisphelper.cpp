@@ -462,8 +462,7 @@ int Terminal()
     WriteText(1, "\x1b[1");
     ::usleep(50000);
     WriteText(1, "mbold\x1b[0m \x1b]0;title\x07plain\a\x1b(B\n");
-    const char *ms = std::getenv("LISPHELPER_MS");
-    ::usleep(static_cast<useconds_t>((ms ? std::atoi(ms) : 0) * 1000));
+    ::usleep(static_cast<useconds_t>(EnvNumber("LISPHELPER_MS", 0) * 1000));
     std::string line;
     char buffer[65536];
     for (;;) {
