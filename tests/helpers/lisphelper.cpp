@@ -91,7 +91,10 @@ unsigned char PatternByte(size_t i)
     return static_cast<unsigned char>(((j * 131) + (j >> 8)) ^ (i >> 20));
 }
 
-int Echo()
+// Hands every piece of input to take(data, length) until the end of input (0) or until take
+// returns false (1).
+template <class Take>
+int ForEachInput(Take take)
 {
     char buffer[65536];
     for (;;) {
@@ -100,9 +103,14 @@ int Echo()
             continue;
         if (n <= 0)
             return 0;
-        if (!WriteAll(1, buffer, static_cast<size_t>(n)))
+        if (!take(buffer, static_cast<size_t>(n)))
             return 1;
     }
+}
+
+int Echo()
+{
+    return ForEachInput([](const char *data, size_t length) { return WriteAll(1, data, length); });
 }
 
 int Args(int argc, char **argv)
@@ -464,16 +472,10 @@ int Terminal()
     WriteText(1, "mbold\x1b[0m \x1b]0;title\x07plain\a\x1b(B\n");
     ::usleep(static_cast<useconds_t>(EnvNumber("LISPHELPER_MS", 0) * 1000));
     std::string line;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(0, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return 0;
-        for (ssize_t i = 0; i < n; ++i) {
-            if (buffer[i] != '\n') {
-                line += buffer[i];
+    return ForEachInput([&line](const char *data, size_t length) {
+        for (size_t i = 0; i < length; ++i) {
+            if (data[i] != '\n') {
+                line += data[i];
                 continue;
             }
             uint64_t digest = 1469598103934665603ull;
@@ -487,7 +489,8 @@ int Terminal()
             WriteText(1, answer);
             line.clear();
         }
-    }
+        return true;
+    });
 }
 
 } // namespace
