@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <sys/resource.h>
@@ -142,6 +143,76 @@ double Median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
+// Text output (one long line of digits) through pipes or a pseudo-terminal, drained as the
+// console drains it.
+double ThroughputText(size_t megabytes, bool terminal)
+{
+    ::setenv("LISPHELPER_MODE", "longline", 1);
+    ::setenv("LISPHELPER_KB", std::to_string(megabytes << 10).c_str(), 1);
+    CountingSink r(true);
+    r->m_bTerminal = terminal;
+    r->m_strCommandLine = kHelper;
+    const size_t total = (megabytes << 20) + 5;   // and "\nend\n"
+    const auto start = Clock::now();
+    r->StartLisp();
+    while (r.m_nBytes.load(std::memory_order_acquire) < total)
+        r.DrainWhenPending();
+    const double ms = Ms(Clock::now() - start);
+    r->StopLisp();
+    return ms;
+}
+
+// Median time from a write to the first byte of its echo, and median StopLisp time.
+std::pair<double, double> EchoAndStop(bool terminal, int lines, int stops)
+{
+    ::setenv("LISPHELPER_MODE", "echo", 1);
+    CountingSink r(false);
+    r->m_bTerminal = terminal;
+    r->m_strCommandLine = kHelper;
+    r->StartLisp();
+    std::vector<double> latency;
+    for (int i = 0; i < lines; ++i) {
+        const size_t before = r.m_nBytes.load(std::memory_order_acquire);
+        const auto start = Clock::now();
+        r->WriteToLisp("(+ 1 2)\n");
+        while (r.m_nBytes.load(std::memory_order_acquire) == before)
+            std::this_thread::yield();
+        latency.push_back(Ms(Clock::now() - start));
+        while (r.m_nBytes.load(std::memory_order_acquire) < before + 8)
+            std::this_thread::yield();
+    }
+    std::vector<double> stopTimes;
+    for (int i = 0; i < stops; ++i) {
+        r->StartLisp();
+        const auto start = Clock::now();
+        r->StopLisp();
+        stopTimes.push_back(Ms(Clock::now() - start));
+    }
+    return {Median(latency), Median(stopTimes)};
+}
+
+// Pipes against a pseudo-terminal, interleaved in the same run.
+void CompareStreams(size_t megabytes, int rounds)
+{
+    std::vector<double> pipeRate, ttyRate, pipeEcho, ttyEcho, pipeStop, ttyStop;
+    for (int i = 0; i < rounds; ++i) {
+        for (bool terminal : {false, true}) {
+            const double ms = ThroughputText(megabytes, terminal);
+            const auto [echo, stop] = EchoAndStop(terminal, 300, 30);
+            (terminal ? ttyRate : pipeRate).push_back(static_cast<double>(megabytes) / (ms / 1000));
+            (terminal ? ttyEcho : pipeEcho).push_back(echo);
+            (terminal ? ttyStop : pipeStop).push_back(stop);
+        }
+    }
+    std::printf("pipes against a pseudo-terminal (median of %d rounds, interleaved):\n", rounds);
+    std::printf("  text output, %zu MB:    pipes %7.0f MB/s   terminal %7.0f MB/s\n", megabytes,
+                Median(pipeRate), Median(ttyRate));
+    std::printf("  write -> first echoed byte: pipes %.3f ms   terminal %.3f ms\n", Median(pipeEcho),
+                Median(ttyEcho));
+    std::printf("  StopLisp of an idle child:  pipes %.2f ms   terminal %.2f ms\n", Median(pipeStop),
+                Median(ttyStop));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -204,5 +275,7 @@ int main(int argc, char **argv)
     std::sort(stops.begin(), stops.end());
     std::printf("StopLisp of an idle child, %zu stops: median %.2f ms, max %.2f ms\n", stops.size(),
                 stops[stops.size() / 2], stops.back());
+
+    CompareStreams(std::min<size_t>(megabytes, 50), rounds);
     return 0;
 }

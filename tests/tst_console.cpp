@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QListView>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -113,6 +114,9 @@ private slots:
     void storesChosenPath();
     void cancelStoresNothing();
     void dialogStartsAtLispOnPath();
+    void dialogListsEveryFile();
+    void chosenLispPicksKeywordSet_data();
+    void chosenLispPicksKeywordSet();
     void startupAsksOnlyWithoutPath();
 
 private:
@@ -672,8 +676,8 @@ void TstConsole::wrappers()
     QFETCH(QByteArray, form);
     QFETCH(QByteArray, macroexpand);
     QFETCH(QByteArray, prettyPrint);
-    QCOMPARE(MacroexpandText(form), macroexpand);
-    QCOMPARE(PrettyPrintText(form), prettyPrint);
+    QCOMPARE(MacroexpandText(form, 0), macroexpand);
+    QCOMPARE(PrettyPrintText(form, 0), prettyPrint);
 }
 
 // --- Lisp path ------------------------------------------------------------------------------
@@ -806,6 +810,84 @@ void TstConsole::dialogStartsAtLispOnPath()
     QCOMPARE(selected, QStringList{sbcl});
     QCOMPARE(QString::fromStdString(m_console->CommandLine()), sbcl);
     QCOMPARE(CSettingsStore::Instance().ReadString(kSettings, QStringLiteral("Lisp"), QString()), sbcl);
+}
+
+// The dialog shows every file of a folder (an executable, a link to one and a plain file), and
+// a file that cannot be run is refused with a message instead of stored.
+void TstConsole::dialogListsEveryFile()
+{
+    const QString folder = m_tmp.filePath(QStringLiteral("bin"));
+    QVERIFY(QDir().mkpath(folder));
+    QFile lisp(folder + QStringLiteral("/sbcl"));
+    QVERIFY(lisp.open(QIODevice::WriteOnly));
+    lisp.write("#!/bin/sh\nexec cat\n");
+    lisp.close();
+    QVERIFY(lisp.setPermissions(lisp.permissions() | QFileDevice::ExeOwner));
+    QVERIFY(QFile::link(lisp.fileName(), folder + QStringLiteral("/ecl")));
+    QFile notes(folder + QStringLiteral("/notes.txt"));
+    QVERIFY(notes.open(QIODevice::WriteOnly));
+    notes.close();
+    // The dialog opens where the first known Lisp on the search path lives.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", folder.toLocal8Bit() + ":" + path);
+    CSettingsStore::Instance().WriteString(kSettings, QStringLiteral("Lisp"), QStringLiteral("/usr/bin/before"));
+
+    QStringList listed;
+    ModalDriver driver;
+    driver.Push([&](QWidget *w) {
+        auto *dialog = qobject_cast<QFileDialog *>(w);
+        auto *view = dialog ? dialog->findChild<QListView *>(QStringLiteral("listView")) : nullptr;
+        if (view) {
+            // The folder is read in the background.
+            (void)QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 3; }, 5000);
+            for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
+                listed.append(view->model()->index(row, 0, view->rootIndex()).data().toString());
+        }
+        ModalDriver::ChooseFile(notes.fileName())(w);
+    });
+    driver.Push(ModalDriver::Answer(QMessageBox::Ok));
+    const bool stored = SetLispPath(nullptr, *m_console);
+    qputenv("PATH", path);
+
+    listed.sort();
+    QCOMPARE(listed, (QStringList{QStringLiteral("ecl"), QStringLiteral("notes.txt"), QStringLiteral("sbcl")}));
+    QVERIFY(!stored);
+    QCOMPARE(driver.seen.size(), 2);
+    QCOMPARE(driver.seen.at(1).text, notes.fileName() + QStringLiteral(" is not a program that can be run.\n"
+                                                                       "Please select your Lisp console executable."));
+    QCOMPARE(driver.seen.at(1).icon, QMessageBox::Warning);
+    QCOMPARE(driver.seen.at(1).caption, QStringLiteral("Talvex"));
+    QCOMPARE(CSettingsStore::Instance().ReadString(kSettings, QStringLiteral("Lisp"), QString()),
+             QStringLiteral("/usr/bin/before"));
+}
+
+// Choosing a known Lisp stores its dialect's keyword set when none is stored, never over one.
+void TstConsole::chosenLispPicksKeywordSet_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("stored");   // -1: none
+    QTest::addColumn<int>("expected"); // -1: none
+    QTest::newRow("guile, none stored") << QStringLiteral("guile-3.0") << -1 << 1;
+    QTest::newRow("pil, none stored") << QStringLiteral("pil") << -1 << 4;
+    QTest::newRow("unknown, none stored") << QStringLiteral("mylisp") << -1 << -1;
+}
+
+void TstConsole::chosenLispPicksKeywordSet()
+{
+    QFETCH(QString, name);
+    QFETCH(int, stored);
+    QFETCH(int, expected);
+    CSettingsStore &store = CSettingsStore::Instance();
+    store.DeleteValue(kSettings, QStringLiteral("KeywordSet"));
+    if (stored >= 0)
+        store.WriteInt(kSettings, QStringLiteral("KeywordSet"), stored);
+    const QString lisp = m_tmp.filePath(name);
+    QFile::remove(lisp);
+    QVERIFY(QFile::link(QStringLiteral("/bin/cat"), lisp));
+    SetLispPathChooser([&](QWidget *, const LispDialogSetup &) { return lisp; });
+    QVERIFY(SetLispPath(nullptr, *m_console));
+    QCOMPARE(store.ValueNames(kSettings).contains(QStringLiteral("KeywordSet")), expected >= 0);
+    QCOMPARE(store.ReadInt(kSettings, QStringLiteral("KeywordSet"), -1), expected);
 }
 
 void TstConsole::startupAsksOnlyWithoutPath()

@@ -391,7 +391,9 @@ void TestEditor::textToSend_data()
     QTest::newRow("after opening bracket") << QByteArray("(a b)") << 1 << 1 << QByteArray();
     QTest::newRow("start of document") << QByteArray("(a b)") << 0 << 0 << QByteArray();
     QTest::newRow("quote left out") << QByteArray("'(a b)") << 6 << 6 << QByteArray("(a b)");
-    QTest::newRow("square bracket not taken") << QByteArray("[a b]") << 5 << 5 << QByteArray();
+    QTest::newRow("square bracket ends a form") << QByteArray("(let [a 1] a)[a b]") << 18 << 18 << QByteArray("[a b]");
+    QTest::newRow("brace ends a form") << QByteArray("{:a (f [1])}") << 12 << 12 << QByteArray("{:a (f [1])}");
+    QTest::newRow("bracket without its match") << QByteArray("(a b]") << 5 << 5 << QByteArray();
     QTest::newRow("paren in string ignored") << QByteArray("(f \")\" x)") << 9 << 9 << QByteArray("(f \")\" x)");
     QTest::newRow("paren in comment ignored") << QByteArray("(f ; )\r\n x)") << 11 << 11 << QByteArray("(f ; )\r\n x)");
     QTest::newRow("selection wins") << QByteArray("(foo bar)") << 1 << 4 << QByteArray("foo");

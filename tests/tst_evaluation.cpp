@@ -1,4 +1,4 @@
-// End-to-end tests of evaluation: editor view and console against real SBCL and newLISP processes.
+// End-to-end tests of evaluation: editor view and console against the real Lisps of each dialect.
 #include "app/CMainFrame.h"
 #include "editor/CTalvexView.h"
 #include "lisp/CTalvexPipe.h"
@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -24,9 +25,10 @@ const QString kSettings = QStringLiteral("Settings");
 // commands go through the frame's own command dispatch.
 struct EvalFrame
 {
-    explicit EvalFrame(const char *lisp)
+    explicit EvalFrame(const char *lisp, int keywordSet = 0)
     {
         CSettingsStore::Instance().WriteString(kSettings, QStringLiteral("Lisp"), QString::fromLocal8Bit(lisp));
+        CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("KeywordSet"), keywordSet);
         frame = std::make_unique<CMainFrame>();
         if (!frame->Create())
             return;
@@ -43,6 +45,16 @@ struct EvalFrame
         const bool sendable = !GetTextToSend(*m_view).isEmpty();
         frame->OnCommand(command);
         return sendable;
+    }
+
+    // Puts text in the document, the caret at its end, and presses Enter with the modifiers
+    // (Shift: Send To Lisp, Ctrl: Macroexpand-1, Alt: PrettyPrint).
+    void PressEnter(const QByteArray &text, Qt::KeyboardModifiers modifiers)
+    {
+        m_view->SetText(text);
+        m_view->GotoPos(m_view->GetLength());
+        m_view->setFocus();
+        QTest::keyClick(m_view, Qt::Key_Return, modifiers);
     }
 
     QByteArray Console() const { return m_console->GetText(); }
@@ -90,6 +102,11 @@ private slots:
     void answersStandAlone();
     void interruptKeepsSession_data();
     void interruptKeepsSession();
+    void dialectCommands_data();
+    void dialectCommands();
+    void noMacroexpandWithoutExpander_data();
+    void noMacroexpandWithoutExpander();
+    void picoLispAnswersInTime();
 };
 
 void TstEvaluation::initTestCase()
@@ -209,8 +226,7 @@ void TstEvaluation::newLispFramedMultiLineDefine()
 {
     if (!QFile::exists(QStringLiteral("/usr/bin/newlisp")))
         QSKIP("newLISP is not installed");
-    CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("KeywordSet"), 2);
-    EvalFrame frame("/usr/bin/newlisp");
+    EvalFrame frame("/usr/bin/newlisp", 2);
     QVERIFY(frame.m_console->FramesCommands());
 
     frame.m_view->SetText("(define (sq x)\n  (* x x))");
@@ -279,33 +295,40 @@ void TstEvaluation::answersStandAlone()
 void TstEvaluation::interruptKeepsSession_data()
 {
     QTest::addColumn<QString>("lisp");
+    QTest::addColumn<int>("keywordSet");
+    QTest::addColumn<QByteArray>("process");
     QTest::addColumn<QByteArray>("define");
     QTest::addColumn<QByteArray>("loop");
     QTest::addColumn<QByteArray>("use");
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QByteArray>("breakPrompt");
-    QTest::newRow("SBCL") << QStringLiteral("/usr/bin/sbcl") << QByteArray("(defvar *k* 42)") << QByteArray("(loop)")
-                          << QByteArray("(+ *k* 1)") << QByteArray("\n43\n") << QByteArray("0] ");
-    QTest::newRow("Guile") << QStringLiteral("/usr/bin/guile") << QByteArray("(define k 42)")
+    QTest::newRow("SBCL") << QStringLiteral("/usr/bin/sbcl") << 0 << QByteArray("sbcl") << QByteArray("(defvar *k* 42)")
+                          << QByteArray("(loop)") << QByteArray("(+ *k* 1)") << QByteArray("\n43\n") << QByteArray("0] ");
+    QTest::newRow("Guile") << QStringLiteral("/usr/bin/guile") << 1 << QByteArray("guile") << QByteArray("(define k 42)")
                            << QByteArray("(let loop () (loop))") << QByteArray("(+ k 1)") << QByteArray("= 43\n")
                            << QByteArray(" [1]> ");
+    // On its terminal: the break prompt of PicoLisp.
+    QTest::newRow("PicoLisp") << QStringLiteral("/usr/bin/pil +") << 4 << QByteArray("pil")
+                              << QByteArray("(setq K 42)") << QByteArray("(loop (inc 'N))") << QByteArray("(+ K 1)")
+                              << QByteArray("-> 43\n") << QByteArray("! ");
 }
 
 void TstEvaluation::interruptKeepsSession()
 {
     QFETCH(QString, lisp);
+    QFETCH(int, keywordSet);
+    QFETCH(QByteArray, process);
     QFETCH(QByteArray, define);
     QFETCH(QByteArray, loop);
     QFETCH(QByteArray, use);
     QFETCH(QByteArray, answer);
     QFETCH(QByteArray, breakPrompt);
-    if (!QFile::exists(lisp))
+    if (!QFile::exists(lisp.section(u' ', 0, 0)))
         QSKIP("not installed");
-    EvalFrame frame(lisp.toLocal8Bit().constData());
+    EvalFrame frame(lisp.toLocal8Bit().constData(), keywordSet);
     CTalvexPipe &console = *frame.m_console;
     QList<qint64> pids;
-    QTRY_VERIFY_WITH_TIMEOUT(!(pids = ChildrenNamed(QCoreApplication::applicationPid(),
-                                                    QFileInfo(lisp).fileName().toLocal8Bit())).isEmpty(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!(pids = ChildrenNamed(QCoreApplication::applicationPid(), process)).isEmpty(), 5000);
     console.SendToLisp(define);
     console.SendToLisp(loop);
     QTest::qWait(300);
@@ -316,8 +339,132 @@ void TstEvaluation::interruptKeepsSession()
     QTRY_VERIFY2_WITH_TIMEOUT(frame.Console().endsWith(breakPrompt), frame.Console().right(400).constData(), 5000);
     console.SendToLisp(use);
     QTRY_VERIFY2_WITH_TIMEOUT(frame.Console().contains(answer), frame.Console().right(400).constData(), 10000);
-    QCOMPARE(ChildrenNamed(QCoreApplication::applicationPid(), QFileInfo(lisp).fileName().toLocal8Bit()), pids);
+    QCOMPARE(ChildrenNamed(QCoreApplication::applicationPid(), process), pids);
     QCOMPARE(frame.Console().count("GNU") + frame.Console().count("This is SBCL"), banners);
+}
+
+// Each dialect with its Lisp from Debian: the console shows the Lisp's prompt before anything is
+// sent, then the answer to an evaluation key in the dialect's own words, and no error.
+void TstEvaluation::dialectCommands_data()
+{
+    QTest::addColumn<QString>("lisp");
+    QTest::addColumn<int>("keywordSet");
+    QTest::addColumn<QByteArray>("prompt");
+    QTest::addColumn<QByteArray>("document");
+    QTest::addColumn<int>("modifier");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QByteArray>("error");
+
+    const int shift = Qt::ShiftModifier, ctrl = Qt::ControlModifier, alt = Qt::AltModifier;
+    const QByteArray guile = "scheme@(guile-user)> ";
+    QTest::newRow("Guile, PrettyPrint") << QStringLiteral("/usr/bin/guile") << 1 << guile << QByteArray("'(a b)") << alt
+                                        << QByteArray("> \n(a b)\n" + guile) << QByteArray("new prompt");
+    QTest::newRow("Guile, Macroexpand-1") << QStringLiteral("/usr/bin/guile") << 1 << guile << QByteArray("(when a b)")
+                                          << ctrl << QByteArray("> \n(if a b)\n" + guile) << QByteArray("new prompt");
+    QTest::newRow("newLISP, PrettyPrint") << QStringLiteral("/usr/bin/newlisp") << 2 << QByteArray("> ")
+                                          << QByteArray("'(a b)") << alt << QByteArray("> \n(a b)\n> ") << QByteArray("ERR");
+    QTest::newRow("PicoLisp, PrettyPrint") << QStringLiteral("/usr/bin/pil +") << 4 << QByteArray(": ")
+                                           << QByteArray("'(a b)") << alt << QByteArray(": \n(a b)\n-> NIL\n: ")
+                                           << QByteArray("!?");
+    // On a terminal, readline would take the tab for its completion key.
+    QTest::newRow("newLISP, a tab in the form") << QStringLiteral("/usr/bin/newlisp") << 2 << QByteArray("> ")
+                                                << QByteArray("(list 1\t2 \"\xce\xbb\")") << shift
+                                                << QByteArray("> \n(1 2 \"\xce\xbb\")\n> ") << QByteArray("ERR");
+    QTest::newRow("PicoLisp, a tab in the form") << QStringLiteral("/usr/bin/pil +") << 4 << QByteArray(": ")
+                                                 << QByteArray("(list 1\t2 \"\xce\xbb\")") << shift
+                                                 << QByteArray(": \n-> (1 2 \"\xce\xbb\")\n: ") << QByteArray("!?");
+    QTest::newRow("bare picolisp, PrettyPrint") << QStringLiteral("/usr/bin/picolisp") << 4 << QByteArray(": ")
+                                                << QByteArray("'(a b)") << alt << QByteArray(": \n(a b)\n-> NIL\n: ")
+                                                << QByteArray("!?");
+    QTest::newRow("Clojure, vector") << QStringLiteral("/usr/bin/clojure") << 5 << QByteArray("user=> ")
+                                     << QByteArray("[1 (+ 1 1) 3]") << shift << QByteArray("user=> \n[1 2 3]\nuser=> ")
+                                     << QByteArray("Exception");
+    QTest::newRow("Clojure, map") << QStringLiteral("/usr/bin/clojure") << 5 << QByteArray("user=> ")
+                                  << QByteArray("{:a (+ 1 2)}") << shift << QByteArray("user=> \n{:a 3}\nuser=> ")
+                                  << QByteArray("Exception");
+}
+
+void TstEvaluation::dialectCommands()
+{
+    QFETCH(QString, lisp);
+    QFETCH(int, keywordSet);
+    QFETCH(QByteArray, prompt);
+    QFETCH(QByteArray, document);
+    QFETCH(int, modifier);
+    QFETCH(QByteArray, answer);
+    QFETCH(QByteArray, error);
+    if (!QFile::exists(lisp.section(u' ', 0, 0)))
+        QSKIP("not installed");
+    EvalFrame frame(lisp.toLocal8Bit().constData(), keywordSet);
+    QTRY_VERIFY2_WITH_TIMEOUT(frame.Console().endsWith(prompt), frame.Console().constData(), 20000);
+    frame.PressEnter(document, Qt::KeyboardModifiers(modifier));
+    QTRY_VERIFY2_WITH_TIMEOUT(frame.Console().endsWith(answer), frame.Console().constData(), 20000);
+    QVERIFY2(!frame.Console().contains(error), frame.Console().constData());
+    QCOMPARE(frame.m_view->GetText(), document);   // the keys typed nothing
+}
+
+// newLISP and PicoLisp have no macro expansion: Macroexpand-1 is disabled and its key sends
+// nothing, while Send To Lisp goes on.
+void TstEvaluation::noMacroexpandWithoutExpander_data()
+{
+    QTest::addColumn<QString>("lisp");
+    QTest::addColumn<int>("keywordSet");
+    QTest::addColumn<QByteArray>("prompt");
+    QTest::newRow("newLISP") << QStringLiteral("/usr/bin/newlisp") << 2 << QByteArray("> ");
+    QTest::newRow("PicoLisp") << QStringLiteral("/usr/bin/pil +") << 4 << QByteArray(": ");
+}
+
+void TstEvaluation::noMacroexpandWithoutExpander()
+{
+    QFETCH(QString, lisp);
+    QFETCH(int, keywordSet);
+    QFETCH(QByteArray, prompt);
+    if (!QFile::exists(lisp.section(u' ', 0, 0)))
+        QSKIP("not installed");
+    EvalFrame frame(lisp.toLocal8Bit().constData(), keywordSet);
+    QTRY_VERIFY_WITH_TIMEOUT(frame.Console().endsWith(prompt), 20000);
+    frame.PressEnter("(when 1 2)", Qt::ControlModifier);
+    QTRY_VERIFY(frame.m_view->IsSendable());
+    frame.frame->OnIdle();
+    QVERIFY(frame.frame->UpdateUI().UIIsEnabled(Cmd::EditSendToLisp));
+    QVERIFY(!frame.frame->UpdateUI().UIIsEnabled(Cmd::EditMacroexpand));
+    const QByteArray before = frame.Console();
+    frame.frame->OnCommand(Cmd::EditMacroexpand);   // the menu would not offer it; a key still could
+    QTest::qWait(300);
+    QCOMPARE(frame.Console(), before);
+    frame.PressEnter("(when 1 2)", Qt::ShiftModifier);
+    QTRY_VERIFY2_WITH_TIMEOUT(frame.Console().contains("2\n" + prompt), frame.Console().constData(), 10000);
+}
+
+// Over a pipe PicoLisp shows an answer only after the next send, and ends at its first error; on
+// its terminal each answer comes at once, in order, and an error leaves it running.
+void TstEvaluation::picoLispAnswersInTime()
+{
+    if (!QFile::exists(QStringLiteral("/usr/bin/pil")))
+        QSKIP("PicoLisp is not installed");
+    EvalFrame frame("/usr/bin/pil +", 4);
+    QTRY_VERIFY_WITH_TIMEOUT(frame.Console().endsWith(": "), 20000);
+    QElapsedTimer timer;
+    timer.start();
+    frame.PressEnter("(+ 1000 2345)", Qt::ShiftModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(frame.Console().contains("-> 3345\n: "), 1000);
+    qInfo("answer after %lld ms", static_cast<long long>(timer.elapsed()));
+
+    for (int i = 1; i <= 5; ++i)
+        frame.PressEnter("(* " + QByteArray::number(i) + " 11)", Qt::ShiftModifier);
+    QTRY_VERIFY2_WITH_TIMEOUT(frame.Console().contains("-> 55\n"), frame.Console().constData(), 5000);
+    qsizetype at = frame.Console().indexOf("3345");
+    for (int i = 1; i <= 5; ++i) {
+        const qsizetype next = frame.Console().indexOf("-> " + QByteArray::number(i * 11) + "\n", at);
+        QVERIFY2(next > at, frame.Console().constData());
+        at = next;
+    }
+
+    frame.PressEnter("(car 5)", Qt::ShiftModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(frame.Console().contains("5 -- Variable expected\n? "), 5000);
+    frame.PressEnter("(+ 1 2)", Qt::ShiftModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(frame.Console().endsWith("-> 3\n? "), 5000);
+    QVERIFY(frame.m_console->IsLispRunning());
 }
 
 QTEST_MAIN(TstEvaluation)

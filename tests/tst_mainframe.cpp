@@ -3,6 +3,7 @@
 #include "app/CMainFrame.h"
 #include "editor/CFindReplaceDialog.h"
 #include "editor/CTalvexView.h"
+#include "lisp/LispPathSelector.h"
 #include "settings/CRecentDocList.h"
 #include "settings/CSettingsStore.h"
 
@@ -139,6 +140,8 @@ private slots:
     void pictures();
     void exitCodes_data();
     void exitCodes();
+    void firstStartPicksKeywordSet_data();
+    void firstStartPicksKeywordSet();
 
 private:
     std::unique_ptr<CMainFrame> MakeFrame(bool show = true);
@@ -1442,6 +1445,40 @@ void TestMainFrame::exitCodes()
     QVERIFY(finished);
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), exitCode);
+}
+
+// A first start that picks a known Lisp brings its keyword set: stored, checked in the menu and
+// used by the console from the start. A set that is stored already stays.
+void TestMainFrame::firstStartPicksKeywordSet_data()
+{
+    QTest::addColumn<int>("stored");   // -1: none
+    QTest::addColumn<int>("expected");
+    QTest::newRow("none stored") << -1 << 1;
+    QTest::newRow("one stored") << 3 << 3;
+}
+
+void TestMainFrame::firstStartPicksKeywordSet()
+{
+    QFETCH(int, stored);
+    QFETCH(int, expected);
+    CSettingsStore &store = CSettingsStore::Instance();
+    store.DeleteValue(kSettings, QStringLiteral("Lisp"));
+    if (stored >= 0)
+        store.WriteInt(kSettings, QStringLiteral("KeywordSet"), stored);
+    // A Guile by its name; /bin/cat stands in for it.
+    const QString guile = m_config->filePath(QStringLiteral("guile"));
+    QVERIFY(QFile::link(QStringLiteral("/bin/cat"), guile));
+    int asked = 0;
+    SetLispPathChooser([&](QWidget *, const LispDialogSetup &) { ++asked; return guile; });
+    auto frame = MakeFrame(false);
+    SetLispPathChooser({});
+    QVERIFY(frame);
+    QCOMPARE(asked, 1);
+    QCOMPARE(store.ReadString(kSettings, QStringLiteral("Lisp"), QString()), guile);
+    QCOMPARE(store.ReadInt(kSettings, QStringLiteral("KeywordSet"), -1), expected);
+    QCOMPARE(frame->Console().KeywordSet(), expected);
+    QVERIFY(OpenedItem(*frame, 4, Cmd::KeywordCommonLisp + expected)->isChecked());
+    QVERIFY(frame->Console().IsLispRunning());
 }
 
 QTEST_MAIN(TestMainFrame)

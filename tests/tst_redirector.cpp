@@ -392,10 +392,18 @@ private slots:
         QCOMPARE(nextB, 2000);
     }
 
+    void restartEndsWholeTree_data()
+    {
+        QTest::addColumn<bool>("terminal");
+        QTest::newRow("pipes") << false;
+        QTest::newRow("terminal") << true;
+    }
     void restartEndsWholeTree()
     {
+        QFETCH(bool, terminal);
         qputenv("LISPHELPER_MODE", "tree");
         DirectRedirector r;
+        r->m_bTerminal = terminal;
         r->m_strCommandLine = kHelper.toStdString();
         QVERIFY(r->StartLisp());
         QVERIFY(r.WaitFor("ready\n"));
@@ -541,10 +549,18 @@ private slots:
     }
 
     // The interrupt reaches the running child, which goes on: same process, still answering.
+    void interruptKeepsSession_data()
+    {
+        QTest::addColumn<bool>("terminal");
+        QTest::newRow("pipes") << false;
+        QTest::newRow("terminal") << true;
+    }
     void interruptKeepsSession()
     {
+        QFETCH(bool, terminal);
         qputenv("LISPHELPER_MODE", "interrupt");
         DirectRedirector r;
+        r->m_bTerminal = terminal;
         QVERIFY(!r->InterruptLisp());   // nothing runs
         r->m_strCommandLine = kHelper.toStdString();
         QVERIFY(r->StartLisp());
@@ -627,6 +643,28 @@ private slots:
         r->StopLisp();
         QVERIFY(timer.elapsed() < 1000);
         qunsetenv("LISPHELPER_MB");
+    }
+
+    // The child ends while the consumer is behind (more than the reader takes ahead waits, the
+    // rest sits in the pipe): once drained, everything it printed is shown, then the ended message.
+    void childEndsWhileConsumerBehind()
+    {
+        PolledRedirector r;
+        r->m_strCommandLine = "/usr/bin/seq 1 650000";   // 4.4 MB
+        std::string expected;
+        for (int i = 1; i <= 650000; ++i)
+            expected += std::to_string(i) + '\n';
+        expected += kEnded;
+        QVERIFY(r->StartLisp());
+        QTRY_VERIFY(!r->IsLispRunning());
+        QElapsedTimer timer;
+        timer.start();
+        while (r.m_text.size() < expected.size() && timer.elapsed() < 5000) {
+            if (r->DrainOutput() == 0)
+                QThread::msleep(1);
+        }
+        QCOMPARE(r.m_text.size(), expected.size());
+        QVERIFY(r.m_text == expected);
     }
 
     // StopLisp (and a restart) from inside AppendOutput, on the delivering thread itself.
@@ -713,6 +751,60 @@ private slots:
         QCOMPARE(CountEntries("/proc/self/fd"), fdsBefore);
         QCOMPARE(CountEntries("/proc/self/task"), threadsBefore);
         QVERIFY(OwnChildren().isEmpty());
+    }
+
+    // On a terminal the Lisp has a controlling terminal of its own that carries bytes as pipes
+    // would: no echo, a 20 KB line with control bytes arrives whole while the Lisp is not
+    // reading, and what the terminal program adds for a screen is taken out of its output.
+    void terminalCarriesBytes()
+    {
+        qputenv("LISPHELPER_MODE", "terminal");
+        qputenv("LISPHELPER_MS", "300");
+        DirectRedirector r;
+        r->m_bTerminal = true;
+        r->m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r->StartLisp());
+        QVERIFY(r.WaitFor("plain\n"));
+        QCOMPARE(r.Text(), std::string("tty 1 ctty 1 echo 0 term dumb\ninputrc set disable-completion on\n"
+                                       "bold plain\n"));
+        std::string line;
+        for (int i = 0; line.size() < 20000; ++i)
+            line += "(f\t\"\xce\xbb\" \x03\x04\x7f\x15\r\x1b " + std::to_string(i) + ")";
+        QVERIFY(r->WriteToLisp(line + "\n"));
+        char answer[96];
+        std::snprintf(answer, sizeof answer, "line %zu %016llx\n", line.size(),
+                      static_cast<unsigned long long>(flood::Digest(line.data(), line.size())));
+        QVERIFY2(r.WaitFor(answer), r.Text().c_str());
+        QElapsedTimer timer;
+        timer.start();
+        r->StopLisp();
+        QVERIFY(timer.elapsed() < 1000);
+        QVERIFY(OwnChildren().isEmpty());
+        qunsetenv("LISPHELPER_MS");
+    }
+
+    // 20 MB of text through a terminal, drained as the console drains it: all of it, in order.
+    void terminalFlood()
+    {
+        qputenv("LISPHELPER_MODE", "longline");
+        qputenv("LISPHELPER_KB", "20480");
+        PolledRedirector r;
+        r->m_bTerminal = true;
+        r->m_strCommandLine = kHelper.toStdString();
+        QVERIFY(r->StartLisp());
+        const size_t total = (size_t(20) << 20) + 5;
+        QElapsedTimer timer;
+        timer.start();
+        while (r.m_text.size() < total && timer.elapsed() < 30000) {
+            if (r->DrainOutput() == 0)
+                QThread::msleep(1);
+        }
+        QCOMPARE(r.m_text.size(), total);
+        for (size_t i = 0; i + 5 < total; i += 4099)
+            QCOMPARE(r.m_text[i], char('0' + i % 10));
+        QCOMPARE(r.m_text.substr(total - 5), std::string("\nend\n"));
+        r->StopLisp();
+        qunsetenv("LISPHELPER_KB");
     }
 
     void realSbcl()

@@ -107,6 +107,8 @@ bool CMainFrame::Create()
     // 15. The Lisp command line; without one the user is asked before the window shows.
     if (!InitLispCommandLine(this, m_console))
         return false;
+    // A first start may have picked the keyword set with the Lisp.
+    CheckGroupItem(CheckGroup::KeywordSet, CSettingsStore::Instance().ReadInt(kSettings, QStringLiteral("KeywordSet"), 0));
 
     // 16-17. The console and the Lisp process.
     m_console.ConfigureConsole();
@@ -221,7 +223,7 @@ bool CMainFrame::OnIdle()
     m_ui.UIEnable(Cmd::FileSave, modified);
     m_ui.UIEnable(Cmd::FileSaveAs, modified);
     m_ui.UIEnable(Cmd::EditSendToLisp, sendable);
-    m_ui.UIEnable(Cmd::EditMacroexpand, sendable);
+    m_ui.UIEnable(Cmd::EditMacroexpand, sendable && CanMacroexpand(m_console.KeywordSet()));
     m_ui.UIEnable(Cmd::FileInterruptLisp, m_console.IsLispRunning());
     return false;
 }

@@ -95,7 +95,7 @@ void CMainFrame::OnEditPaste() { SendToFocus(kPaste); }
 void CMainFrame::OnEditUndo() { SendToFocus(kUndo); }
 void CMainFrame::OnEditRedo() { SendToFocus(kRedo); }
 
-void CMainFrame::SendActiveForm(QByteArray (*wrap)(const QByteArray &))
+void CMainFrame::SendActiveForm(QByteArray (*wrap)(const QByteArray &, int))
 {
     CTalvexView *view = GetActiveView();
     if (!view)
@@ -103,7 +103,11 @@ void CMainFrame::SendActiveForm(QByteArray (*wrap)(const QByteArray &))
     const QByteArray text = GetTextToSend(*view);
     if (text.isEmpty())
         return;
-    SendToLispEvent ev(wrap ? wrap(text) : text);
+    // The dialect of the Lisp that runs, as read at start-up; empty when it has no such command.
+    QByteArray sent = wrap ? wrap(text, m_console.KeywordSet()) : text;
+    if (sent.isEmpty())
+        return;
+    SendToLispEvent ev(std::move(sent));
     QCoreApplication::sendEvent(this, &ev);
 }
 

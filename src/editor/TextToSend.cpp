@@ -9,8 +9,11 @@ QByteArray GetTextToSend(CScintillaCtrl &view)
     if (!selected.isEmpty())
         return selected;
 
+    // Any closing bracket: Clojure's vectors and maps, and the square brackets some Schemes
+    // write, end forms too.
     const CScintillaCtrl::Pos before = view.GetCurrentPos() - 1;
-    if (before < 0 || view.GetCharAt(before) != ')')
+    const int closing = before < 0 ? 0 : view.GetCharAt(before);
+    if (closing != ')' && closing != ']' && closing != '}')
         return {};
     // Scintilla pairs only brackets of the same style, so parentheses inside strings and
     // comments do not count against the ones in code.

@@ -6,6 +6,6 @@
 class CScintillaCtrl;
 
 // The selected text when the selection is not empty; otherwise the balanced form whose closing
-// parenthesis stands just before the caret, from its opening to its closing parenthesis;
-// otherwise empty. The bytes are taken exactly as in the document.
+// bracket ( ")", "]" or "}" ) stands just before the caret, from its opening to its closing
+// bracket; otherwise empty (also when the brackets do not match). The bytes are taken exactly as in the document.
 QByteArray GetTextToSend(CScintillaCtrl &view);

@@ -296,12 +296,10 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
     bool outputOpen = true;
     auto lastReap = std::chrono::steady_clock::now();
 
-    // Reads whatever the pipe holds and hands it on; false once the output is finished. A final
-    // drain (after the child ended) reads on until the pipe is empty or ends, also while the
-    // consumer is behind, but stops after more than `limit` bytes, what the pipe held when the
-    // child ended: a descendant that keeps printing must not make it endless or unbounded.
-    auto readOutput = [&](bool finalDrain, size_t limit = 0) {
-        size_t taken = 0;
+    // Reads whatever the pipe holds and hands it on, once or (untilEmpty) until the pipe is
+    // empty. Paused: the consumer is behind or a stop is asked for, more may wait in the pipe.
+    enum class Read { Empty, Paused, Finished };
+    auto readOutput = [&](bool untilEmpty) {
         for (;;) {
             // Exactly what the pipe holds; with nothing reported, a small read still tells the
             // end of the output from an empty pipe.
@@ -315,16 +313,24 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
             const platform::IoStatus status = s.process.ReadOutput(buffer.get(), want, count, error);
             if (status == platform::IoStatus::Ok) {
                 QueueOutput(buffer.get(), count, session);
-                taken += count;
-                if (!finalDrain || s.stop || taken > limit)
-                    return true;
+                if (!untilEmpty)
+                    return Read::Empty;
+                if (s.stop || s.throttled)
+                    return Read::Paused;
                 continue;
             }
             if (status == platform::IoStatus::WouldBlock)
-                return true;
+                return Read::Empty;
             QueueMessage(status == platform::IoStatus::Closed ? kChildEnded : kReadError, session);
-            return false;
+            return Read::Finished;
         }
+    };
+    // The child has ended: what it left in the pipe is read to the end, or until the pipe is
+    // empty while a descendant keeps it open (its later output is not read any more). A consumer
+    // that is behind pauses this; it goes on when the consumer has taken what waits.
+    auto finalDrain = [&] {
+        if (readOutput(true) != Read::Paused)
+            outputOpen = false;
     };
 
     while (!s.stop) {
@@ -339,18 +345,14 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
         if (s.stop)
             break;
         if (r.outputReady && wantOutput)
-            outputOpen = readOutput(false);
+            outputOpen = readOutput(false) != Read::Finished;
         if (s.stop)
             break;
         if (r.inputReady && wantInput)
             WritePending(s);
         if (r.childExited && !s.childEnded) {
-            // What the child wrote before it ended is in the pipe; when no other process holds
-            // the pipe open, its end follows and the ended message with it. Output of descendants
-            // that keep the pipe open is not read any more.
             if (outputOpen)
-                readOutput(true, s.process.OutputAvailable());
-            outputOpen = false;
+                finalDrain();
             {
                 std::lock_guard lock(s.mutex);
                 s.inputOpen = false;
@@ -358,6 +360,8 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
             }
             s.process.ReapChild();
             s.childEnded = true;
+        } else if (s.childEnded && outputOpen && !s.throttled) {
+            finalDrain();
         }
         // The thread stays after the child ended: the orphans it left are reaped as they end.
         const auto now = std::chrono::steady_clock::now();

@@ -28,6 +28,10 @@ constexpr qint64 kRoomMax = qint64(256) << 20;
 // Marks the display breaks of overlong lines (the first indicator free for the program's use).
 constexpr int kBreakIndicator = 8;
 
+// Keyword sets whose Lisps need the console's care.
+constexpr int kNewLispSet = 2;
+constexpr int kPicoLispSet = 4;
+
 constexpr char kNotRunning[] = "<ERROR>: Lisp is not running; Reset Lisp starts it\r\n";
 constexpr char kInterruptSent[] = "<INTERRUPT>: Interrupt sent to Lisp\r\n";
 
@@ -104,8 +108,10 @@ void CTalvexPipe::ConfigureConsole()
     if (limitMb < 0)
         limitMb = kDefaultLimitMb;
     SetOutputLimit(qint64(limitMb) << 20);
-    // Read only here: the framing chosen at start-up holds for the whole run.
-    m_lisp.m_bFrameCommands = store.ReadInt(CSettingsStore::kSettings, QStringLiteral("KeywordSet"), 0) == 2;
+    // Read only here: the dialect chosen at start-up holds for the whole run.
+    m_nKeywordSet = store.ReadInt(CSettingsStore::kSettings, QStringLiteral("KeywordSet"), 0);
+    m_lisp.m_bFrameCommands = m_nKeywordSet == kNewLispSet;
+    m_lisp.m_bTerminal = m_nKeywordSet == kNewLispSet || m_nKeywordSet == kPicoLispSet;
 }
 
 void CTalvexPipe::SetOutputLimit(qint64 bytes)

@@ -45,9 +45,14 @@ public:
     ~CTalvexPipe() override;
 
     // Once after creation, after the command line is set and before StartLisp: the shared Lisp
-    // set-up, no margins, display lines broken at the width, no undo history, the output limit from "ConsoleLimit"
-    // (megabytes, 0 = none, default 16), and newLISP framing when "KeywordSet" is 2.
+    // set-up, no margins, display lines broken at the width, no undo history, the output limit
+    // from "ConsoleLimit" (megabytes, 0 = none, default 16), and the dialect from "KeywordSet":
+    // newLISP framing for set 2, and a terminal as the Lisp's streams for newLISP and PicoLisp
+    // (2 and 4), which prompt, answer at once and survive an error only on one.
     void ConfigureConsole();
+    // The keyword set read by ConfigureConsole (0 before): it decides for the whole run how the
+    // evaluation commands speak to the Lisp.
+    int KeywordSet() const { return m_nKeywordSet; }
 
     // --- The Lisp ------------------------------------------------------------------------------
     const std::string &CommandLine() const { return m_lisp.m_strCommandLine; }
@@ -139,6 +144,7 @@ private:
     // Replaces the selection with text typed or pasted into the input line.
     void ReplaceInput(const QByteArray &text);
 
+    int m_nKeywordSet = 0;         // the dialect, as read at start-up
     Pos m_nInputStart = -1;        // document position where the current input begins; -1 unset
     QList<QByteArray> m_history;   // lines sent with Enter, oldest first, only non-empty ones
     int m_nHistoryIndex = 0;       // entry last recalled, or the count right after a send

@@ -1,11 +1,22 @@
-// The evaluation commands' text wrappers.
+// The evaluation commands' text wrappers, in the words of the dialect a keyword set names.
 #pragma once
 
 #include <QByteArray>
 
-// "(pprint (macroexpand-1 '" + form + "))". When the form's last line holds a ';' the closing
-// brackets would fall inside a comment, so a line feed goes before them.
-QByteArray MacroexpandText(const QByteArray &form);
+// In every wrapper, closing brackets after a form whose last line holds a comment character of
+// the dialect would be read as part of the comment, so a line feed goes before them.
 
-// "(pprint '" + form + ")", with the same care for a comment on the last line.
-QByteArray PrettyPrintText(const QByteArray &form);
+// Whether the dialect of the keyword set (index as stored; unknown ones count as Common Lisp)
+// can show one expansion of a macro form. newLISP and PicoLisp cannot.
+bool CanMacroexpand(int keywordSet);
+
+// The form wrapped so that the Lisp prints the form's expansion: "(pprint (macroexpand-1 '" + form
+// + "))" in Common Lisp, ISLISP and Clojure; the whole expansion turned back into Scheme and
+// pretty-printed in Guile's words for Scheme; empty where CanMacroexpand is false.
+QByteArray MacroexpandText(const QByteArray &form, int keywordSet);
+
+// The form wrapped so that the Lisp pretty-prints it as data: "(pprint '" + form + ")" in Common
+// Lisp, ISLISP and Clojure; Guile's pretty printer for Scheme; the quoted form, which the REPL
+// prints laid out, for newLISP; PicoLisp's pretty printer (plain print where the Lisp was started
+// without its library).
+QByteArray PrettyPrintText(const QByteArray &form, int keywordSet);

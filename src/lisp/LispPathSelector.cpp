@@ -27,8 +27,10 @@ QString RunFileDialog(QWidget *parent, const LispDialogSetup &setup)
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setNameFilters(setup.filters);
 #ifndef Q_OS_WIN
-    // Executables have no extension here: list every executable file (and the folders).
-    dialog.setFilter(QDir::AllDirs | QDir::Files | QDir::Executable | QDir::NoDotAndDotDot);
+    // Executables have no extension here: list every folder and file, symbolic links included.
+    // (A permission flag in the filter would hide every entry without that permission, and
+    // Executable alone hides everything readable.) What is chosen is checked afterwards.
+    dialog.setFilter(QDir::AllDirs | QDir::Files | QDir::NoDotAndDotDot);
 #endif
     if (!setup.preselected.isEmpty())
         dialog.selectFile(setup.preselected);
@@ -38,14 +40,72 @@ QString RunFileDialog(QWidget *parent, const LispDialogSetup &setup)
     return files.isEmpty() ? QString() : files.first();
 }
 
+// Lisp systems by the name of their program, with the keyword set of their dialect.
+struct KnownLisp
+{
+    const char *name;
+    int keywordSet;
+};
+constexpr KnownLisp kKnownLisps[] = {
+    {"sbcl", 0},    {"ccl", 0},      {"clisp", 0},    {"ecl", 0},     {"guile", 1},    {"racket", 1},
+    {"newlisp", 2}, {"picolisp", 4}, {"pil", 4},      {"clojure", 5}, {"clj", 5},
+};
+
+// The keyword set of a program name: a known name, alone or followed by a version ("guile-3.0",
+// "ccl64"), without a Windows program extension, in any letter case; -1 for any other name.
+int KeywordSetOfName(QString name)
+{
+    for (const char *extension : {".exe", ".bat", ".cmd", ".com"})
+        if (name.endsWith(QLatin1String(extension), Qt::CaseInsensitive))
+            name.chop(4);
+    name = name.toLower();
+    for (const KnownLisp &lisp : kKnownLisps) {
+        const QLatin1String known(lisp.name);
+        if (!name.startsWith(known))
+            continue;
+        if (name.size() == known.size())
+            return lisp.keywordSet;
+        const QChar next = name.at(known.size());
+        if (next.isDigit() || next == u'-' || next == u'.' || next == u'_')
+            return lisp.keywordSet;
+    }
+    return -1;
+}
+
+// The Lisp a path names: by its own name, else by the name of the file a symbolic link leads to
+// (a generic "lisp" link to sbcl, say).
+int KeywordSetOfLisp(const QString &path)
+{
+    const QFileInfo info(path);
+    const int set = KeywordSetOfName(info.fileName());
+    if (set >= 0)
+        return set;
+    const QString target = info.canonicalFilePath();
+    return target.isEmpty() ? -1 : KeywordSetOfName(QFileInfo(target).fileName());
+}
+
+// What can be started as a Lisp: on Windows what the dialog lets through, elsewhere a file (or a
+// link to one) that may be executed.
+bool IsRunnable(const QString &path)
+{
+    const QFileInfo info(path);
+#ifdef Q_OS_WIN
+    return info.isFile();
+#else
+    return info.isFile() && info.isExecutable();
+#endif
+}
+
 } // namespace
 
 const QStringList &KnownLispNames()
 {
-    static const QStringList names = {
-        QStringLiteral("sbcl"),    QStringLiteral("ccl"),      QStringLiteral("clisp"),
-        QStringLiteral("ecl"),     QStringLiteral("guile"),    QStringLiteral("racket"),
-        QStringLiteral("newlisp"), QStringLiteral("picolisp"), QStringLiteral("clojure")};
+    static const QStringList names = [] {
+        QStringList list;
+        for (const KnownLisp &lisp : kKnownLisps)
+            list.append(QLatin1String(lisp.name));
+        return list;
+    }();
     return names;
 }
 
@@ -114,8 +174,23 @@ bool SetLispPath(QWidget *parent, CTalvexPipe &console)
 
     // Stored as the dialog gave it: a bare path, no quotes even with spaces.
     const QString native = QDir::toNativeSeparators(chosen);
+    if (!IsRunnable(chosen)) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Talvex"),
+                        QStringLiteral("%1 is not a program that can be run.\n"
+                                       "Please select your Lisp console executable.").arg(native),
+                        QMessageBox::Ok, owner ? owner->window() : nullptr);
+        box.exec();
+        return false;
+    }
+
+    CSettingsStore &store = CSettingsStore::Instance();
     console.SetCommandLine(native.toLocal8Bit().toStdString());
-    CSettingsStore::Instance().WriteString(CSettingsStore::kSettings, QStringLiteral("Lisp"), native);
+    store.WriteString(CSettingsStore::kSettings, QStringLiteral("Lisp"), native);
+    // Without a stored keyword set, a known Lisp brings its dialect's set; a stored one stays.
+    const QString keywordSet = QStringLiteral("KeywordSet");
+    const int set = KeywordSetOfLisp(chosen);
+    if (set >= 0 && !store.ValueNames(CSettingsStore::kSettings).contains(keywordSet, Qt::CaseInsensitive))
+        store.WriteInt(CSettingsStore::kSettings, keywordSet, set);
     return true;
 }
 

@@ -10,8 +10,11 @@ class CTalvexPipe;
 class QWidget;
 
 // Shows the file dialog; refuses the program's own executable (also through another path to
-// the same file) with a warning; otherwise stores the path as the "Lisp" setting and sets the
-// console's command line. True when a path was stored. The running Lisp is left alone.
+// the same file) and anything that cannot be run with a warning; otherwise stores the path as the
+// "Lisp" setting and sets the console's command line. When no "KeywordSet" is stored and the
+// path names a known Lisp (sbcl, ccl, clisp, ecl; guile, racket; newlisp; picolisp, pil; clojure,
+// clj), that dialect's set is stored too. True when a path was stored. The running Lisp is left
+// alone.
 bool SetLispPath(QWidget *parent, CTalvexPipe &console);
 
 // Start-up: reads "Lisp" into the console's command line and, when it is empty, asks with
@@ -28,7 +31,8 @@ struct LispDialogSetup
 };
 LispDialogSetup LispDialogSettings();
 
-// Lisp systems looked for on PATH, in order, to pick the dialog's start folder.
+// Lisp systems looked for on PATH, in order, to pick the dialog's start folder; the names that
+// choose a keyword set.
 const QStringList &KnownLispNames();
 
 // True when path names the running program's executable: same path (ignoring letter case on

@@ -27,7 +27,10 @@ enum class IoStatus
 
 // How a child's standard streams reach the program. Some Lisps are interactive (prompt, answer at
 // once, survive an error) only on a terminal: Terminal gives them a pseudo-terminal where the
-// system has one (POSIX); elsewhere it means Pipes.
+// system has one (POSIX); elsewhere it means Pipes. The terminal carries bytes as pipes would (no
+// echo, no line-length limit, no line-end conversion); the escape sequences and bells a terminal
+// program writes for a screen are taken out of its output; the child's environment says
+// TERM=dumb, and readline is told to take tabs and 8-bit bytes as text.
 enum class Streams
 {
     Pipes,
@@ -35,9 +38,10 @@ enum class Streams
 };
 
 // A child process whose standard input is one pipe and whose standard output and standard error
-// share a second pipe, so both arrive in the order the child wrote them. The program's ends of the
-// pipes are never inherited by any child. The child leads a process group of its own (a new
-// process group on Windows), which Interrupt() addresses. Members are used by one thread at a
+// share a second pipe (or all three one pseudo-terminal), so both arrive in the order the child
+// wrote them. The program's ends are never inherited by any child. The child leads a process
+// group of its own (a new process group on Windows; on a terminal, a session of its own), which
+// Interrupt() addresses. Members are used by one thread at a
 // time, except Wake(), Interrupt() and KillProcessTree(), which any thread may call while the
 // object exists.
 class CChildProcess

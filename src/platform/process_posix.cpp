@@ -1,6 +1,7 @@
 // POSIX process layer: spawning with redirected pipes, one poll for all events, non-blocking I/O.
 #include "platform/Process.h"
 #include "platform/ProcessTree.h"
+#include "platform/PseudoTerminal.h"
 
 #include <atomic>
 #include <cerrno>
@@ -62,17 +63,21 @@ std::string StartFolder()
     return home && *home ? home : "/";
 }
 
+bool HasName(const char *entry, const char *name)
+{
+    const size_t length = std::strcspn(name, "=");
+    return std::strncmp(entry, name, length) == 0 && entry[length] == '=';
+}
+
 // Whether an environment entry is one of the marks that tell whose process is whose; a Lisp gets
 // its own session mark and never the program's.
 bool IsMarkEntry(const char *entry)
 {
-    for (const char *name : {CProcessTree::SessionVariable(), CProcessTree::OwnMark().c_str()}) {
-        const size_t length = std::strcspn(name, "=");
-        if (std::strncmp(entry, name, length) == 0 && entry[length] == '=')
-            return true;
-    }
-    return false;
+    return HasName(entry, CProcessTree::SessionVariable()) || HasName(entry, CProcessTree::OwnMark().c_str());
 }
+
+// The descriptor number a terminal Lisp finds its line-editor settings under.
+constexpr int kSettingsFd = 3;
 
 } // namespace
 
@@ -84,6 +89,8 @@ struct CChildProcess::Impl
     int outputFd = -1;   // the program's end of the child's standard output and error
     int wakeFd = -1;     // eventfd that Wake() signals
     std::atomic<bool> exited{false};
+    bool terminal = false;  // input and output are one pseudo-terminal
+    CTerminalOutputFilter filter;
     std::mutex treeMutex;   // the tree and the reaping of the child against Interrupt()
     std::string marker;     // "TALVEX_LISP_SESSION=<pid>.<n>"
     CProcessTree tree;
@@ -118,7 +125,6 @@ CChildProcess::~CChildProcess()
 
 bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCode, Streams streams)
 {
-    (void)streams;   // pseudo-terminals: not yet
     Impl &d = *m_pImpl;
     errorCode = 0;
     if (d.pid > 0) {
@@ -135,31 +141,43 @@ bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCo
     std::vector<std::string> words;
     SplitArguments(parts.arguments, words);
 
+    const bool terminal = streams == Streams::Terminal;
     int output[2] = {-1, -1};
     int input[2] = {-1, -1};
+    PseudoTerminal pty;
     auto fail = [&](int code) {
         errorCode = static_cast<unsigned long>(code);
-        CloseFd(output[0]);
-        CloseFd(output[1]);
-        CloseFd(input[0]);
-        CloseFd(input[1]);
-        CloseFd(d.wakeFd);
+        for (int *fd : {&output[0], &output[1], &input[0], &input[1], &pty.master, &pty.slave, &d.wakeFd})
+            CloseFd(*fd);
         return false;
     };
-    if (::pipe2(output, O_CLOEXEC) != 0)
-        return fail(errno);
-    if (::pipe2(input, O_CLOEXEC) != 0)
-        return fail(errno);
-    for (int *fd : {&output[0], &output[1], &input[0], &input[1]})
-        if (!LiftFd(*fd))
+    if (terminal) {
+        int error = 0;
+        if (!OpenPseudoTerminal(pty, error))
+            return fail(error);
+        // The program's two ends are one descriptor each way, so that closing the input leaves
+        // the output readable, as with pipes.
+        output[0] = pty.master;
+        pty.master = -1;
+        input[1] = ::fcntl(output[0], F_DUPFD_CLOEXEC, 3);
+        if (input[1] < 0)
             return fail(errno);
-    if (::fcntl(output[0], F_SETFL, O_NONBLOCK) != 0 || ::fcntl(input[1], F_SETFL, O_NONBLOCK) != 0)
-        return fail(errno);
+    } else {
+        if (::pipe2(output, O_CLOEXEC) != 0)
+            return fail(errno);
+        if (::pipe2(input, O_CLOEXEC) != 0)
+            return fail(errno);
+        for (int *fd : {&output[0], &output[1], &input[0], &input[1]})
+            if (!LiftFd(*fd))
+                return fail(errno);
+        if (::fcntl(output[0], F_SETFL, O_NONBLOCK) != 0 || ::fcntl(input[1], F_SETFL, O_NONBLOCK) != 0)
+            return fail(errno);
 #ifdef F_SETPIPE_SZ
-    // A larger output pipe lets a fast-printing Lisp run ahead of the reader with fewer wake-ups
-    // and larger reads. Best effort: the system's limit may be lower.
-    ::fcntl(output[0], F_SETPIPE_SZ, kOutputPipeSize);
+        // A larger output pipe lets a fast-printing Lisp run ahead of the reader with fewer
+        // wake-ups and larger reads. Best effort: the system's limit may be lower.
+        ::fcntl(output[0], F_SETPIPE_SZ, kOutputPipeSize);
 #endif
+    }
     d.wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (d.wakeFd < 0)
         return fail(errno);
@@ -174,23 +192,53 @@ bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCo
 
     d.marker = std::string(CProcessTree::SessionVariable()) + "=" + std::to_string(::getpid())
         + "." + std::to_string(++g_sessionCounter);
+    const int settingsFd = terminal ? LineEditorSettings() : -1;
+    // A terminal that draws nothing: programs that ask what it can do get no escape sequences.
+    std::string termEntry = "TERM=dumb";
+    std::string settingsEntry = "INPUTRC=/dev/fd/" + std::to_string(kSettingsFd);
     std::vector<char *> envp;
     for (char **e = environ; e && *e; ++e)
-        if (!IsMarkEntry(*e))
+        if (!IsMarkEntry(*e) && !(terminal && (HasName(*e, "TERM") || HasName(*e, "INPUTRC"))))
             envp.push_back(*e);
     envp.push_back(d.marker.data());
+    if (terminal) {
+        envp.push_back(termEntry.data());
+        if (settingsFd >= 0)
+            envp.push_back(settingsEntry.data());
+    }
     envp.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
     posix_spawn_file_actions_init(&actions);
     posix_spawnattr_init(&attr);
-    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, output[1], 2);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    int firstToClose = 3;
+    if (terminal) {
+        // A session of its own, whose controlling terminal the pseudo-terminal becomes when the
+        // child opens it. Its process group is the session's, which the interrupt addresses.
+        flags |= POSIX_SPAWN_SETSID;
+        posix_spawn_file_actions_addopen(&actions, 0, pty.slavePath.c_str(), O_RDWR, 0);
+        posix_spawn_file_actions_adddup2(&actions, 0, 1);
+        posix_spawn_file_actions_adddup2(&actions, 0, 2);
+        if (settingsFd >= 0) {
+            posix_spawn_file_actions_adddup2(&actions, settingsFd, kSettingsFd);
+            firstToClose = kSettingsFd + 1;
+        }
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, output[1], 2);
+        // A process group of its own: the interrupt reaches the Lisp and whatever it runs in the
+        // foreground, and nothing of this program.
+        flags |= POSIX_SPAWN_SETPGROUP;
+        posix_spawnattr_setpgroup(&attr, 0);
+    }
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
     // Descriptors that other parts of the program opened without close-on-exec stay here too.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    posix_spawn_file_actions_addclosefrom_np(&actions, firstToClose);
+#else
+    (void)firstToClose;
 #endif
     // The program may ignore or block signals (SIGPIPE in particular); the Lisp starts clean.
     sigset_t none, all;
@@ -198,10 +246,7 @@ bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCo
     sigfillset(&all);
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &all);
-    // A process group of its own: the interrupt reaches the Lisp and whatever it runs in the
-    // foreground, and nothing of this program.
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setflags(&attr, flags);
     const std::string folder = StartFolder();
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
 
@@ -213,12 +258,16 @@ bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCo
     if (rc != 0)
         return fail(rc);
 
+    // The child holds its own ends now; without these copies the output ends when the child's do.
     CloseFd(input[0]);
     CloseFd(output[1]);
+    CloseFd(pty.slave);
     d.pid = pid;
     d.pidfd = PidfdOpen(pid);   // -1 on kernels without pidfds: exit is then checked by waitid
     d.inputFd = input[1];
     d.outputFd = output[0];
+    d.terminal = terminal;
+    d.filter = CTerminalOutputFilter();
     d.exited = false;
     std::lock_guard lock(d.treeMutex);
     d.tree.Reset(pid, d.pidfd, d.marker);
@@ -290,23 +339,34 @@ size_t CChildProcess::OutputAvailable()
 
 IoStatus CChildProcess::ReadOutput(char *data, size_t size, size_t &count, unsigned long &errorCode)
 {
+    Impl &d = *m_pImpl;
     count = 0;
-    if (m_pImpl->outputFd < 0)
+    if (d.outputFd < 0)
         return IoStatus::Closed;
-    ssize_t n;
-    do {
-        n = ::read(m_pImpl->outputFd, data, size);
-    } while (n < 0 && errno == EINTR);
-    if (n > 0) {
-        count = static_cast<size_t>(n);
-        return IoStatus::Ok;
+    for (;;) {
+        ssize_t n;
+        do {
+            n = ::read(d.outputFd, data, size);
+        } while (n < 0 && errno == EINTR);
+        if (n > 0) {
+            count = static_cast<size_t>(n);
+            if (!d.terminal)
+                return IoStatus::Ok;
+            count = d.filter.Filter(data, count);
+            if (count > 0)
+                return IoStatus::Ok;
+            continue;   // only escape sequences: look for text behind them
+        }
+        if (n == 0)
+            return IoStatus::Closed;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return IoStatus::WouldBlock;
+        // A terminal's master reports the end of the last program that had it open as an error.
+        if (d.terminal && errno == EIO)
+            return IoStatus::Closed;
+        errorCode = static_cast<unsigned long>(errno);
+        return IoStatus::Error;
     }
-    if (n == 0)
-        return IoStatus::Closed;
-    if (errno == EAGAIN || errno == EWOULDBLOCK)
-        return IoStatus::WouldBlock;
-    errorCode = static_cast<unsigned long>(errno);
-    return IoStatus::Error;
 }
 
 IoStatus CChildProcess::Write(const char *data, size_t length, size_t &written,
@@ -343,7 +403,7 @@ IoStatus CChildProcess::Write(const char *data, size_t length, size_t &written,
     }
     if (error == EAGAIN || error == EWOULDBLOCK)
         return IoStatus::WouldBlock;
-    if (error == EPIPE)
+    if (error == EPIPE || (d.terminal && error == EIO))
         return IoStatus::Closed;
     errorCode = static_cast<unsigned long>(error);
     return IoStatus::Error;

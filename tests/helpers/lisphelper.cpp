@@ -28,6 +28,11 @@
 //            "\nend\n", then echoes its input
 //   ticks    prints "tick <n>\n" every LISPHELPER_MS milliseconds (default 50) and echoes input
 //            lines as "got <line>\n"
+//   terminal prints "tty <0|1> ctty <0|1> echo <0|1> term <TERM>\n" about its input, then
+//            "inputrc <first line of the file INPUTRC names>\n", then "bold plain\n" wrapped in
+//            escape sequences and a bell, written in two pieces; then reads nothing for
+//            LISPHELPER_MS milliseconds (default 0) and answers every input line with
+//            "line <bytes> <FNV-1a of the bytes, hex>\n"
 #include "../FloodPattern.h"
 #include "../PosixChild.h"
 
@@ -43,6 +48,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,7 +74,10 @@ void WaitForEndOfInput()
     }
 }
 
-int Echo()
+// Hands every piece of input to take(data, length) until the end of input (0) or until take
+// returns false (1).
+template <class Take>
+int ForEachInput(Take take)
 {
     char buffer[65536];
     for (;;) {
@@ -77,9 +86,14 @@ int Echo()
             continue;
         if (n <= 0)
             return 0;
-        if (!WriteAll(1, buffer, static_cast<size_t>(n)))
+        if (!take(buffer, static_cast<size_t>(n)))
             return 1;
     }
+}
+
+int Echo()
+{
+    return ForEachInput([](const char *data, size_t length) { return WriteAll(1, data, length); });
 }
 
 int Args(int argc, char **argv)
@@ -387,6 +401,49 @@ int Mixed()
     return 0;
 }
 
+// What a terminal Lisp finds: its streams, its terminal's settings and environment.
+int Terminal()
+{
+    termios settings{};
+    const bool tty = ::isatty(0) == 1;
+    const bool echo = tty && ::tcgetattr(0, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+    // The terminal is the controlling one when its session is this process's session.
+    const bool controlling = tty && ::tcgetsid(0) == ::getsid(0);
+    const char *term = std::getenv("TERM");
+    WriteText(1, std::string("tty ") + (tty ? "1" : "0") + " ctty " + (controlling ? "1" : "0") + " echo "
+                     + (echo ? "1" : "0") + " term " + (term ? term : "") + "\n");
+    std::string rc;
+    if (const char *path = std::getenv("INPUTRC")) {
+        const int fd = ::open(path, O_RDONLY);
+        char c;
+        while (fd >= 0 && ::read(fd, &c, 1) == 1 && c != '\n')
+            rc += c;
+        if (fd >= 0)
+            ::close(fd);
+    }
+    WriteText(1, "inputrc " + rc + "\n");
+    WriteText(1, "\x1b[1");
+    ::usleep(50000);
+    WriteText(1, "mbold\x1b[0m \x1b]0;title\x07plain\a\x1b(B\n");
+    ::usleep(static_cast<useconds_t>(EnvNumber("LISPHELPER_MS", 0) * 1000));
+    std::string line;
+    return ForEachInput([&line](const char *data, size_t length) {
+        for (size_t i = 0; i < length; ++i) {
+            if (data[i] != '\n') {
+                line += data[i];
+                continue;
+            }
+            const uint64_t digest = flood::Digest(line.data(), line.size());
+            char answer[96];
+            std::snprintf(answer, sizeof answer, "line %zu %016llx\n", line.size(),
+                          static_cast<unsigned long long>(digest));
+            WriteText(1, answer);
+            line.clear();
+        }
+        return true;
+    });
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -421,6 +478,8 @@ int main(int argc, char **argv)
         return LongLine();
     if (mode == "ticks")
         return Ticks();
+    if (mode == "terminal")
+        return Terminal();
     if (mode == "exit") {
         WriteText(1, "last words\n");
         WriteText(2, "on stderr\n");
