@@ -55,6 +55,12 @@ double Median(std::vector<double> v)
 
 double Worst(const std::vector<double> &v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
 
+double Percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[std::min(v.size() - 1, size_t(double(v.size()) * p))];
+}
+
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 // CPU time of the calling thread (the UI thread here), in milliseconds.
@@ -558,7 +564,9 @@ void Endless(int seconds)
     if (atMinute > 0 && high > 0)
         std::printf("resident after the first minute: %.0f MB at 60 s, then %.0f..%.0f MB (%+.1f %% .. %+.1f %%)\n",
                     atMinute, low, high, 100 * (low / atMinute - 1), 100 * (high / atMinute - 1));
-    std::printf("keys typed: %zu, median delay %.1f ms, worst %.1f ms\n", keys.size(), Median(keys), Worst(keys));
+    std::printf("keys typed: %zu, median delay %.1f ms, 99th percentile %.1f ms, worst %.1f ms, %zu over 16 ms\n",
+                keys.size(), Median(keys), Percentile(keys, 0.99), Worst(keys),
+                size_t(std::count_if(keys.begin(), keys.end(), [](double d) { return d > 16; })));
 }
 
 } // namespace
