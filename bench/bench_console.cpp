@@ -229,6 +229,10 @@ public:
         m_typist = std::thread([this, intervalMs, eraseToo] {
             for (int n = 1; m_typing; ++n) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(intervalMs));
+                // A key posted once the UI thread waits in KeyDelays() would be timed through
+                // that wait, which no user sees.
+                if (!m_typing)
+                    break;
                 const bool erase = eraseToo && n % 2 == 0;
                 {
                     std::lock_guard lock(m_mutex);
