@@ -3,7 +3,12 @@
 
 #include "settings/RegFileFormat.h"
 
+#ifndef Q_OS_WIN
+#include "platform/FileLock.h"
+#endif
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 
@@ -31,25 +36,51 @@ QString GroupFor(const QString &keyPath, const QString &section)
     return RegFile::GroupForKey(u"HKEY_CURRENT_USER\\"_s + key);
 }
 
-// A fresh view of one registry key: value names are plain keys of it. Each one reads the stored
-// settings anew; none is kept between operations.
+// A view of one registry key: value names are plain keys of it.
+//
+// Off Windows every view holds a lock on the settings folder for its whole life: shared to read,
+// exclusive to write, so that no other instance replaces the file while it is read or while a
+// change is applied and written. QSettings keeps the copy it read, with the file's size and time,
+// and reads the file again only when these differ. It takes them without a lock, and may take
+// them from a version written just after the text it read: its copy would then look current
+// while it is not, and its next write would even put that old copy back over the other
+// instance's change.
 class KeyAccess
 {
 public:
 #ifdef Q_OS_WIN
-    explicit KeyAccess(const QString &group)
+    KeyAccess(const QString &group, bool /*write*/)
         : m_settings(QString(group).replace(u'/', u'\\'), QSettings::NativeFormat)
     {
     }
+    bool IsLocked() const { return true; }
 #else
-    explicit KeyAccess(const QString &group) : m_settings(CSettingsStore::FilePath(), RegFile::Format())
+    KeyAccess(const QString &group, bool write)
+        : m_bLocked(Lock(m_lock, write)), m_settings(CSettingsStore::FilePath(), RegFile::Format())
     {
         m_settings.beginGroup(group);
     }
+    // Whether the lock was had. A read goes on without it (a rare stale copy beats no value);
+    // a write does not.
+    bool IsLocked() const { return m_bLocked; }
 #endif
     QSettings &Settings() { return m_settings; }
 
 private:
+#ifndef Q_OS_WIN
+    static bool Lock(platform::CFileLock &lock, bool write)
+    {
+        // Another instance holds the lock for a millisecond or so; one held far longer is given up on.
+        constexpr int kLockWaitMs = 5000;
+        // The settings folder, which stays while the file in it is replaced by each write.
+        const QString folder = QFileInfo(CSettingsStore::FilePath()).absolutePath();
+        return lock.Lock(QFile::encodeName(folder).toStdString(),
+                         write ? platform::CFileLock::Mode::Exclusive : platform::CFileLock::Mode::Shared,
+                         kLockWaitMs);
+    }
+    platform::CFileLock m_lock;
+    bool m_bLocked = false;
+#endif
     QSettings m_settings;
 };
 
@@ -57,7 +88,7 @@ QVariant ReadValue(const QString &group, const QString &name)
 {
     if (group.isEmpty() || !RegFile::IsValidValueName(name))
         return {};
-    KeyAccess key(group);
+    KeyAccess key(group, false);
     return key.Settings().value(name);
 }
 
@@ -71,12 +102,10 @@ bool WriteKey(const QString &group, Change change)
 #ifndef Q_OS_WIN
     if (!QDir().mkpath(QFileInfo(CSettingsStore::FilePath()).absolutePath()))
         return false;
-    // QSettings holds its lock file ("Talvex.reg.lock") while it writes, reads the file again
-    // first when another instance has changed it, and applies just this change to what it read
-    // (the file format gives every version a newer time, so the change is always seen): two
-    // instances writing at once lose nothing.
 #endif
-    KeyAccess key(group);
+    KeyAccess key(group, true);
+    if (!key.IsLocked())
+        return false;
     if (!change(key.Settings()))
         return true;
     key.Settings().sync();
@@ -137,7 +166,7 @@ QStringList CSettingsStore::ValueNames(const QString &section) const
     const QString group = GroupFor(m_strKeyPath, section);
     if (group.isEmpty())
         return {};
-    KeyAccess key(group);
+    KeyAccess key(group, false);
     return key.Settings().childKeys();
 }
 
@@ -147,7 +176,7 @@ QMap<QString, QVariant> CSettingsStore::ReadSection(const QString &keyPath, cons
     const QString group = GroupFor(keyPath, section);
     if (group.isEmpty())
         return result;
-    KeyAccess key(group);
+    KeyAccess key(group, false);
     QSettings &settings = key.Settings();
     const QStringList names = settings.childKeys();
     for (const QString &name : names) {
