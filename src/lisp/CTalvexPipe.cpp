@@ -76,9 +76,6 @@ CTalvexPipe::CTalvexPipe(QWidget *parent)
                      PostDrain();
              })
 {
-    m_retryDrain.setSingleShot(true);
-    m_retryDrain.setInterval(5);
-    connect(&m_retryDrain, &QTimer::timeout, this, &CTalvexPipe::PostDrain);
     SendScintilla(SCI_INDICSETSTYLE, static_cast<unsigned long>(kBreakIndicator), static_cast<long>(INDIC_HIDDEN));
 }
 

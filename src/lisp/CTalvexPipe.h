@@ -7,7 +7,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QTimer>
 
 #include <atomic>
 #include <cstddef>
@@ -156,7 +155,6 @@ private:
     QByteArray m_backlog;
     size_t m_nBacklogShown = 0;    // bytes of the backlog already shown
     bool m_bSliceOutput = false;   // the hand-over being shown may be split (posted drains only)
-    QTimer m_retryDrain;           // drains again while output waits for the buffers' room
     int m_nCharWidth = 8;          // pixels of a typical character of the console's font
     qint64 m_nLimit = 0;           // output limit in bytes; 0 = none
     qint64 m_nDropped = 0;         // bytes dropped from the start so far

@@ -71,9 +71,6 @@ private:
     std::map<pid_t, unsigned long long> m_foreign;     // pid -> start time
 };
 
-// Reads /proc/<pid>/stat; false when the process is gone.
-bool ReadProcEntry(pid_t pid, ProcEntry &entry);
-
 int PidfdOpen(pid_t pid);
 int PidfdSignal(int pidfd, int sig);
 

@@ -272,8 +272,6 @@ int PidfdSignal(int pidfd, int sig)
 #endif
 }
 
-bool ReadProcEntry(pid_t pid, ProcEntry &entry) { return ReadStat(pid, entry); }
-
 const std::string &CProcessTree::OwnMark()
 {
     static const std::string mark = std::string(kOwnVariable) + "=" + std::to_string(::getpid());
