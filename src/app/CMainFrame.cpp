@@ -2,6 +2,7 @@
 #include "app/CMainFrame.h"
 
 #include "editor/CTalvexView.h"
+#include "editor/RecoveryOffer.h"
 #include "editor/SendToLispEvent.h"
 #include "lisp/LispCommands.h"
 #include "lisp/LispPathSelector.h"
@@ -97,6 +98,13 @@ bool CMainFrame::Create()
     UpdateWindowMenu();
     m_view.SetTitleBarWindow(this);
 
+    // Every edit of every document is journalled; a failure is said in the status bar.
+    m_docs.SetRecovery(&m_recovery);
+    connect(&m_recovery, &CRecoveryJournals::protectionLost, this, [this](const QString &message) {
+        if (m_pStatusText)
+            m_pStatusText->setText(message);
+    });
+
     // 13-14. Document lists; the documents open at the last close come back sorted.
     m_openDocs.SetMaxEntries(32);
     m_recentFiles.SetMaxEntries(16);
@@ -150,6 +158,11 @@ void CMainFrame::ReopenDocuments()
         if (!name.isEmpty()) // a never-saved document has nothing to reopen
             m_docs.OpenFile(name, false);
     }
+}
+
+void CMainFrame::OfferRecovery()
+{
+    ::OfferRecovery(this, m_docs, m_recovery);
 }
 
 void CMainFrame::closeEvent(QCloseEvent *e)

@@ -11,6 +11,7 @@
 #include "editor/CDocumentManager.h"
 #include "editor/CFindReplaceController.h"
 #include "editor/CLispTabView.h"
+#include "editor/CRecoveryJournals.h"
 #include "help/CReferenceLookup.h"
 #include "lisp/CTalvexPipe.h"
 #include "settings/CRecentDocList.h"
@@ -48,6 +49,10 @@ public:
     // One dispatch for every command id, ranges included. Ids without a handler do nothing.
     void OnCommand(int id);
     CTalvexView *GetActiveView() const;
+    // After the window is shown: offers the unsaved changes that a crash left behind.
+    void OfferRecovery();
+    // Every document's recovery journal.
+    CRecoveryJournals &Recovery() { return m_recovery; }
     // The id OnCommand saw last, handled or not (0 before the first): shows where keys went.
     int LastCommand() const { return m_nLastCommand; }
 
@@ -161,6 +166,7 @@ private:
     CRecentDocList m_recentFiles;
     CRecentDocList m_openDocs;
     CRecentFilesMenu m_recentMenu;
+    CRecoveryJournals m_recovery;
     CDocumentManager m_docs;
     CFindReplaceController m_find;
     CReferenceLookup m_help;

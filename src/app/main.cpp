@@ -2,6 +2,7 @@
 #include "app/CMainFrame.h"
 
 #include <QApplication>
+#include <QTimer>
 
 int main(int argc, char *argv[])
 {
@@ -16,5 +17,7 @@ int main(int argc, char *argv[])
     if (!frame.Create())
         return 0; // no Lisp chosen at the first start
     frame.show();
+    // Once the window is up with the documents of the last session: what a crash left.
+    QTimer::singleShot(0, &frame, &CMainFrame::OfferRecovery);
     return QApplication::exec();
 }

@@ -1,7 +1,9 @@
 // The document commands of the main frame: New, Open, Save, Save As, Close, Close All.
 #include "editor/CDocumentManager.h"
 
+#include "editor/CJournalFormat.h"
 #include "editor/CLispTabView.h"
+#include "editor/CRecoveryJournals.h"
 #include "editor/CTalvexView.h"
 #include "platform/CSameFile.h"
 #include "settings/CRecentDocList.h"
@@ -60,10 +62,12 @@ CTalvexView *CDocumentManager::OnFileNew()
 {
     CTalvexView *view = CreateView();
     ++m_nNewDocCount;
-    if (!m_view.AddPage(view, QStringLiteral("Document%1").arg(m_nNewDocCount), 0, view)) {
+    const QString title = QStringLiteral("Document%1").arg(m_nNewDocCount);
+    if (!m_view.AddPage(view, title, 0, view)) {
         delete view;
         return nullptr;
     }
+    WatchEdits(view, title);
     return view;
 }
 
@@ -96,6 +100,7 @@ int CDocumentManager::OpenFile(const QString &path, bool interactive)
         delete view;
         return 0;
     }
+    WatchEdits(view, FileTitle(path));
     RememberRecent(path);
     m_view.UpdateTitleBar();
     return 1;
@@ -131,7 +136,11 @@ int CDocumentManager::OnFileSave()
         return 0;
     if (view->m_strPath.isEmpty())
         return OnFileSaveAs();
-    return view->SaveFile(view->m_strPath);
+    if (!view->SaveFile(view->m_strPath))
+        return 0;
+    if (m_pRecovery)
+        m_pRecovery->DocumentSaved(view);
+    return 1;
 }
 
 int CDocumentManager::FindOtherPageWithPath(const QString &path, int except) const
@@ -163,6 +172,8 @@ int CDocumentManager::OnFileSaveAs()
     }
     if (!view->SaveFile(path))
         return 0;
+    if (m_pRecovery)
+        m_pRecovery->DocumentSaved(view);
     m_view.SetPageTitle(active, FileTitle(path));
     RememberRecent(path);
     return 1;
@@ -177,7 +188,7 @@ int CDocumentManager::OnWindowClose()
     }
     if (!QuerySaveActive())
         return 0;
-    m_view.RemovePage(m_view.GetActivePage());
+    ClosePage(m_view.GetActivePage());
     return 1;
 }
 
@@ -210,7 +221,47 @@ int CDocumentManager::QueryCloseAll()
 void CDocumentManager::CloseAllPages()
 {
     for (int i = m_view.GetPageCount() - 1; i >= 0; --i)
-        m_view.RemovePage(i);
+        ClosePage(i);
+}
+
+void CDocumentManager::ClosePage(int index)
+{
+    if (m_pRecovery)
+        m_pRecovery->DocumentClosed(m_view.GetPageData(index));
+    m_view.RemovePage(index);
+}
+
+void CDocumentManager::WatchEdits(CTalvexView *view, const QString &title)
+{
+    if (m_pRecovery)
+        m_pRecovery->Attach(view, title);
+}
+
+CTalvexView *CDocumentManager::RestoreDocument(const CJournalHeader &header, const QByteArray &text)
+{
+    CTalvexView *view = nullptr;
+    if (header.path.isEmpty()) {
+        view = OnFileNew();
+    } else if (const int open = FindOtherPageWithPath(header.path, -1); open >= 0) {
+        view = m_view.GetPageData(open);
+        m_view.SetActivePage(open);
+    } else {
+        // The file may be gone or changed on disk: the recovered text is what the tab shows,
+        // and nothing is written until the user saves.
+        view = CreateView();
+        view->m_strPath = header.path;
+        ++m_nNewDocCount;
+        if (!m_view.AddPage(view, FileTitle(header.path), 0, view)) {
+            delete view;
+            return nullptr;
+        }
+        WatchEdits(view, FileTitle(header.path));
+    }
+    if (!view)
+        return nullptr;
+    view->SetRecoveredText(text);
+    m_view.UpdateTitleBar();
+    return view;
 }
 
 int CDocumentManager::OnWindowCloseAll()

@@ -6,6 +6,8 @@
 
 class CLispTabView;
 class CRecentDocList;
+class CRecoveryJournals;
+struct CJournalHeader;
 class CTalvexView;
 class QWidget;
 
@@ -37,6 +39,12 @@ public:
     // m_strPath of every page in tab order; an untitled page gives an empty string.
     QStringList PagePaths() const;
 
+    // The journals that keep every edit of the documents from now on (none: no journals).
+    void SetRecovery(CRecoveryJournals *journals) { m_pRecovery = journals; }
+    // A document recovered from a journal, modified: the tab of its file (opened when there is
+    // none, replaced when there is) or a new untitled one. Null if no page could be added.
+    CTalvexView *RestoreDocument(const CJournalHeader &header, const QByteArray &text);
+
     // The name after the last path separator ("/", and "\" on Windows).
     static QString FileTitle(const QString &path);
     // The dialogs' filters, in order: Lisp files, then all files.
@@ -53,8 +61,12 @@ private:
     // The page other than except whose file is the one at path (CSameFile), or -1.
     int FindOtherPageWithPath(const QString &path, int except) const;
     void RememberRecent(const QString &path);
+    void WatchEdits(CTalvexView *view, const QString &title);
+    // Removes the page after its prompt; its journal goes with it.
+    void ClosePage(int index);
 
     QWidget *m_pFrame;
     CLispTabView &m_view;
     CRecentDocList &m_recentFiles;
+    CRecoveryJournals *m_pRecovery = nullptr;
 };

@@ -26,6 +26,9 @@ public:
     // Document files (implemented with the document commands): 1 on success, 0 on failure.
     int LoadFile(const QString &path);
     int SaveFile(const QString &path);
+    // The text of a journal recovered after a crash: shown modified, with an empty undo history,
+    // so that neither undo nor redo can make it look saved. The caret goes to the start.
+    void SetRecoveredText(const QByteArray &text);
 
     QString m_strPath; // full path of the document's file; empty while untitled
 

@@ -67,3 +67,21 @@ int CTalvexView::SaveFile(const QString &path)
     m_strPath = path;
     return 1;
 }
+
+void CTalvexView::SetRecoveredText(const QByteArray &text)
+{
+    SendScintilla(SCI_SETUNDOCOLLECTION, 0UL);
+    SetText(text);
+    SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
+    EmptyUndoBuffer();
+    // Scintilla's document is modified whenever its undo position differs from its save point.
+    // Two steps that change no text put the save point where no undo or redo can reach it:
+    // a step and a save point, then undo, then a new step, which drops the save point for good
+    // (it lay on the discarded branch), and undo again.
+    SendScintilla(SCI_ADDUNDOACTION, 0UL, 0L);
+    SetSavePoint();
+    Undo();
+    SendScintilla(SCI_ADDUNDOACTION, 0UL, 0L);
+    Undo();
+    GotoPos(0);
+}
