@@ -17,6 +17,8 @@ namespace {
 constexpr qsizetype kMaxPending = 1024 * 1024;
 // After a journal could not be written, a new one is tried no sooner than this.
 constexpr qint64 kRetryMs = 5000;
+// Texts from this size on are copied into a buffer prepared off the UI thread.
+constexpr qint64 kSpareFrom = 2 * 1024 * 1024;
 
 qint64 NowMs()
 {
@@ -119,7 +121,10 @@ bool CRecoveryJournal::Flush()
     }
     m_pending.clear();
     // The time a recovery takes stays in proportion to the text.
-    if (!m_next && !m_task && m_recordBytes > std::max(CRecoveryJournals::kMinRewriteBytes, 2 * m_snapshotSize))
+    const qint64 bound = std::max(CRecoveryJournals::kMinRewriteBytes, 2 * m_snapshotSize);
+    if (!m_next && !m_task && m_recordBytes > bound / 2)
+        PrepareSpare();
+    if (!m_next && !m_task && m_recordBytes > bound && (m_spareRequest == nullptr || !m_spare.isNull()))
         StartRewrite();
     return true;
 }
@@ -166,7 +171,7 @@ bool CRecoveryJournal::Start(qint64 nowMs)
         }
     }
     // The text before the edit that starts the journal; that edit is its first record.
-    QByteArray text = m_view.GetText();
+    QByteArray text = TakeText();
     const QString name = m_owner.NewJournalName();
     qint64 recordsAt = 0;
     std::shared_ptr<platform::CJournalFile> file = CreateFile(name, text, nowMs, recordsAt, error);
@@ -201,7 +206,7 @@ void CRecoveryJournal::StartNow()
 void CRecoveryJournal::StartRewrite()
 {
     QString error;
-    QByteArray text = m_view.GetText();
+    QByteArray text = TakeText();
     const QString path = m_strName + QStringLiteral(".new");
     qint64 recordsAt = 0;
     const qint64 nowMs = NowMs();
@@ -247,6 +252,45 @@ void CRecoveryJournal::SnapshotDone(const CSnapshotTask *task, const QString &er
     m_owner.ReportProtected();
 }
 
+void CRecoveryJournal::PrepareSpare()
+{
+    const qint64 length = m_view.GetLength();
+    if (length < kSpareFrom || m_spareRequest || m_spare.size() > length)
+        return;
+    m_spareRequest = std::make_shared<CSpareBuffer>();
+    m_spareRequest->size = length + length / 8 + 1; // room for what is typed before it is used
+    m_owner.PrepareSpare(m_spareRequest);
+}
+
+void CRecoveryJournal::SpareReady(CSpareBuffer *spare)
+{
+    if (!spare || spare != m_spareRequest.get())
+        return;
+    m_spare = std::move(spare->buffer);
+    if (m_spare.isNull())
+        m_spareRequest.reset(); // it could not be had: the copy is made the slow way
+
+}
+
+QByteArray CRecoveryJournal::TakeText()
+{
+    const qint64 length = m_view.GetLength();
+    if (m_spare.size() <= length) {
+        // None ready yet, or one that the text has outgrown: the slow way.
+        if (!m_spare.isNull()) {
+            m_spare = QByteArray();
+            m_spareRequest.reset();
+        }
+        return m_view.GetText();
+    }
+    m_view.SendScintilla(QsciScintillaBase::SCI_GETTEXTRANGE, 0L, static_cast<long>(length), m_spare.data());
+    QByteArray text = std::move(m_spare);
+    text.truncate(length);
+    m_spare = QByteArray();
+    m_spareRequest.reset();
+    return text;
+}
+
 void CRecoveryJournal::Retire(std::shared_ptr<platform::CJournalFile> file)
 {
     if (file)
@@ -283,6 +327,7 @@ void CRecoveryJournal::Remove()
 {
     DropFiles(true);
     m_retryAfterMs = 0;
+    PrepareSpare(); // for the next first edit
 }
 
 void CRecoveryJournal::DropFiles(bool removeThem)

@@ -12,6 +12,7 @@
 class CRecoveryJournals;
 class CTalvexView;
 struct CSnapshotTask;
+struct CSpareBuffer;
 
 // Made when a document is opened or created; it has a file from the document's first edit on.
 // Each edit (Scintilla's notice before an insertion or a deletion) becomes a record that reaches
@@ -37,6 +38,9 @@ public:
     void Remove();
     // The worker has written a snapshot (error empty) or failed.
     void SnapshotDone(const CSnapshotTask *task, const QString &error);
+    // A large document gets a buffer for its next snapshot ahead of time (see TakeText).
+    void PrepareSpare();
+    void SpareReady(CSpareBuffer *spare);
 
     bool HasFile() const { return m_file != nullptr; }
     bool IsProtected() const { return m_file && m_bSnapshotDone; }
@@ -54,6 +58,9 @@ private:
     std::shared_ptr<platform::CJournalFile> CreateFile(const QString &path, const QByteArray &text, qint64 nowMs,
                                                        qint64 &recordsAt, QString &error);
     void DropFiles(bool removeThem);
+    // The whole text, copied into the spare buffer when one is ready and large enough: a fresh
+    // 20 MB buffer costs the UI thread thousands of page faults, which took up to 50 ms here.
+    QByteArray TakeText();
 
     CRecoveryJournals &m_owner;
     CTalvexView &m_view;
@@ -69,6 +76,8 @@ private:
     qint64 m_nextRecordBytes = 0;
     std::shared_ptr<CSnapshotTask> m_task;
     std::vector<std::shared_ptr<platform::CJournalFile>> m_retired;
+    std::shared_ptr<CSpareBuffer> m_spareRequest;
+    QByteArray m_spare;
     QByteArray m_pending;
     bool m_bInsertPending = false;
     qint64 m_insertPos = 0;

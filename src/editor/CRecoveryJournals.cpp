@@ -14,6 +14,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <new>
 
 namespace {
 
@@ -72,7 +73,8 @@ void CRecoveryJournals::Attach(CTalvexView *view, const QString &title)
 {
     if (!view || JournalOf(view))
         return;
-    m_journals.emplace(view, std::make_unique<CRecoveryJournal>(*this, *view, title));
+    m_journals.emplace(view, std::make_unique<CRecoveryJournal>(*this, *view, title))
+        .first->second->PrepareSpare();
     // Only the notices before a change: those after it cost QScintilla's accessibility work.
     view->SetModEventMask(QsciScintillaBase::SC_MOD_BEFOREINSERT | QsciScintillaBase::SC_MOD_BEFOREDELETE);
     connect(view, &QsciScintillaBase::SCN_MODIFIED, this, [this, view](int pos, int type, const char *, int length) {
@@ -187,6 +189,24 @@ void CRecoveryJournals::RunSnapshot(std::shared_ptr<CSnapshotTask> task)
         QMetaObject::invokeMethod(this, [this, task, error] {
             for (auto &[view, journal] : m_journals)
                 journal->SnapshotDone(task.get(), error);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void CRecoveryJournals::PrepareSpare(std::shared_ptr<CSpareBuffer> spare)
+{
+    m_worker.start([this, spare] {
+        try {
+            QByteArray buffer(spare->size, Qt::Uninitialized);
+            for (qsizetype i = 0; i < buffer.size(); i += 4096)
+                buffer[i] = 0;
+            spare->buffer = std::move(buffer);
+        } catch (const std::bad_alloc &) {
+            // None then: the journal copies its text the slow way.
+        }
+        QMetaObject::invokeMethod(this, [this, spare] {
+            for (auto &[view, journal] : m_journals)
+                journal->SpareReady(spare.get());
         }, Qt::QueuedConnection);
     });
 }

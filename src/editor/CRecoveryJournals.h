@@ -29,6 +29,14 @@ struct CSnapshotTask
     bool cancelled = false;
 };
 
+// A buffer that the worker allocates and touches page by page, so that copying a large text into
+// it costs the UI thread a memcpy and no page faults.
+struct CSpareBuffer
+{
+    qint64 size = 0;
+    QByteArray buffer;
+};
+
 // A journal that its owner left behind: its lock is taken, and it stays taken until the entry
 // goes, so that no other instance offers it meanwhile.
 struct CLeftOver
@@ -90,6 +98,7 @@ public:
     QString NewJournalName();
     CRecoverySyncer &Syncer() { return m_syncer; }
     void RunSnapshot(std::shared_ptr<CSnapshotTask> task);
+    void PrepareSpare(std::shared_ptr<CSpareBuffer> spare);
     void RequestFlush() { m_bFlushDue = true; }
     void ReportFailure(const QString &reason);
     void ReportProtected();
