@@ -4,13 +4,17 @@
 #include "editor/CDocumentManager.h"
 
 #include <QDateTime>
+
+#include <algorithm>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
+#include <QGuiApplication>
 #include <QPushButton>
+#include <QScreen>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -28,10 +32,10 @@ QStringList Columns(const CLeftOver &l)
     const CJournalHeader &h = c.header;
     const QString name = h.path.isEmpty() ? QStringLiteral("untitled (%1)").arg(h.title) : CDocumentManager::FileTitle(h.path);
     const QString folder = h.path.isEmpty() ? QString() : QDir::toNativeSeparators(QFileInfo(h.path).path());
-    QString changed = c.edits == 1 ? QStringLiteral("1 edit") : QStringLiteral("%1 edits").arg(c.edits);
+    // The warning first, where a narrow column still shows it.
+    QString changed = l.diskChanged ? QStringLiteral("the file on disk has changed since; ") : QString();
+    changed += c.edits == 1 ? QStringLiteral("1 edit") : QStringLiteral("%1 edits").arg(c.edits);
     changed += QStringLiteral(", %1").arg(QLocale().formattedDataSize(c.text.size()));
-    if (l.diskChanged)
-        changed += QStringLiteral("; the file on disk has changed since");
     return {name, folder, when, changed};
 }
 
@@ -63,8 +67,11 @@ CRecoveryDialog::CRecoveryDialog(const QList<CLeftOver> &leftOvers, QWidget *par
             item->setFlags(item->flags() & ~(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled));
         }
     }
-    for (int c = 0; c < m_pList->columnCount(); ++c)
+    int width = 0;
+    for (int c = 0; c < m_pList->columnCount(); ++c) {
         m_pList->resizeColumnToContents(c);
+        width += m_pList->columnWidth(c);
+    }
     layout->addWidget(m_pList);
 
     auto *buttons = new QDialogButtonBox(this);
@@ -77,7 +84,10 @@ CRecoveryDialog::CRecoveryDialog(const QList<CLeftOver> &leftOvers, QWidget *par
     connect(discard, &QPushButton::clicked, this, [this] { m_choice = Discard; accept(); });
     connect(later, &QPushButton::clicked, this, [this] { m_choice = Later; reject(); });
     layout->addWidget(buttons);
-    resize(std::max(sizeHint().width(), 640), sizeHint().height());
+    // Wide enough for every column, the note of a changed file included, as far as the screen allows.
+    const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    const int most = screen ? screen->availableGeometry().width() * 9 / 10 : 1200;
+    resize(std::clamp(width + 60, 640, std::max(640, most)), sizeHint().height());
 }
 
 bool CRecoveryDialog::IsChecked(int i) const
