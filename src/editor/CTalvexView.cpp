@@ -9,8 +9,28 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 
+#include <algorithm>
+
+namespace {
+
+constexpr int kMarginMinWidth = 40;  // fits five digits in the usual fonts
+constexpr int kMarginMinDigits = 5;
+constexpr int kMarginPadding = 8;    // around the number, as Scintilla draws it
+
+int Digits(int number)
+{
+    int digits = 1;
+    for (; number >= 10; number /= 10)
+        ++digits;
+    return digits;
+}
+
+} // namespace
+
 CTalvexView::CTalvexView(QWidget *parent) : CScintillaCtrl(parent)
 {
+    // Runs after every change and caret move; it costs a line count unless the digits change.
+    connect(this, &QsciScintillaBase::SCN_UPDATEUI, this, &CTalvexView::FitLineNumberMargin);
 }
 
 CTalvexView::~CTalvexView() = default;
@@ -29,6 +49,22 @@ void CTalvexView::ConfigureView()
     // Enter and Shift+Enter do nothing in Scintilla's key map; keyPressEvent handles them.
     ClearCmdKey(SCK_RETURN);
     ClearCmdKey(SCK_RETURN + (SCMOD_SHIFT << 16));
+    m_nMarginDigits = 0;
+    FitLineNumberMargin();
+}
+
+void CTalvexView::FitLineNumberMargin()
+{
+    const int digits = std::max(kMarginMinDigits, Digits(GetLineCount()));
+    if (digits == m_nMarginDigits)
+        return;
+    m_nMarginDigits = digits;
+    int width = kMarginMinWidth;
+    if (digits > kMarginMinDigits) {
+        const QByteArray widest(digits, '9');
+        width = std::max(width, TextWidth(STYLE_LINENUMBER, widest) + kMarginPadding);
+    }
+    SetMarginWidthN(0, width);
 }
 
 void CTalvexView::keyPressEvent(QKeyEvent *e)

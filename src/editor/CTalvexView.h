@@ -36,4 +36,9 @@ protected:
 private:
     // Shift+Enter / keypad Enter: hands the text at the caret to the top-level window.
     void SendTextAtCaret();
+    // The line-number margin: 40 pixels, wider while the document has more lines than five
+    // digits can number, so that no number loses its first digits.
+    void FitLineNumberMargin();
+
+    int m_nMarginDigits = 0; // digits the margin was last fitted to
 };

@@ -5,6 +5,7 @@
 
 #include <QMessageBox>
 
+#include <algorithm>
 #include <new>
 
 // 1 on success (an empty path loads nothing and succeeds), 0 when the file cannot be read or is
@@ -31,7 +32,13 @@ int CTalvexView::LoadFile(const QString &path)
         data = QByteArray();
         SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
         SetSavePoint();
-        GotoPos(0); // lays out the first line, which may be the whole of a large file
+        // The first screen is styled before the caret goes to the start, which lays out the
+        // first line (a failure to hold that layout shows in the status below). Laid out
+        // unstyled, a long line is one run of text that is measured piece by piece, many times
+        // slower than the lexer's short tokens, and is laid out again once styled.
+        const int lastShown = std::min(GetLineCount(), static_cast<int>(SendScintilla(SCI_LINESONSCREEN)) + 1);
+        Colourise(0, GetLineEndPosition(lastShown - 1));
+        GotoPos(0);
         EmptyUndoBuffer();
         held = SendScintilla(SCI_GETSTATUS) == SC_STATUS_OK;
     } catch (const std::bad_alloc &) {
