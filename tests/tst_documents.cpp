@@ -418,7 +418,7 @@ void TestDocuments::nulBytesSurviveRoundTrip()
     QCOMPARE(ReadBytes(path), content);
 }
 
-// A line far longer than a screen is shown in its own way, but saved exactly as it came, and
+// A line far longer than a screen is shown wrapped, but saved exactly as it came, and
 // a key typed at its end adds just that key.
 void TestDocuments::longLineRoundTrip()
 {
@@ -434,6 +434,8 @@ void TestDocuments::longLineRoundTrip()
     view->show();
     QVERIFY(QTest::qWaitForWindowExposed(view));
     QCOMPARE(view->GetLineCount(), 1);
+    // Shown wrapped over many screen lines.
+    QTRY_VERIFY(view->SendScintilla(QsciScintillaBase::SCI_WRAPCOUNT, 0UL) > 100);
     QCOMPARE(d.docs.OnFileSave(), 1);
     QCOMPARE(ReadBytes(path), content);
     view->GotoPos(view->GetLength());

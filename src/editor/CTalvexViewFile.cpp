@@ -3,10 +3,29 @@
 
 #include "editor/CDocumentFile.h"
 
+#include <QByteArrayView>
 #include <QMessageBox>
 
 #include <algorithm>
 #include <new>
+
+namespace {
+
+// Bytes of the longest line of text, whose lines end in lineEnd (or in CR LF, ending in LF).
+CScintillaCtrl::Pos LongestLine(QByteArrayView text, char lineEnd)
+{
+    qsizetype longest = 0;
+    for (qsizetype start = 0; start <= text.size();) {
+        qsizetype end = text.indexOf(lineEnd, start);
+        if (end < 0)
+            end = text.size();
+        longest = std::max(longest, end - start);
+        start = end + 1;
+    }
+    return longest;
+}
+
+} // namespace
 
 // 1 on success (an empty path loads nothing and succeeds), 0 when the file cannot be read or is
 // too large to hold in memory; then the view is unchanged, or empty when the text did not fit
@@ -28,6 +47,7 @@ int CTalvexView::LoadFile(const QString &path)
     bool held = true;
     try {
         data = CDocumentFile::ConvertLineEnds(data, GetEOLMode());
+        FitWrapToLines(LongestLine(data, GetEOLMode() == SC_EOL_CR ? '\r' : '\n'));
         SetText(data);
         data = QByteArray();
         SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
@@ -48,6 +68,7 @@ int CTalvexView::LoadFile(const QString &path)
         // Whatever part of the text arrived goes again, with its memory.
         data = QByteArray();
         SendScintilla(SCI_CLEARALL);
+        FitWrapToLines(0);
         SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
         EmptyUndoBuffer();
         SetSavePoint();
