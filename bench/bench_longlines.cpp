@@ -1,13 +1,13 @@
 // Measures opening files of very long lines and typing in them, against a bare Scintilla control.
 #include "editor/CTalvexView.h"
 #include "settings/CSettingsStore.h"
+#include "TypedKey.h"
 
 #include <Qsci/qsciscintillabase.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QKeyEvent>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -52,11 +52,7 @@ void TypeAt(QsciScintillaBase &w, qsizetype pos, int count, double &median, doub
     for (int i = -1; i < count; ++i) {
         QElapsedTimer t;
         t.start();
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
-        QCoreApplication::sendEvent(&w, &press);
-        QCoreApplication::sendEvent(&w, &release);
-        Show(w);
+        TypeKeyAndShow(w);
         if (i >= 0)
             ms.append(Ms(t));
     }
