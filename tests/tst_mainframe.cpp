@@ -1490,6 +1490,11 @@ void TestMainFrame::firstStartPicksKeywordSet()
 void TestMainFrame::heldSettingsLock()
 {
     const QString path = CSettingsStore::FilePath();
+    // A document to reopen, whose opening writes the recent-file list.
+    const QString document = m_config->filePath(QStringLiteral("a.lisp"));
+    QVERIFY(QFile(document).open(QIODevice::WriteOnly));
+    QVERIFY(CSettingsStore::Instance().WriteSection(kKeyPath, QStringLiteral("Open Document List"),
+                                                    {{QStringLiteral("DocumentCount"), 32}, {QStringLiteral("Document1"), document}}, {}));
     // A start-up and a new document; another program has just changed the file, so the first
     // read parses it again.
     auto timedStart = [&](qint64 &startMs, qint64 &newDocMs) {
@@ -1502,6 +1507,7 @@ void TestMainFrame::heldSettingsLock()
         auto frame = MakeFrame(false);
         startMs = timer.elapsed();
         QVERIFY(frame);
+        QCOMPARE(frame->GetActiveView()->m_strPath, document);
         timer.restart();
         frame->OnCommand(Cmd::FileNew);
         newDocMs = timer.elapsed();

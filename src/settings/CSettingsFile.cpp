@@ -3,7 +3,6 @@
 
 #ifndef Q_OS_WIN
 
-#include "platform/FileLock.h"
 #include "platform/RegularFile.h"
 #include "settings/RegFileFormat.h"
 
@@ -50,12 +49,10 @@ bool CSettingsFile::Refresh(const QString &path, Lock lock)
         return true;
     }
 
+    // Had or not, the file is read: a write replaces it whole, so it is never seen half-written.
     platform::CFileLock shared;
-    if (lock == Lock::Wait) {
-        // Had or not, the file is read: a write replaces it whole, so it is never seen half-written.
-        m_bReadLockStuck = !shared.Lock(LockPath(path), platform::CFileLock::Mode::Shared,
-                                        m_bReadLockStuck ? 0 : kReadLockWaitMs);
-    }
+    if (lock == Lock::Wait)
+        TakeLock(shared, path, false, kReadLockWaitMs);
     QFile file;
     QString error;
     if (!OpenRegularFileForReading(path, file, error))
@@ -71,15 +68,22 @@ bool CSettingsFile::Refresh(const QString &path, Lock lock)
     return true;
 }
 
+bool CSettingsFile::TakeLock(platform::CFileLock &lock, const QString &path, bool exclusive, int waitMs)
+{
+    m_bLockStuck = !lock.Lock(LockPath(path),
+                              exclusive ? platform::CFileLock::Mode::Exclusive : platform::CFileLock::Mode::Shared,
+                              m_bLockStuck ? kStuckLockWaitMs : waitMs);
+    return !m_bLockStuck;
+}
+
 bool CSettingsFile::Write(const QString &path, const std::function<bool(QSettings::SettingsMap &)> &change)
 {
     std::lock_guard guard(m_mutex);
     // Held until the new version is in place: no other instance writes in between, so none
     // writes its older copy back over this change.
     platform::CFileLock exclusive;
-    if (!exclusive.Lock(LockPath(path), platform::CFileLock::Mode::Exclusive, kWriteLockWaitMs))
+    if (!TakeLock(exclusive, path, true, kWriteLockWaitMs))
         return false;
-    m_bReadLockStuck = false;
     if (!Refresh(path, Lock::Held) || m_bTooLarge)
         return false;
 

@@ -1,6 +1,7 @@
 // The settings file's values, parsed once for each version of the file, and its locked writes.
 #pragma once
 
+#include "platform/FileLock.h"
 #include "platform/FileVersion.h"
 
 #include <QSettings>
@@ -20,11 +21,14 @@ class CSettingsFile
 {
 public:
     static constexpr qint64 kMaxParsedSize = 16 * 1024 * 1024;
-    // Another instance holds the folder's lock for a millisecond or so. A read that has waited
-    // in vain once takes the lock as stuck (a hung process, a `flock` in a shell) and does not
-    // wait again until the lock has been had.
+    // Another instance holds the folder's lock for a millisecond or so. A read that must parse
+    // waits this long for it, then reads without it; a write waits longer, then fails.
     static constexpr int kReadLockWaitMs = 200;
     static constexpr int kWriteLockWaitMs = 1000;
+    // Once a wait has run out, the lock is taken as stuck (a hung process, a `flock` in a
+    // shell): until it is had again, reads and writes wait only as long as another instance
+    // holds it, so that a start-up or a command pays for the stuck lock once, not per access.
+    static constexpr int kStuckLockWaitMs = 20;
 
     CSettingsFile() = default;
     CSettingsFile(const CSettingsFile &) = delete;
@@ -35,12 +39,15 @@ public:
     // Whether the file at path is too large to be parsed.
     bool IsTooLarge(const QString &path);
     // Applies change to the current values and writes them when it returns true (it says whether
-    // it changed anything). False when the folder's lock is not had within kWriteLockWaitMs, the
-    // file is too large, or it cannot be written; the file is then as it was.
+    // it changed anything). False when the folder's lock is not had in time, the file is too
+    // large, or it cannot be written; the file is then as it was.
     bool Write(const QString &path, const std::function<bool(QSettings::SettingsMap &)> &change);
 
 private:
     enum class Lock { Wait, Held };
+    // Takes the folder's lock into lock, waiting at most waitMs, or kStuckLockWaitMs while the
+    // lock is stuck; notes whether it is.
+    bool TakeLock(platform::CFileLock &lock, const QString &path, bool exclusive, int waitMs);
     // Brings m_values up to date with the file; call with m_mutex held. False when the file is
     // there but cannot be read, so that its values are not known.
     bool Refresh(const QString &path, Lock lock);
@@ -50,6 +57,6 @@ private:
     QString m_strPath;
     std::optional<platform::FileVersion> m_version; // of the parsed file; nothing: no file
     bool m_bTooLarge = false;
-    bool m_bReadLockStuck = false;
+    bool m_bLockStuck = false;
     QSettings::SettingsMap m_values;
 };
