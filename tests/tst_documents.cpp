@@ -8,6 +8,7 @@
 #include "settings/CRecentDocList.h"
 #include "settings/CSettingsStore.h"
 
+#include "FileBytes.h"
 #include "ModalDriver.h"
 
 #include <QAbstractButton>
@@ -38,20 +39,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray ReadBytes(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray("<unreadable>");
-    return f.readAll();
-}
-
-bool WriteBytes(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
 
 // The document machinery of the main frame, on a window of its own.
 struct Docs {

@@ -12,6 +12,7 @@
 #include "settings/CRecentDocList.h"
 #include "settings/CSettingsStore.h"
 
+#include "FileBytes.h"
 #include "ModalDriver.h"
 
 #include <QDir>
@@ -32,18 +33,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray ReadBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-bool WriteBytes(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
 
 // The documents of a main frame with their journals in folder.
 struct Docs {

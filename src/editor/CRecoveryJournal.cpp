@@ -301,24 +301,12 @@ void CRecoveryJournal::Fail(const QString &reason)
 {
     // What the failed file holds up to the failure is still the best copy after a crash, until
     // a new journal's snapshot is on the disk; a file without a whole snapshot holds nothing.
-    if (m_file && m_bSnapshotDone)
-        m_retired.push_back(m_file);
-    else if (m_file)
-        RemoveFile(m_strName);
-    if (m_task) {
-        std::lock_guard<std::mutex> lock(m_task->mutex);
-        m_task->cancelled = true;
-    }
-    if (m_next)
-        RemoveFile(m_strName + QStringLiteral(".new"));
-    m_file.reset();
-    m_next.reset();
-    m_task.reset();
-    m_strName.clear();
-    m_pending.clear();
-    m_bInsertPending = false;
-    m_bSnapshotDone = false;
-    m_expectedLength = -1;
+    std::vector<std::shared_ptr<platform::CJournalFile>> keep = std::move(m_retired);
+    const bool worthKeeping = m_file && m_bSnapshotDone;
+    if (worthKeeping)
+        keep.push_back(m_file);
+    DropFiles(!worthKeeping);
+    m_retired = std::move(keep);
     m_retryAfterMs = NowMs() + kRetryMs;
     m_owner.ReportFailure(reason);
 }

@@ -1,6 +1,8 @@
 // The files of the recovery journals on POSIX systems: flock, pwrite, fdatasync, /proc.
 #include "platform/JournalFile.h"
 
+#include "platform/FileSync.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -181,19 +183,7 @@ bool CJournalFile::WriteAt(qint64 offset, const char *data, qint64 size, QString
 
 bool CJournalFile::Sync(QString &errorText)
 {
-    const int fd = static_cast<int>(m_handle);
-    int rc;
-    do {
-#if defined(__APPLE__)
-        rc = ::fsync(fd);
-#else
-        rc = ::fdatasync(fd);
-#endif
-    } while (rc != 0 && errno == EINTR);
-    if (rc == 0)
-        return true;
-    errorText = ErrnoText(errno);
-    return false;
+    return SyncFileToDisk(static_cast<int>(m_handle), errorText);
 }
 
 bool CJournalFile::ReadAll(QByteArray &data, QString &errorText)
