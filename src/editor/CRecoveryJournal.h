@@ -42,7 +42,6 @@ public:
     void PrepareSpare();
     void SpareReady(CSpareBuffer *spare);
 
-    bool HasFile() const { return m_file != nullptr; }
     bool IsProtected() const { return m_file && m_bSnapshotDone; }
     QString FilePath() const { return m_strName; }
     bool HasPending() const { return !m_pending.isEmpty() || m_bInsertPending; }

@@ -44,7 +44,6 @@ CRecoveryJournals::CRecoveryJournals(QString folder, QObject *parent)
       })
 {
     m_worker.setMaxThreadCount(1);
-    m_nKeywordSet = CSettingsStore::Instance().ReadInt(CSettingsStore::kSettings, QStringLiteral("KeywordSet"), 0);
     // The records of an event reach their files before the loop waits for the next one.
     if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance()) {
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
@@ -148,6 +147,13 @@ bool CRecoveryJournals::eventFilter(QObject *, QEvent *event)
     if (event->type() == QEvent::Paint && m_bFlushDue)
         FlushAll();
     return false;
+}
+
+int CRecoveryJournals::KeywordSet()
+{
+    if (m_nKeywordSet < 0)
+        m_nKeywordSet = CSettingsStore::Instance().ReadInt(CSettingsStore::kSettings, QStringLiteral("KeywordSet"), 0);
+    return m_nKeywordSet;
 }
 
 bool CRecoveryJournals::EnsureFolder(QString &error)

@@ -94,7 +94,9 @@ public:
     const QString &Folder() const { return m_strFolder; }
     bool EnsureFolder(QString &error);
     const platform::ProcessIdentity &Identity() const { return m_identity; }
-    int KeywordSet() const { return m_nKeywordSet; }
+    // The stored keyword set, read at the first journal's start (the settings' key path is set
+    // after this object is made) and kept, as the colouring keeps it until the next start.
+    int KeywordSet();
     QString NewJournalName();
     CRecoverySyncer &Syncer() { return m_syncer; }
     void RunSnapshot(std::shared_ptr<CSnapshotTask> task);
@@ -121,7 +123,7 @@ private:
     CRecoverySyncer m_syncer;
     QThreadPool m_worker;       // one thread: snapshots are written in the order they are taken
     int m_nNextName = 0;
-    int m_nKeywordSet = 0;      // read at start, as the colouring is
+    int m_nKeywordSet = -1;
     bool m_bFlushDue = false;
     bool m_bKeepAll = false;
     bool m_bWarned = false;
