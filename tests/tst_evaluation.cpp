@@ -149,7 +149,7 @@ void TstEvaluation::wrappedCommands_data()
     QTest::addColumn<QByteArray>("answer");
 
     QTest::newRow("Macroexpand-1 of a selection") << QByteArray("(when a b)") << true << true << QByteArray("(IF A\n    B)");
-    QTest::newRow("PrettyPrint after a quote") << QByteArray("'(a b)") << false << false << QByteArray("(A B)");
+    QTest::newRow("PrettyPrint of a quoted list") << QByteArray("'(a b)") << false << false << QByteArray("'(A B)");
     QTest::newRow("Macroexpand-1 of a symbol") << QByteArray("foo") << true << true << QByteArray("FOO");
 }
 
@@ -359,13 +359,13 @@ void TstEvaluation::dialectCommands_data()
     const int shift = Qt::ShiftModifier, ctrl = Qt::ControlModifier, alt = Qt::AltModifier;
     const QByteArray guile = "scheme@(guile-user)> ";
     QTest::newRow("Guile, PrettyPrint") << QStringLiteral("/usr/bin/guile") << 1 << guile << QByteArray("'(a b)") << alt
-                                        << QByteArray("> \n(a b)\n" + guile) << QByteArray("new prompt");
+                                        << QByteArray("> \n'(a b)\n" + guile) << QByteArray("new prompt");
     QTest::newRow("Guile, Macroexpand-1") << QStringLiteral("/usr/bin/guile") << 1 << guile << QByteArray("(when a b)")
                                           << ctrl << QByteArray("> \n(if a b)\n" + guile) << QByteArray("new prompt");
     QTest::newRow("newLISP, PrettyPrint") << QStringLiteral("/usr/bin/newlisp") << 2 << QByteArray("> ")
-                                          << QByteArray("'(a b)") << alt << QByteArray("> \n(a b)\n> ") << QByteArray("ERR");
+                                          << QByteArray("'(a b)") << alt << QByteArray("> \n'(a b)\n> ") << QByteArray("ERR");
     QTest::newRow("PicoLisp, PrettyPrint") << QStringLiteral("/usr/bin/pil +") << 4 << QByteArray(": ")
-                                           << QByteArray("'(a b)") << alt << QByteArray(": \n(a b)\n-> NIL\n: ")
+                                           << QByteArray("'(a b)") << alt << QByteArray(": \n'(a b)\n-> NIL\n: ")
                                            << QByteArray("!?");
     // On a terminal, readline would take the tab for its completion key.
     QTest::newRow("newLISP, a tab in the form") << QStringLiteral("/usr/bin/newlisp") << 2 << QByteArray("> ")
@@ -375,7 +375,7 @@ void TstEvaluation::dialectCommands_data()
                                                  << QByteArray("(list 1\t2 \"\xce\xbb\")") << shift
                                                  << QByteArray(": \n-> (1 2 \"\xce\xbb\")\n: ") << QByteArray("!?");
     QTest::newRow("bare picolisp, PrettyPrint") << QStringLiteral("/usr/bin/picolisp") << 4 << QByteArray(": ")
-                                                << QByteArray("'(a b)") << alt << QByteArray(": \n(a b)\n-> NIL\n: ")
+                                                << QByteArray("'(a b)") << alt << QByteArray(": \n'(a b)\n-> NIL\n: ")
                                                 << QByteArray("!?");
     QTest::newRow("Clojure, vector") << QStringLiteral("/usr/bin/clojure") << 5 << QByteArray("user=> ")
                                      << QByteArray("[1 (+ 1 1) 3]") << shift << QByteArray("user=> \n[1 2 3]\nuser=> ")

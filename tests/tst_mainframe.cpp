@@ -774,11 +774,12 @@ void TestMainFrame::evaluationCommands_data()
     QTest::addColumn<int>("mods");
     QTest::addColumn<int>("id");
     QTest::addColumn<QByteArray>("written");
-    QTest::newRow("send to lisp") << 0 << 0 << 32800 << QByteArray("(f 1 2)");
+    // The form goes with its quote.
+    QTest::newRow("send to lisp") << 0 << 0 << 32800 << QByteArray("'(f 1 2)");
     QTest::newRow("macroexpand-1, Ctrl+Enter") << int(Qt::Key_Return) << int(Qt::ControlModifier) << 0
-                                               << QByteArray("(pprint (macroexpand-1 '(f 1 2)))");
+                                               << QByteArray("(pprint (macroexpand-1 ''(f 1 2)))");
     QTest::newRow("prettyprint, Alt+Enter") << int(Qt::Key_Return) << int(Qt::AltModifier) << 0
-                                            << QByteArray("(pprint '(f 1 2))");
+                                            << QByteArray("(pprint ''(f 1 2))");
 }
 
 void TestMainFrame::evaluationCommands()

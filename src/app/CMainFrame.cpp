@@ -2,6 +2,7 @@
 #include "app/CMainFrame.h"
 
 #include "editor/CTalvexView.h"
+#include "editor/LispSyntax.h"
 #include "editor/SendToLispEvent.h"
 #include "lisp/LispCommands.h"
 #include "lisp/LispPathSelector.h"
@@ -18,6 +19,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QThread>
 #include <QUrl>
 
@@ -110,8 +112,9 @@ bool CMainFrame::Create()
     // A first start may have picked the keyword set with the Lisp.
     CheckGroupItem(CheckGroup::KeywordSet, CSettingsStore::Instance().ReadInt(kSettings, QStringLiteral("KeywordSet"), 0));
 
-    // 16-17. The console and the Lisp process.
+    // 16-17. The console and the Lisp process; the editors read and indent in the Lisp's dialect.
     m_console.ConfigureConsole();
+    SetActiveReaderDialect(ReaderDialectForKeywordSet(m_console.KeywordSet()));
     m_console.StartLisp();
 
     // 18. Message filter, then idle handler.
@@ -127,6 +130,7 @@ void CMainFrame::SetSettingsChecks()
     CheckGroupItem(CheckGroup::LineEnding, lineEnding); // 0 CR LF, 1 CR, 2 LF
 
     m_ui.UISetCheck(Cmd::TabUsesSpaces, store.ReadInt(kSettings, QStringLiteral("TabUsesSpaces"), 0) == 1);
+    m_ui.UISetCheck(Cmd::AutoIndent, store.ReadInt(kSettings, QStringLiteral("AutoIndent"), 0) != 0);
 
     CheckGroupItem(CheckGroup::KeywordSet, store.ReadInt(kSettings, QStringLiteral("KeywordSet"), 0));
 
@@ -238,6 +242,14 @@ bool CMainFrame::event(QEvent *e)
     if (e->type() == SendToLispEvent::Type) {
         OnSendToLisp(static_cast<SendToLispEvent *>(e)->Text());
         return true;
+    }
+    // What an editor has to say (nothing to send) stands in the status bar's text.
+    if (e->type() == QEvent::StatusTip && m_pStatusText) {
+        const QString tip = static_cast<QStatusTipEvent *>(e)->tip();
+        if (!tip.isEmpty()) {
+            m_pStatusText->setText(tip);
+            return true;
+        }
     }
     return QMainWindow::event(e);
 }

@@ -28,6 +28,7 @@ int CTalvexView::LoadFile(const QString &path)
     try {
         data = CDocumentFile::ConvertLineEnds(data, GetEOLMode());
         SetText(data);
+        LearnDefinitions(data);
         data = QByteArray();
         SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
         SetSavePoint();
@@ -56,7 +57,8 @@ int CTalvexView::LoadFile(const QString &path)
 int CTalvexView::SaveFile(const QString &path)
 {
     QString error;
-    if (!CDocumentFile::Write(path, GetText(), error)) {
+    const QByteArray text = GetText();
+    if (!CDocumentFile::Write(path, text, error)) {
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Talvex"), QStringLiteral("Save failed"),
                         QMessageBox::Ok, this);
         box.setInformativeText(error);
@@ -65,5 +67,6 @@ int CTalvexView::SaveFile(const QString &path)
     }
     SetSavePoint();
     m_strPath = path;
+    LearnDefinitions(text);
     return 1;
 }
