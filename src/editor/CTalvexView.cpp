@@ -77,6 +77,13 @@ void CTalvexView::InsertNewLine()
     BeginUndoAction();
     NewLine();
     const int line = LineFromPosition(GetCurrentPos());
+    // A line left holding only blanks (the indentation of a line typed nothing into) loses them.
+    const Pos endedStart = PositionFromLine(line - 1);
+    const Pos endedEnd = GetLineEndPosition(line - 1);
+    if (endedEnd > endedStart && GetLineIndentPosition(line - 1) == endedEnd) {
+        SetTargetRange(endedStart, endedEnd);
+        ReplaceTarget({});
+    }
     LispEditing::IndentLines(*this, line - 1, line, ActiveReaderDialect(), true);
     EndUndoAction();
 }

@@ -140,6 +140,8 @@ const IndentRule kScheme[] = {
     Body("receive", 2),
     Body("match", 1),
     Body("begin", 0),
+    Body("call-with-output-string", 0),
+    Body("call-with-current-continuation", 0),
     Prefix("def", S::Body, 1),
     Prefix("with-", S::Body, 1),
     Prefix("call-with-", S::Body, 1),
