@@ -108,6 +108,8 @@ private slots:
     void noMacroexpandWithoutExpander_data();
     void noMacroexpandWithoutExpander();
     void picoLispAnswersInTime();
+    void prefixesReachTheLisp_data();
+    void prefixesReachTheLisp();
 };
 
 void TstEvaluation::initTestCase()
@@ -471,6 +473,50 @@ void TstEvaluation::picoLispAnswersInTime()
     frame.PressEnter("(+ 1 2)", Qt::ShiftModifier);
     QTRY_VERIFY_WITH_TIMEOUT(frame.Console().endsWith("-> 3\n? "), 5000);
     QVERIFY(frame.m_console->IsLispRunning());
+}
+
+// Shift+Enter after each form, in one session: the Lisp answers the form as written, prefixes
+// and all. The last answer shows that a prefix with nothing to read after it arrived too.
+void TstEvaluation::prefixesReachTheLisp_data()
+{
+    QTest::addColumn<QString>("lisp");
+    QTest::addColumn<int>("keywordSet");
+    QTest::addColumn<QByteArray>("prompt");
+    QTest::addColumn<QList<QByteArray>>("forms");
+    QTest::addColumn<QList<QByteArray>>("answers");
+    QTest::newRow("SBCL") << QStringLiteral("/usr/bin/sbcl --noinform") << 0 << QByteArray("* ")
+                          << QList<QByteArray>{"'(a b c)", "`(1 ,(+ 1 1))", "#(1 2 3)", "#'(lambda (x) x)",
+                                               "#+sbcl (list 1)", "#-nope (list 2)", "`(a ,(+ 1 2)"}
+                          << QList<QByteArray>{"\n(A B C)\n", "\n(1 2)\n", "\n#(1 2 3)\n", "#<FUNCTION (LAMBDA (X))",
+                                               "\n(1)\n", "\n(2)\n", "Comma not inside a backquote"};
+    QTest::newRow("Clojure") << QStringLiteral("/usr/bin/clojure") << 5 << QByteArray("user=> ")
+                             << QList<QByteArray>{"'(a b c)", "`(1 ~(+ 1 1))", "#{1 2}", "@(atom 42)",
+                                                  "#:a{:b 1}", "#?(:clj 1 :cljs 2)", "#_(+ 5 5)", "(+ 3 4)"}
+                             << QList<QByteArray>{"\n(a b c)\n", "\n(1 2)\n", "\n#{1 2}\n", "\n42\n",
+                                                  "\n#:a{:b 1}\n", "\n1\n", "", "user=> \n7\nuser=> "};
+}
+
+void TstEvaluation::prefixesReachTheLisp()
+{
+    QFETCH(QString, lisp);
+    QFETCH(int, keywordSet);
+    QFETCH(QByteArray, prompt);
+    QFETCH(QList<QByteArray>, forms);
+    QFETCH(QList<QByteArray>, answers);
+    if (!QFile::exists(lisp.section(u' ', 0, 0)))
+        QSKIP("not installed");
+    EvalFrame frame(lisp.toLocal8Bit().constData(), keywordSet);
+    QTRY_VERIFY2_WITH_TIMEOUT(frame.Console().endsWith(prompt), frame.Console().constData(), 20000);
+    qsizetype seen = frame.Console().size();
+    for (qsizetype i = 0; i < forms.size(); ++i) {
+        frame.PressEnter(forms[i], Qt::ShiftModifier);
+        if (answers[i].isEmpty())
+            continue;
+        QTRY_VERIFY2_WITH_TIMEOUT(frame.Console().indexOf(answers[i], seen) >= 0, frame.Console().constData(), 20000);
+        seen = frame.Console().indexOf(answers[i], seen) + answers[i].size();
+    }
+    // Had the #_ not gone with its form, Clojure would have answered 10 first.
+    QVERIFY2(!frame.Console().contains("\n10\n"), frame.Console().constData());
 }
 
 QTEST_MAIN(TstEvaluation)
