@@ -66,7 +66,7 @@ struct TokenExtent
     bool clean = true;
 };
 
-TokenExtent MeasureToken(std::string_view text, const LispSyntax &s, const Terminators &t)
+TokenExtent MeasureToken(std::string_view text, const LispSyntax &s, const std::array<bool, 256> &ends)
 {
     TokenExtent e;
     std::size_t i = 0;
@@ -93,7 +93,7 @@ TokenExtent MeasureToken(std::string_view text, const LispSyntax &s, const Termi
             ++i;
             continue;
         }
-        if (t.ends[static_cast<unsigned char>(c)])
+        if (ends[static_cast<unsigned char>(c)])
             break;
         ++i;
     }
@@ -406,7 +406,7 @@ std::size_t CLispReader::ScanToken(Pos start, std::size_t i)
 {
     if (start < 0)
         start = m_barTokenStart;
-    const TokenExtent e = MeasureToken(m_chunk.substr(i), m_syntax, TerminatorsOf(m_syntax));
+    const TokenExtent e = MeasureToken(m_chunk.substr(i), m_syntax, m_terminating);
     const std::size_t end = i + e.length;
     if (!e.clean)
         LinesWithin(i, end); // a |symbol| or an escape may hold a line end
@@ -748,18 +748,19 @@ void CLispReader::AnchorAt(std::size_t at)
 void CLispReader::OpenForm(std::size_t at, char bracket)
 {
     const bool element = BeginDatum(at, Kind::List);
-    Frame &parent = m_frames.back();
-    Frame child;
+    const Frame &parent = m_frames.back();
+    const std::uint8_t inherited = parent.flags;
+    const int index = element ? parent.count - 1 : -1;
+    Frame &child = m_frames.emplace_back(); // parent is not to be used from here on
     child.open = Abs(at);
     child.start = element ? m_datumStart : Abs(at);
     child.openCol = ColumnAt(at);
     child.openLine = m_line;
     child.bracket = bracket;
     child.flags = m_datumFlags;
-    if ((m_datumFlags & Quoted) || ((parent.flags & InData) && !(m_datumFlags & (Unquoted | Backquoted))))
+    if ((m_datumFlags & Quoted) || ((inherited & InData) && !(m_datumFlags & (Unquoted | Backquoted))))
         child.flags |= InData;
-    child.index = element ? parent.count - 1 : -1;
-    m_frames.push_back(child);
+    child.index = index;
 }
 
 void CLispReader::CloseForm(std::size_t at, char bracket)
@@ -787,7 +788,7 @@ void CLispReader::CloseForm(std::size_t at, char bracket)
 
 std::size_t CLispReader::TokenLength(std::string_view text, const LispSyntax &syntax)
 {
-    return MeasureToken(text, syntax, TerminatorsOf(syntax)).length;
+    return MeasureToken(text, syntax, TerminatorsOf(syntax).ends).length;
 }
 
 std::string_view CLispReader::WithoutPackage(std::string_view token, const LispSyntax &syntax)

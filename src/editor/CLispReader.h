@@ -43,7 +43,7 @@ public:
     static constexpr int kNameMax = 39;
     struct Name
     {
-        std::array<char, kNameMax> text{};
+        std::array<char, kNameMax> text; // the first size bytes hold the name
         std::uint8_t size = 0;
         std::string_view View() const { return {text.data(), size}; }
     };

@@ -117,10 +117,12 @@ void CTalvexView::IndentSelectedLines()
     LispEditing::IndentLines(*this, first, last, ActiveReaderDialect());
 }
 
-bool CTalvexView::SendableState(bool) const
+bool CTalvexView::SendableState(bool bracketRule) const
 {
+    // Where Scintilla finds no partner either, reading the whole document back to its start for
+    // one would cost every caret move there as much again: the form at hand must do.
     return GetSelectionEnd() != GetSelectionStart()
-           || LispEditing::FormBeforeCaret(*this, ActiveReaderDialect()).has_value();
+           || LispEditing::FormBeforeCaret(*this, ActiveReaderDialect(), bracketRule).has_value();
 }
 
 void CTalvexView::SendTextAtCaret()

@@ -72,7 +72,7 @@ Pos TopLevelStart(const CScintillaCtrl &ctrl, Pos pos, ReaderDialect dialect)
     return 0;
 }
 
-std::optional<Span> FormBeforeCaret(const CScintillaCtrl &ctrl, ReaderDialect dialect)
+std::optional<Span> FormBeforeCaret(const CScintillaCtrl &ctrl, ReaderDialect dialect, bool wholeDocument)
 {
     const LispSyntax &syntax = SyntaxOf(dialect);
     const Pos caret = ctrl.GetCurrentPos();
@@ -89,7 +89,7 @@ std::optional<Span> FormBeforeCaret(const CScintillaCtrl &ctrl, ReaderDialect di
             return Span{closed.start, caret};
         // A line that begins with a bracket inside the form (in a string, or badly indented)
         // can look like a top-level form: once more from the start before giving up.
-        if (top == 0)
+        if (top == 0 || !wholeDocument)
             return std::nullopt;
         top = 0;
     }

@@ -25,7 +25,9 @@ Pos TopLevelStart(const CScintillaCtrl &ctrl, Pos pos, ReaderDialect dialect);
 // The form that ends right before the caret, from the reader prefixes before its opening bracket
 // ('(a b), #'(lambda ...), `(1 ,x), #(1 2), #+sbcl (f), #{1 2}, @(atom 1), ^:m [x]) to its
 // closing bracket; nullopt when no closing bracket of code with a partner stands before the caret.
-std::optional<Span> FormBeforeCaret(const CScintillaCtrl &ctrl, ReaderDialect dialect);
+// Reading starts at the top-level form around the caret; when the bracket finds no partner
+// there, at the start of the document, unless wholeDocument is false (a quick answer).
+std::optional<Span> FormBeforeCaret(const CScintillaCtrl &ctrl, ReaderDialect dialect, bool wholeDocument = true);
 
 // The symbol at or touching pos (pos inside it, at its start or right after it), without its
 // reader prefixes and without its package or namespace: "car" for #'cl:car. Empty inside a
