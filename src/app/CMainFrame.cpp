@@ -4,6 +4,7 @@
 #include "editor/CTalvexView.h"
 #include "editor/LispSyntax.h"
 #include "editor/SendToLispEvent.h"
+#include "editor/TextToSend.h"
 #include "lisp/LispCommands.h"
 #include "lisp/LispPathSelector.h"
 #include "platform/Keys.h"
@@ -234,6 +235,8 @@ bool CMainFrame::OnIdle()
 
 void CMainFrame::OnSendToLisp(QByteArray &text)
 {
+    if (m_pStatusText && m_pStatusText->text() == QLatin1String(kNothingToSend))
+        m_pStatusText->setText(CCommandTable::String(Cmd::StrReady));
     m_console.SendToLisp(text);
 }
 
