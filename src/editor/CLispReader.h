@@ -133,6 +133,8 @@ private:
     std::size_t ScanString(std::size_t i);
     std::size_t ScanBlockComment(std::size_t i);
     std::size_t ScanBar(std::size_t i);
+    // Up to the unescaped close (the context turns to Code after it), or the end of the piece.
+    std::size_t ScanQuoted(std::size_t i, char close);
     std::size_t ScanBraceString(std::size_t i);
     std::size_t ScanTextString(std::size_t i);
     // A symbol or number from i; start is where it began (-1: where its |symbol| part began).
