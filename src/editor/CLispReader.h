@@ -103,15 +103,11 @@ public:
     // so pieces should end at a line end, or where reading is to stop.
     void Feed(std::string_view text);
 
-    Context CurrentContext() const { return m_context; }
     bool InCode() const { return m_context == Context::Code; }
     // Reading stopped inside a ; comment (or a # one where # comments).
     bool InLineComment() const { return m_inLineComment; }
     // The open forms, outermost first; Frames()[0] is the top level and always there.
     const std::vector<Frame> &Frames() const { return m_frames; }
-    int Depth() const { return static_cast<int>(m_frames.size()) - 1; }
-    Pos Position() const { return m_pos; }
-    int Line() const { return m_line; }
     const Closed &LastClosed() const { return m_closed; }
     // The token read last (a symbol, number or character, prefixes not included): [start, end).
     Pos LastTokenStart() const { return m_tokenStart; }
