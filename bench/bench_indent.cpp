@@ -2,10 +2,10 @@
 #include "editor/CLispIndenter.h"
 #include "editor/CTalvexView.h"
 #include "settings/CSettingsStore.h"
+#include "TypedKey.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QKeyEvent>
 
 #include <algorithm>
 #include <cstdio>
@@ -107,12 +107,7 @@ void KeysAtEnd(CTalvexView &view, Qt::Key key, const QString &text, int count, Q
     for (int i = -1; i < count; ++i) {
         QElapsedTimer t;
         t.start();
-        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
-        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
-        QCoreApplication::sendEvent(&view, &press);
-        QCoreApplication::sendEvent(&view, &release);
-        view.viewport()->repaint();
-        QCoreApplication::processEvents();
+        TypeKeyAndShow(view, key, text);
         if (i >= 0)
             ms.append(t.nsecsElapsed() / 1e6);
     }

@@ -147,6 +147,7 @@ private slots:
     void lfFileRoundTripsOnFreshProfile();
     void openEmptyFile();
     void nulBytesSurviveRoundTrip();
+    void longLineRoundTrip();
     void unreadablePathGetsNoPage_data();
     void unreadablePathGetsNoPage();
     void loadBeyondMemory_data();
@@ -415,6 +416,32 @@ void TestDocuments::nulBytesSurviveRoundTrip()
     QCOMPARE(d.Active()->GetLength(), content.size());
     QCOMPARE(d.docs.OnFileSave(), 1);
     QCOMPARE(ReadBytes(path), content);
+}
+
+// A line far longer than a screen is shown wrapped, but saved exactly as it came, and
+// a key typed at its end adds just that key.
+void TestDocuments::longLineRoundTrip()
+{
+    Docs d;
+    const QString path = Path("long.lisp");
+    static const char unit[] = "(f \"\xc3\xa9\xe4\xb8\xad\" 'x\t12)\0 ";
+    QByteArray content;
+    while (content.size() < 512 * 1024)
+        content += QByteArray(unit, sizeof unit - 1);
+    QVERIFY(WriteBytes(path, content));
+    QCOMPARE(d.docs.OpenFile(path), 1);
+    CTalvexView *view = d.Active();
+    view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(view));
+    QCOMPARE(view->GetLineCount(), 1);
+    // Shown wrapped over many screen lines.
+    QTRY_VERIFY(view->SendScintilla(QsciScintillaBase::SCI_WRAPCOUNT, 0UL) > 100);
+    QCOMPARE(d.docs.OnFileSave(), 1);
+    QCOMPARE(ReadBytes(path), content);
+    view->GotoPos(view->GetLength());
+    QTest::keyClick(view, Qt::Key_Y);
+    QCOMPARE(d.docs.OnFileSave(), 1);
+    QCOMPARE(ReadBytes(path), content + "y");
 }
 
 void TestDocuments::unreadablePathGetsNoPage_data()

@@ -96,6 +96,7 @@ private slots:
     void braces_data();
     void braces();
     void updateUiRunsHighlighter();
+    void lineNumberMarginFits();
     void textToSend_data();
     void textToSend();
     void nulBytes();
@@ -383,6 +384,26 @@ void TestEditor::updateUiRunsHighlighter()
     QTRY_VERIFY(view.IsSendable());
     view.GotoPos(2);
     QTRY_VERIFY(!view.IsSendable());
+}
+
+// Past 99 999 lines the margin widens until the largest number fits whole, and it narrows back
+// to its 40 pixels when the lines go again.
+void TestEditor::lineNumberMarginFits()
+{
+    CTalvexView view;
+    Configure(view, QByteArray(99999, '\n')); // 100 000 lines
+    view.show();
+    const int numberWidth = view.TextWidth(QsciScintillaBase::STYLE_LINENUMBER, "100000");
+    QTRY_VERIFY(view.GetMarginWidthN(0) > 40);
+    // Scintilla keeps 3 pixels right of the number; the rest must hold all six digits.
+    QVERIFY(view.GetMarginWidthN(0) >= numberWidth + 3);
+
+    view.SetSel(view.GetLength() - 1, view.GetLength());
+    view.ReplaceSel("");
+    QCOMPARE(view.GetLineCount(), 99999);
+    QTRY_COMPARE(view.GetMarginWidthN(0), 40);
+    view.Undo();
+    QTRY_VERIFY(view.GetMarginWidthN(0) >= numberWidth + 3);
 }
 
 void TestEditor::textToSend_data()

@@ -4,6 +4,8 @@
 #include "editor/CFindReplaceDialog.h"
 #include "editor/CTalvexView.h"
 #include "lisp/LispPathSelector.h"
+#include "platform/FileLock.h"
+#include "platform/FileVersion.h"
 #include "settings/CRecentDocList.h"
 #include "settings/CSettingsStore.h"
 
@@ -143,6 +145,8 @@ private slots:
     void exitCodes();
     void firstStartPicksKeywordSet_data();
     void firstStartPicksKeywordSet();
+    void heldSettingsLock();
+    void hugeSettingsFile();
 
 private:
     std::unique_ptr<CMainFrame> MakeFrame(bool show = true);
@@ -1524,6 +1528,93 @@ void TestMainFrame::firstStartPicksKeywordSet()
     QCOMPARE(frame->Console().KeywordSet(), expected);
     QVERIFY(OpenedItem(*frame, 4, Cmd::KeywordCommonLisp + expected)->isChecked());
     QVERIFY(frame->Console().IsLispRunning());
+}
+
+// Another program holds the settings folder's lock and never lets go (a `flock` in a shell): a
+// start-up, and a new document after it, take at most the one bounded wait of a read longer.
+void TestMainFrame::heldSettingsLock()
+{
+    const QString path = CSettingsStore::FilePath();
+    // A document to reopen, whose opening writes the recent-file list.
+    const QString document = m_config->filePath(QStringLiteral("a.lisp"));
+    QVERIFY(QFile(document).open(QIODevice::WriteOnly));
+    QVERIFY(CSettingsStore::Instance().WriteSection(kKeyPath, QStringLiteral("Open Document List"),
+                                                    {{QStringLiteral("DocumentCount"), 32}, {QStringLiteral("Document1"), document}}, {}));
+    // A start-up and a new document; another program has just changed the file, so the first
+    // read parses it again.
+    auto timedStart = [&](qint64 &startMs, qint64 &newDocMs) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append));
+        QVERIFY(file.write("\n") == 1);
+        file.close();
+        QElapsedTimer timer;
+        timer.start();
+        auto frame = MakeFrame(false);
+        startMs = timer.elapsed();
+        QVERIFY(frame);
+        QCOMPARE(frame->GetActiveView()->m_strPath, document);
+        timer.restart();
+        frame->OnCommand(Cmd::FileNew);
+        newDocMs = timer.elapsed();
+        QVERIFY(frame->GetActiveView());
+    };
+    qint64 normalStart = 0, normalNewDoc = 0, lockedStart = 0, lockedNewDoc = 0;
+    timedStart(normalStart, normalNewDoc);
+    platform::CFileLock held;
+    QVERIFY(held.Lock(QFile::encodeName(QFileInfo(path).absolutePath()).toStdString(),
+                      platform::CFileLock::Mode::Exclusive, 0));
+    timedStart(lockedStart, lockedNewDoc);
+    qInfo("start-up %lld ms, new document %lld ms; with the lock held %lld ms and %lld ms",
+          normalStart, normalNewDoc, lockedStart, lockedNewDoc);
+    // Beyond the one wait of 200 ms, room for a loaded machine.
+    QVERIFY(lockedStart < normalStart + 200 + 300);
+    QVERIFY(lockedNewDoc < normalNewDoc + 200 + 100);
+}
+
+// A settings file far over the size that is read: the program starts at once on its defaults,
+// says so in the status bar, and leaves the file exactly as it was, also when it closes.
+void TestMainFrame::hugeSettingsFile()
+{
+    const QString path = CSettingsStore::FilePath();
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Quenmark\\Talvex\\Settings]\n"
+                   "\"Lisp\"=\"/bin/cat\"\n\"TabSize\"=dword:00000008\n");
+        QByteArray block;
+        while (block.size() < (1 << 20))
+            block += "\"Filler\"=\"a value line as another program might have left a million of\"\n";
+        for (int i = 0; i < 100; ++i)
+            QCOMPARE(file.write(block), block.size());
+    }
+    const std::optional<platform::FileVersion> version = platform::VersionOfPath(path);
+    QVERIFY(version && version->size > 100 * 1000 * 1000);
+
+    int asked = 0;
+    SetLispPathChooser([&](QWidget *, const LispDialogSetup &) { ++asked; return QStringLiteral("/bin/cat"); });
+    QElapsedTimer timer;
+    timer.start();
+    auto frame = MakeFrame();
+    const qint64 startMs = timer.elapsed();
+    SetLispPathChooser({});
+    QVERIFY(frame);
+    qInfo("start-up with a %lld MB settings file: %lld ms", static_cast<long long>(version->size >> 20), static_cast<long long>(startMs));
+    QVERIFY(startMs < 2000);
+    // Defaults: no Lisp (so it was asked for), tab size 4.
+    QCOMPARE(asked, 1);
+    QVERIFY(frame->Console().IsLispRunning());
+    QVERIFY(frame->UpdateUI().UIIsChecked(Cmd::TabSize4));
+    const auto *note = frame->statusBar()->findChild<QLabel *>(QStringLiteral("SettingsTooLarge"));
+    QVERIFY(note && note->isVisible());
+    QVERIFY(note->text().contains(QStringLiteral("too large")));
+
+    // Changes go nowhere: not the tab size, not the list of documents open at the close.
+    ModalDriver answerer;
+    frame->OnCommand(Cmd::TabSize8);
+    QCOMPARE(answerer.seen.size(), 1);
+    QVERIFY(NewDoc(*frame, "(list 1 2)"));
+    QVERIFY(frame->close());
+    QCOMPARE(platform::VersionOfPath(path), version);
 }
 
 QTEST_MAIN(TestMainFrame)

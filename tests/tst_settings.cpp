@@ -1,4 +1,6 @@
 // Tests of the settings store and its file: types, defaults, damaged files, kept lines, two writers.
+#include "platform/FileLock.h"
+#include "settings/CSettingsFile.h"
 #include "settings/CSettingsStore.h"
 
 #include <QCoreApplication>
@@ -13,6 +15,7 @@
 #include <QTest>
 
 #include <climits>
+#include <memory>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -31,10 +34,10 @@ void NoteVersionTime()
         g_lastVersionTime = time;
 }
 
-// Writes the settings file as another program would. QSettings, like any reader that goes by
-// size and time, cannot tell two versions of equal size written within one tick of the file
-// system clock; an editor never does that, but the rows below do, so each version written here
-// gets a time of its own.
+// Writes the settings file in place, as another program would. A reader that goes by size and
+// time cannot tell two versions of equal size written within one tick of the file system clock;
+// an editor never does that, but the rows below do, so each version written here gets a time of
+// its own.
 void WriteFile(const QByteArray &bytes)
 {
     const QString path = CSettingsStore::FilePath();
@@ -113,6 +116,8 @@ private slots:
     void writeLeavesNoTemporaries();
     void everyVersionHasNewerTime();
     void twoProcessesWriting();
+    void heldLockBoundsWaits();
+    void tooLargeFileIsLeftAlone();
 
 private:
     CSettingsStore &Store() { return CSettingsStore::Instance(); }
@@ -436,7 +441,7 @@ void TestSettingsStore::writeLeavesNoTemporaries()
 
 void TestSettingsStore::everyVersionHasNewerTime()
 {
-    // QSettings takes a file of unchanged size and time for the copy it has read. Even when the
+    // A reader takes a file of unchanged size and time for the copy it has read. Even when the
     // file system clock has not moved on (here: the file's time lies ahead of it), each write
     // must leave a newer time, or another instance would keep reading its old copy.
     QVERIFY(Store().WriteInt(u"Settings"_s, u"V"_s, 1));
@@ -484,6 +489,76 @@ void TestSettingsStore::twoProcessesWriting()
     QCOMPARE(Store().ReadString(u"Settings"_s, u"WriterAText"_s, u""_s), u"v%1"_s.arg((kCount - 1) % 10));
     QCOMPARE(Store().ReadString(u"Settings"_s, u"WriterBText"_s, u""_s), u"v%1"_s.arg((kCount - 1) % 10));
     QCOMPARE(Store().ReadInt(u"Settings"_s, u"Start"_s, 0), 1);
+}
+
+// Another program holds the settings folder's lock and never lets go: the first access waits
+// its bounded time, reads go on without the lock, writes fail and leave the file as it was,
+// and later accesses no longer wait until the lock is free again.
+void TestSettingsStore::heldLockBoundsWaits()
+{
+    const std::string folder = QFile::encodeName(QFileInfo(CSettingsStore::FilePath()).absolutePath()).toStdString();
+    auto hold = [&] {
+        auto lock = std::make_unique<platform::CFileLock>();
+        return lock->Lock(folder, platform::CFileLock::Mode::Exclusive, 0) ? std::move(lock) : nullptr;
+    };
+    QVERIFY(Store().WriteInt(u"Settings"_s, u"V"_s, 1));
+    WriteFile("REGEDIT4\n\n" + kSection + "\"V\"=dword:00000002\n");
+    auto held = hold();
+    QVERIFY(held);
+
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(Store().ReadInt(u"Settings"_s, u"V"_s, 0), 2);
+    const qint64 firstRead = timer.elapsed();
+    QVERIFY2(firstRead >= CSettingsFile::kReadLockWaitMs - 20 && firstRead < CSettingsFile::kReadLockWaitMs + 150,
+             qPrintable(QString::number(firstRead)));
+
+    // Now stuck: a version written meanwhile is read without waiting again, writes fail fast.
+    WriteFile("REGEDIT4\n\n" + kSection + "\"V\"=dword:00000003\n");
+    const QByteArray before = ReadFile();
+    timer.restart();
+    QCOMPARE(Store().ReadInt(u"Settings"_s, u"V"_s, 0), 3);
+    QVERIFY(!Store().WriteInt(u"Settings"_s, u"V"_s, 4));
+    QVERIFY(!Store().DeleteValue(u"Settings"_s, u"V"_s));
+    QVERIFY2(timer.elapsed() < 3 * CSettingsFile::kStuckLockWaitMs + 150, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(ReadFile(), before);
+
+    held.reset();
+    QVERIFY(Store().WriteInt(u"Settings"_s, u"V"_s, 4));
+    QCOMPARE(Store().ReadInt(u"Settings"_s, u"V"_s, 0), 4);
+
+    // Taken again while the lock was free: a write waits its whole time before it fails.
+    held = hold();
+    QVERIFY(held);
+    timer.restart();
+    QVERIFY(!Store().WriteInt(u"Settings"_s, u"V"_s, 5));
+    QVERIFY2(timer.elapsed() >= CSettingsFile::kWriteLockWaitMs - 20 && timer.elapsed() < CSettingsFile::kWriteLockWaitMs + 300,
+             qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(Store().ReadInt(u"Settings"_s, u"V"_s, 0), 4);
+}
+
+// A settings file over the size limit is neither parsed nor rewritten: every value reads as its
+// default until the file is small again, and then the stored values are back at once.
+void TestSettingsStore::tooLargeFileIsLeftAlone()
+{
+    const QByteArray small = "REGEDIT4\n\n" + kSection + "\"V\"=dword:00000007\n";
+    QByteArray big = small;
+    const QByteArray filler = "; a comment line that the parser would keep for writing back\n";
+    while (big.size() <= CSettingsFile::kMaxParsedSize)
+        big += filler;
+    WriteFile(big);
+    QVERIFY(Store().IsFileTooLarge());
+    QCOMPARE(Store().ReadInt(u"Settings"_s, u"V"_s, -1), -1);
+    QVERIFY(Store().ValueNames(u"Settings"_s).isEmpty());
+    QVERIFY(!Store().WriteInt(u"Settings"_s, u"V"_s, 8));
+    QVERIFY(!Store().WriteString(u"Settings"_s, u"Lisp"_s, u"/bin/cat"_s));
+    QCOMPARE(ReadFile(), big);
+
+    WriteFile(small);
+    QVERIFY(!Store().IsFileTooLarge());
+    QCOMPARE(Store().ReadInt(u"Settings"_s, u"V"_s, -1), 7);
+    QVERIFY(Store().WriteInt(u"Settings"_s, u"V"_s, 8));
+    QCOMPARE(Store().ReadInt(u"Settings"_s, u"V"_s, -1), 8);
 }
 
 int main(int argc, char **argv)

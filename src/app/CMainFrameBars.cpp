@@ -2,8 +2,10 @@
 #include "app/CMainFrame.h"
 
 #include "app/WindowMenu.h"
+#include "settings/CSettingsStore.h"
 
 #include <QAction>
+#include <QDir>
 #include <QIcon>
 #include <QLabel>
 #include <QMenu>
@@ -132,6 +134,14 @@ void CMainFrame::CreateStatusBar()
     m_pStatusText = new QLabel(CCommandTable::String(Cmd::StrReady), bar);
     m_pStatusText->setObjectName(QStringLiteral("StatusText"));
     bar->addWidget(m_pStatusText, 1);
+    // Said for the whole run, beside the prompts: a settings file that is too large is neither
+    // read nor written, so every setting is at its default and no change is kept.
+    if (CSettingsStore::Instance().IsFileTooLarge()) {
+        auto *tooLarge = new QLabel(QStringLiteral("Settings file too large: defaults in use, changes not kept"), bar);
+        tooLarge->setObjectName(QStringLiteral("SettingsTooLarge"));
+        tooLarge->setToolTip(QDir::toNativeSeparators(CSettingsStore::FilePath()));
+        bar->addPermanentWidget(tooLarge);
+    }
 }
 
 void CMainFrame::CreateSplitter()

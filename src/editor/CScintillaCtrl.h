@@ -64,6 +64,7 @@ public:
     void EmptyUndoBuffer() { SendScintilla(SCI_EMPTYUNDOBUFFER); }
     Pos GetTextLength() const { return SendScintilla(SCI_GETTEXTLENGTH); }
     void SetMarginWidthN(int margin, int pixels) { SendScintilla(SCI_SETMARGINWIDTHN, static_cast<unsigned long>(margin), static_cast<long>(pixels)); }
+    int TextWidth(int style, const QByteArray &text) const { return static_cast<int>(SendScintilla(SCI_TEXTWIDTH, static_cast<unsigned long>(style), text.constData())); }
     int GetMarginWidthN(int margin) const { return static_cast<int>(SendScintilla(SCI_GETMARGINWIDTHN, static_cast<unsigned long>(margin))); }
     void SetWrapMode(int mode) { SendScintilla(SCI_SETWRAPMODE, static_cast<unsigned long>(mode)); }
     void NewLine() { SendScintilla(SCI_NEWLINE); }

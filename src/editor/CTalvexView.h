@@ -54,5 +54,18 @@ private:
     // What the text read teaches the indenter about this document's macros.
     void LearnDefinitions(const QByteArray &text);
 
+    // After each change and caret move: the line-number margin is 40 pixels, wider while the
+    // document has more lines than five digits can number, so that no number loses its first
+    // digits; and long lines are wrapped (see FitWrapToLines).
+    void FitViewToText();
+    // Lines longer than a few kilobytes are shown wrapped: then only one or two of them are on
+    // the screen, and Scintilla lays out again every line on the screen after each key, as
+    // lines of any length that end in another style than their line end. A line of many
+    // megabytes is not wrapped, which would cost more than it saves.
+    void FitWrapToLines(Pos longestLine);
+
+    int m_nMarginDigits = 0;  // digits the margin was last fitted to
+    Pos m_nLongestLine = 0;   // bytes of the longest line seen since the text was loaded
+    bool m_bWrapped = false;
     bool m_bAutoIndent = false;
 };

@@ -3,9 +3,29 @@
 
 #include "editor/CDocumentFile.h"
 
+#include <QByteArrayView>
 #include <QMessageBox>
 
+#include <algorithm>
 #include <new>
+
+namespace {
+
+// Bytes of the longest line of text, whose lines end in lineEnd (or in CR LF, ending in LF).
+CScintillaCtrl::Pos LongestLine(QByteArrayView text, char lineEnd)
+{
+    qsizetype longest = 0;
+    for (qsizetype start = 0; start <= text.size();) {
+        qsizetype end = text.indexOf(lineEnd, start);
+        if (end < 0)
+            end = text.size();
+        longest = std::max(longest, end - start);
+        start = end + 1;
+    }
+    return longest;
+}
+
+} // namespace
 
 // 1 on success (an empty path loads nothing and succeeds), 0 when the file cannot be read or is
 // too large to hold in memory; then the view is unchanged, or empty when the text did not fit
@@ -27,12 +47,19 @@ int CTalvexView::LoadFile(const QString &path)
     bool held = true;
     try {
         data = CDocumentFile::ConvertLineEnds(data, GetEOLMode());
+        FitWrapToLines(LongestLine(data, GetEOLMode() == SC_EOL_CR ? '\r' : '\n'));
         SetText(data);
         LearnDefinitions(data);
         data = QByteArray();
         SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
         SetSavePoint();
-        GotoPos(0); // lays out the first line, which may be the whole of a large file
+        // The first screen is styled before the caret goes to the start, which lays out the
+        // first line (a failure to hold that layout shows in the status below). Laid out
+        // unstyled, a long line is one run of text that is measured piece by piece, many times
+        // slower than the lexer's short tokens, and is laid out again once styled.
+        const int lastShown = std::min(GetLineCount(), static_cast<int>(SendScintilla(SCI_LINESONSCREEN)) + 1);
+        Colourise(0, GetLineEndPosition(lastShown - 1));
+        GotoPos(0);
         EmptyUndoBuffer();
         held = SendScintilla(SCI_GETSTATUS) == SC_STATUS_OK;
     } catch (const std::bad_alloc &) {
@@ -42,6 +69,7 @@ int CTalvexView::LoadFile(const QString &path)
         // Whatever part of the text arrived goes again, with its memory.
         data = QByteArray();
         SendScintilla(SCI_CLEARALL);
+        FitWrapToLines(0);
         SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
         EmptyUndoBuffer();
         SetSavePoint();

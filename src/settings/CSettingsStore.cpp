@@ -4,7 +4,7 @@
 #include "settings/RegFileFormat.h"
 
 #ifndef Q_OS_WIN
-#include "platform/FileLock.h"
+#include "settings/CSettingsFile.h"
 #endif
 
 #include <QDir>
@@ -36,80 +36,91 @@ QString GroupFor(const QString &keyPath, const QString &section)
     return RegFile::GroupForKey(u"HKEY_CURRENT_USER\\"_s + key);
 }
 
-// A view of one registry key: value names are plain keys of it.
-//
-// Off Windows every view holds a lock on the settings folder for its whole life: shared to read,
-// exclusive to write, so that no other instance replaces the file while it is read or while a
-// change is applied and written. QSettings keeps the copy it read, with the file's size and time,
-// and reads the file again only when these differ. It takes them without a lock, and may take
-// them from a version written just after the text it read: its copy would then look current
-// while it is not, and its next write would even put that old copy back over the other
-// instance's change.
-class KeyAccess
-{
-public:
 #ifdef Q_OS_WIN
-    KeyAccess(const QString &group, bool /*write*/)
-        : m_settings(QString(group).replace(u'/', u'\\'), QSettings::NativeFormat)
-    {
-    }
-    bool IsLocked() const { return true; }
-#else
-    KeyAccess(const QString &group, bool write)
-        : m_bLocked(Lock(m_lock, write)), m_settings(CSettingsStore::FilePath(), RegFile::Format())
-    {
-        m_settings.beginGroup(group);
-    }
-    // Whether the lock was had. A read goes on without it (a rare stale copy beats no value);
-    // a write does not.
-    bool IsLocked() const { return m_bLocked; }
-#endif
-    QSettings &Settings() { return m_settings; }
+// The registry key of a group, as QSettings names it there.
+QString NativeKey(const QString &group)
+{
+    return QString(group).replace(u'/', u'\\');
+}
 
-private:
-#ifndef Q_OS_WIN
-    static bool Lock(platform::CFileLock &lock, bool write)
-    {
-        // Another instance holds the lock for a millisecond or so; one held far longer is given up on.
-        constexpr int kLockWaitMs = 5000;
-        // The settings folder, which stays while the file in it is replaced by each write.
-        const QString folder = QFileInfo(CSettingsStore::FilePath()).absolutePath();
-        return lock.Lock(QFile::encodeName(folder).toStdString(),
-                         write ? platform::CFileLock::Mode::Exclusive : platform::CFileLock::Mode::Shared,
-                         kLockWaitMs);
+QVariant StoredValue(const QString &group, const QString &name)
+{
+    QSettings key(NativeKey(group), QSettings::NativeFormat);
+    return key.value(name);
+}
+
+// Every value of the group, by name.
+QMap<QString, QVariant> StoredGroup(const QString &group)
+{
+    QSettings key(NativeKey(group), QSettings::NativeFormat);
+    QMap<QString, QVariant> values;
+    const QStringList names = key.childKeys();
+    for (const QString &name : names)
+        values.insert(name, key.value(name));
+    return values;
+}
+
+bool ChangeGroup(const QString &group, const QStringList &removedNames,
+                 const QList<std::pair<QString, QVariant>> &values)
+{
+    QSettings key(NativeKey(group), QSettings::NativeFormat);
+    for (const QString &name : removedNames)
+        key.remove(name);
+    for (const auto &[name, value] : values)
+        key.setValue(name, value);
+    key.sync();
+    return key.status() == QSettings::NoError;
+}
+#else
+CSettingsFile &File()
+{
+    static CSettingsFile file;
+    return file;
+}
+
+QVariant StoredValue(const QString &group, const QString &name)
+{
+    return File().Values(CSettingsStore::FilePath()).value(group + u'/' + name);
+}
+
+// Every value of the group, by name: the keys right below it. A key with a further '/' belongs
+// to a subgroup, or is the bucket of the group's unparsed lines.
+QMap<QString, QVariant> StoredGroup(const QString &group)
+{
+    const QSettings::SettingsMap all = File().Values(CSettingsStore::FilePath());
+    const QString prefix = group + u'/';
+    QMap<QString, QVariant> values;
+    for (auto it = all.lowerBound(prefix); it != all.cend() && it.key().startsWith(prefix); ++it) {
+        const QString name = it.key().sliced(prefix.size());
+        if (!name.contains(u'/'))
+            values.insert(name, it.value());
     }
-    platform::CFileLock m_lock;
-    bool m_bLocked = false;
+    return values;
+}
+
+bool ChangeGroup(const QString &group, const QStringList &removedNames,
+                 const QList<std::pair<QString, QVariant>> &values)
+{
+    if (!QDir().mkpath(QFileInfo(CSettingsStore::FilePath()).absolutePath()))
+        return false;
+    return File().Write(CSettingsStore::FilePath(), [&](QSettings::SettingsMap &map) {
+        bool changed = false;
+        for (const QString &name : removedNames)
+            changed = map.remove(group + u'/' + name) > 0 || changed;
+        for (const auto &[name, value] : values) {
+            map.insert(group + u'/' + name, value);
+            changed = true;
+        }
+        return changed;
+    });
+}
 #endif
-    QSettings m_settings;
-};
 
 QVariant ReadValue(const QString &group, const QString &name)
 {
     if (group.isEmpty() || !RegFile::IsValidValueName(name))
         return {};
-    KeyAccess key(group, false);
-    return key.Settings().value(name);
-}
-
-// Applies a change to one key and writes it at once. `change` returns whether it changed
-// anything; nothing is written when it did not.
-template <typename Change>
-bool WriteKey(const QString &group, Change change)
-{
-    if (group.isEmpty())
-        return false;
-#ifndef Q_OS_WIN
-    if (!QDir().mkpath(QFileInfo(CSettingsStore::FilePath()).absolutePath()))
-        return false;
-#endif
-    KeyAccess key(group, true);
-    if (!key.IsLocked())
-        return false;
-    if (!change(key.Settings()))
-        return true;
-    key.Settings().sync();
-    return key.Settings().status() == QSettings::NoError;
+    return StoredValue(group, name);
 }
 
 } // namespace
@@ -164,10 +175,7 @@ bool CSettingsStore::DeleteValue(const QString &section, const QString &name)
 QStringList CSettingsStore::ValueNames(const QString &section) const
 {
     const QString group = GroupFor(m_strKeyPath, section);
-    if (group.isEmpty())
-        return {};
-    KeyAccess key(group, false);
-    return key.Settings().childKeys();
+    return group.isEmpty() ? QStringList() : StoredGroup(group).keys();
 }
 
 QMap<QString, QVariant> CSettingsStore::ReadSection(const QString &keyPath, const QString &section) const
@@ -176,15 +184,12 @@ QMap<QString, QVariant> CSettingsStore::ReadSection(const QString &keyPath, cons
     const QString group = GroupFor(keyPath, section);
     if (group.isEmpty())
         return result;
-    KeyAccess key(group, false);
-    QSettings &settings = key.Settings();
-    const QStringList names = settings.childKeys();
-    for (const QString &name : names) {
-        const QVariant value = settings.value(name);
-        if (std::optional<int> number = RegFile::IntValue(value))
-            result.insert(name, *number);
-        else if (std::optional<QString> text = RegFile::StringValue(value))
-            result.insert(name, *text);
+    const QMap<QString, QVariant> values = StoredGroup(group);
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        if (std::optional<int> number = RegFile::IntValue(it.value()))
+            result.insert(it.key(), *number);
+        else if (std::optional<QString> text = RegFile::StringValue(it.value()))
+            result.insert(it.key(), *text);
     }
     return result;
 }
@@ -200,18 +205,22 @@ bool CSettingsStore::WriteSection(const QString &keyPath, const QString &section
         if (type != QMetaType::Int && type != QMetaType::QString)
             return false;
     }
-    return WriteKey(GroupFor(keyPath, section), [&](QSettings &settings) {
-        bool changed = false;
-        for (const QString &name : removedNames) {
-            if (RegFile::IsValidValueName(name) && settings.contains(name)) {
-                settings.remove(name);
-                changed = true;
-            }
-        }
-        for (const auto &[name, value] : values) {
-            settings.setValue(name, value);
-            changed = true;
-        }
-        return changed;
-    });
+    const QString group = GroupFor(keyPath, section);
+    if (group.isEmpty())
+        return false;
+    QStringList removed;
+    for (const QString &name : removedNames) {
+        if (RegFile::IsValidValueName(name))
+            removed.append(name);
+    }
+    return ChangeGroup(group, removed, values);
+}
+
+bool CSettingsStore::IsFileTooLarge() const
+{
+#ifdef Q_OS_WIN
+    return false;
+#else
+    return File().IsTooLarge(FilePath());
+#endif
 }

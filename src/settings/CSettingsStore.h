@@ -9,10 +9,10 @@
 
 #include <utility>
 
-// Caches nothing: every read goes to the stored settings at the moment of use. On Windows the
-// values live in the registry under HKEY_CURRENT_USER\<key path>; elsewhere in the
-// registry-export file $XDG_CONFIG_HOME/Quenmark/Talvex.reg. A value of the wrong type reads
-// as absent, so the reader's default is returned.
+// Every read sees what is stored at the moment of use. On Windows the values live in the registry
+// under HKEY_CURRENT_USER\<key path>; elsewhere in the registry-export file
+// $XDG_CONFIG_HOME/Quenmark/Talvex.reg, whose values are kept for as long as the file is unchanged
+// (CSettingsFile). A value of the wrong type reads as absent, so the reader's default is returned.
 class CSettingsStore
 {
 public:
@@ -53,6 +53,9 @@ public:
 
     // The settings file ($XDG_CONFIG_HOME/Quenmark/Talvex.reg); not used on Windows.
     static QString FilePath();
+    // Whether the settings file is too large to be read: every value then reads as its default
+    // and no write changes the file.
+    bool IsFileTooLarge() const;
 
 private:
     CSettingsStore() = default;

@@ -1,11 +1,7 @@
 // Parser and writer of the registry-export text syntax used for the settings file.
 #include "settings/RegFileFormat.h"
 
-#include <QDateTime>
-#include <QFileInfo>
 #include <QHash>
-#include <QIODevice>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <climits>
@@ -284,40 +280,6 @@ QByteArray Utf16ToUtf8(QByteArrayView data)
     return text.toUtf8();
 }
 
-bool ReadFunc(QIODevice &device, QSettings::SettingsMap &map)
-{
-    Parse(device.readAll(), map);
-    return true;
-}
-
-// QSettings takes a file whose size and modification time equal those of the copy it read before
-// as unchanged, and then serves (or even writes back) that copy. Two versions of equal size
-// written within one tick of the file system clock would look alike, so that another instance
-// would read its stale copy or write it back over this instance's value. Each version therefore
-// gets a time later than the one it replaces. QSettings calls this under its own lock file, so
-// the writes of all instances follow one another.
-void GiveNewerTime(QSaveFile &file)
-{
-    if (!file.flush())   // later buffered writes would set the time again
-        return;
-    const QDateTime previous = QFileInfo(file.fileName()).lastModified();
-    QDateTime time = QDateTime::currentDateTime();
-    if (previous.isValid() && time <= previous)
-        time = previous.addMSecs(1);
-    file.setFileTime(time, QFileDevice::FileModificationTime);
-}
-
-bool WriteFunc(QIODevice &device, const QSettings::SettingsMap &map)
-{
-    const QByteArray text = Serialize(map);
-    if (device.write(text) != text.size())
-        return false;
-    // The temporary file keeps its time when it replaces the settings file.
-    if (auto *file = qobject_cast<QSaveFile *>(&device))
-        GiveNewerTime(*file);
-    return true;
-}
-
 } // namespace
 
 QString LinesKey(const QString &group)
@@ -518,13 +480,6 @@ std::optional<QString> StringValue(const QVariant &value)
             return StringFromHexValue(rest);
     }
     return std::nullopt;
-}
-
-QSettings::Format Format()
-{
-    static const QSettings::Format format =
-        QSettings::registerFormat(QStringLiteral("reg"), ReadFunc, WriteFunc, Qt::CaseSensitive);
-    return format;
 }
 
 } // namespace RegFile

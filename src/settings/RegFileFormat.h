@@ -1,4 +1,4 @@
-// The settings file in registry-export text syntax: parser, writer and the QSettings format.
+// The settings file in registry-export text syntax: parser and writer.
 #pragma once
 
 #include <QByteArray>
@@ -43,8 +43,5 @@ QString GroupForKey(const QString &keyPath);
 
 // Whether a value name can be stored: not empty, no '/', '\\', CR, LF or NUL.
 bool IsValidValueName(const QString &name);
-
-// The custom QSettings format of this syntax, registered on first use.
-QSettings::Format Format();
 
 } // namespace RegFile
