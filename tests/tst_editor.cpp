@@ -336,14 +336,14 @@ void TestEditor::braces_data()
     QTest::addColumn<int>("keywordSet");
     QTest::newRow("start of document") << QByteArray("(a b)") << 0 << 0 << false << QList<int>{} << QList<int>{} << 0;
     QTest::newRow("after closing bracket") << QByteArray("(a b)") << 5 << 5 << true << QList<int>{0, 4} << QList<int>{} << 0;
-    QTest::newRow("after opening bracket, nothing to send") << QByteArray("(a b)") << 1 << 1 << false << QList<int>{0, 4} << QList<int>{} << 0;
+    QTest::newRow("after opening bracket") << QByteArray("(a b)") << 1 << 1 << true << QList<int>{0, 4} << QList<int>{} << 0;
     QTest::newRow("unmatched opening") << QByteArray("(a b") << 1 << 1 << false << QList<int>{} << QList<int>{0} << 0;
     QTest::newRow("unmatched closing") << QByteArray("a b)") << 4 << 4 << false << QList<int>{} << QList<int>{3} << 0;
     QTest::newRow("between ) and (") << QByteArray("(a)(b)") << 3 << 3 << true << QList<int>{0, 2} << QList<int>{} << 0;
     QTest::newRow("square brackets in Clojure") << QByteArray("[a]") << 3 << 3 << true << QList<int>{0, 2} << QList<int>{} << 5;
     QTest::newRow("selection ending on a letter") << QByteArray("(abc)") << 1 << 4 << true << QList<int>{} << QList<int>{} << 0;
     QTest::newRow("byte 0xA9 is no bracket") << QByteArray("(x)\xc2\xa9") << 5 << 5 << false << QList<int>{} << QList<int>{} << 0;
-    QTest::newRow("square brackets in Common Lisp") << QByteArray("[a]") << 3 << 3 << false << QList<int>{0, 2} << QList<int>{} << 0;
+    QTest::newRow("square brackets in Common Lisp") << QByteArray("[a]") << 3 << 3 << true << QList<int>{0, 2} << QList<int>{} << 0;
     QTest::newRow("paren in string unmatched") << QByteArray("(a \")\"") << 5 << 5 << false << QList<int>{} << QList<int>{4} << 0;
 }
 

@@ -173,10 +173,11 @@ void CTalvexView::IndentSelectedLines()
 
 bool CTalvexView::SendableState(bool bracketRule) const
 {
-    // Where Scintilla finds no partner either, reading the whole document back to its start for
-    // one would cost every caret move there as much again: the form at hand must do.
-    return GetSelectionEnd() != GetSelectionStart()
-           || LispEditing::FormBeforeCaret(*this, ActiveReaderDialect(), bracketRule).has_value();
+    // A selection or a bracket with its partner before the caret (an opening one too) is enough,
+    // as the highlighter found it. Otherwise the reader may still see a form that Scintilla's
+    // match misses (a bracket behind #\ inside it); reading the whole document back to its start
+    // for one would cost every caret move there as much again, so the form at hand must do.
+    return bracketRule || LispEditing::FormBeforeCaret(*this, ActiveReaderDialect(), false).has_value();
 }
 
 void CTalvexView::SendTextAtCaret()
