@@ -1,6 +1,7 @@
 // Tests of the Scintilla wrapper, the Lisp editor view, the keyword lists and the text sent to Lisp.
 #include "editor/CTalvexView.h"
 #include "editor/KeywordSets.h"
+#include "editor/LispSyntax.h"
 #include "editor/SendToLispEvent.h"
 #include "editor/TextToSend.h"
 #include "settings/CSettingsStore.h"
@@ -74,7 +75,11 @@ class TestEditor : public QObject
 
 private slots:
     void initTestCase() { CSettingsStore::Instance().SetKeyPath(QStringLiteral("Software\\Quenmark\\Talvex")); }
-    void init() { ResetSettings(); }
+    void init()
+    {
+        ResetSettings();
+        SetActiveReaderDialect(ReaderDialect::CommonLisp);
+    }
 
     void keywordCounts_data();
     void keywordCounts();
@@ -328,16 +333,18 @@ void TestEditor::braces_data()
     QTest::addColumn<bool>("sendable");
     QTest::addColumn<QList<int>>("green");
     QTest::addColumn<QList<int>>("red");
-    QTest::newRow("start of document") << QByteArray("(a b)") << 0 << 0 << false << QList<int>{} << QList<int>{};
-    QTest::newRow("after closing bracket") << QByteArray("(a b)") << 5 << 5 << true << QList<int>{0, 4} << QList<int>{};
-    QTest::newRow("after opening bracket") << QByteArray("(a b)") << 1 << 1 << true << QList<int>{0, 4} << QList<int>{};
-    QTest::newRow("unmatched opening") << QByteArray("(a b") << 1 << 1 << false << QList<int>{} << QList<int>{0};
-    QTest::newRow("unmatched closing") << QByteArray("a b)") << 4 << 4 << false << QList<int>{} << QList<int>{3};
-    QTest::newRow("between ) and (") << QByteArray("(a)(b)") << 3 << 3 << true << QList<int>{0, 2} << QList<int>{};
-    QTest::newRow("square brackets") << QByteArray("[a]") << 3 << 3 << true << QList<int>{0, 2} << QList<int>{};
-    QTest::newRow("selection ending on a letter") << QByteArray("(abc)") << 1 << 4 << true << QList<int>{} << QList<int>{};
-    QTest::newRow("byte 0xA9 is no bracket") << QByteArray("(x)\xc2\xa9") << 5 << 5 << false << QList<int>{} << QList<int>{};
-    QTest::newRow("paren in string unmatched") << QByteArray("(a \")\"") << 5 << 5 << false << QList<int>{} << QList<int>{4};
+    QTest::addColumn<int>("keywordSet");
+    QTest::newRow("start of document") << QByteArray("(a b)") << 0 << 0 << false << QList<int>{} << QList<int>{} << 0;
+    QTest::newRow("after closing bracket") << QByteArray("(a b)") << 5 << 5 << true << QList<int>{0, 4} << QList<int>{} << 0;
+    QTest::newRow("after opening bracket") << QByteArray("(a b)") << 1 << 1 << true << QList<int>{0, 4} << QList<int>{} << 0;
+    QTest::newRow("unmatched opening") << QByteArray("(a b") << 1 << 1 << false << QList<int>{} << QList<int>{0} << 0;
+    QTest::newRow("unmatched closing") << QByteArray("a b)") << 4 << 4 << false << QList<int>{} << QList<int>{3} << 0;
+    QTest::newRow("between ) and (") << QByteArray("(a)(b)") << 3 << 3 << true << QList<int>{0, 2} << QList<int>{} << 0;
+    QTest::newRow("square brackets in Clojure") << QByteArray("[a]") << 3 << 3 << true << QList<int>{0, 2} << QList<int>{} << 5;
+    QTest::newRow("selection ending on a letter") << QByteArray("(abc)") << 1 << 4 << true << QList<int>{} << QList<int>{} << 0;
+    QTest::newRow("byte 0xA9 is no bracket") << QByteArray("(x)\xc2\xa9") << 5 << 5 << false << QList<int>{} << QList<int>{} << 0;
+    QTest::newRow("square brackets in Common Lisp") << QByteArray("[a]") << 3 << 3 << true << QList<int>{0, 2} << QList<int>{} << 0;
+    QTest::newRow("paren in string unmatched") << QByteArray("(a \")\"") << 5 << 5 << false << QList<int>{} << QList<int>{4} << 0;
 }
 
 void TestEditor::braces()
@@ -348,6 +355,8 @@ void TestEditor::braces()
     QFETCH(bool, sendable);
     QFETCH(QList<int>, green);
     QFETCH(QList<int>, red);
+    QFETCH(int, keywordSet);
+    SetActiveReaderDialect(ReaderDialectForKeywordSet(keywordSet));
     CTalvexView view;
     Configure(view, text);
     view.show();
@@ -403,23 +412,24 @@ void TestEditor::textToSend_data()
     QTest::addColumn<int>("anchor");
     QTest::addColumn<int>("caret");
     QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("keywordSet");
     const QByteArray defun("(defun f (x) (* x 2))");
-    QTest::newRow("after a balanced form") << defun << 21 << 21 << defun;
-    QTest::newRow("inner form") << defun << 12 << 12 << QByteArray("(x)");
-    QTest::newRow("unmatched closing") << QByteArray("a)") << 2 << 2 << QByteArray();
-    QTest::newRow("space after form") << QByteArray("(a b) ") << 6 << 6 << QByteArray();
-    QTest::newRow("inside a form") << QByteArray("(a b)") << 3 << 3 << QByteArray();
-    QTest::newRow("after opening bracket") << QByteArray("(a b)") << 1 << 1 << QByteArray();
-    QTest::newRow("start of document") << QByteArray("(a b)") << 0 << 0 << QByteArray();
-    QTest::newRow("quote left out") << QByteArray("'(a b)") << 6 << 6 << QByteArray("(a b)");
-    QTest::newRow("square bracket ends a form") << QByteArray("(let [a 1] a)[a b]") << 18 << 18 << QByteArray("[a b]");
-    QTest::newRow("brace ends a form") << QByteArray("{:a (f [1])}") << 12 << 12 << QByteArray("{:a (f [1])}");
-    QTest::newRow("bracket without its match") << QByteArray("(a b]") << 5 << 5 << QByteArray();
-    QTest::newRow("paren in string ignored") << QByteArray("(f \")\" x)") << 9 << 9 << QByteArray("(f \")\" x)");
-    QTest::newRow("paren in comment ignored") << QByteArray("(f ; )\r\n x)") << 11 << 11 << QByteArray("(f ; )\r\n x)");
-    QTest::newRow("selection wins") << QByteArray("(foo bar)") << 1 << 4 << QByteArray("foo");
-    QTest::newRow("selection backwards") << QByteArray("(foo bar)") << 4 << 1 << QByteArray("foo");
-    QTest::newRow("multi-line selection keeps CR LF") << QByteArray("(a\r\n b)\r\n") << 0 << 7 << QByteArray("(a\r\n b)");
+    QTest::newRow("after a balanced form") << defun << 21 << 21 << defun << 0;
+    QTest::newRow("inner form") << defun << 12 << 12 << QByteArray("(x)") << 0;
+    QTest::newRow("unmatched closing") << QByteArray("a)") << 2 << 2 << QByteArray() << 0;
+    QTest::newRow("space after form") << QByteArray("(a b) ") << 6 << 6 << QByteArray() << 0;
+    QTest::newRow("inside a form") << QByteArray("(a b)") << 3 << 3 << QByteArray() << 0;
+    QTest::newRow("after opening bracket") << QByteArray("(a b)") << 1 << 1 << QByteArray() << 0;
+    QTest::newRow("start of document") << QByteArray("(a b)") << 0 << 0 << QByteArray() << 0;
+    QTest::newRow("quote kept") << QByteArray("'(a b)") << 6 << 6 << QByteArray("'(a b)") << 0;
+    QTest::newRow("square bracket ends a form") << QByteArray("(let [a 1] a)[a b]") << 18 << 18 << QByteArray("[a b]") << 5;
+    QTest::newRow("brace ends a form") << QByteArray("{:a (f [1])}") << 12 << 12 << QByteArray("{:a (f [1])}") << 5;
+    QTest::newRow("bracket without its match") << QByteArray("(a b]") << 5 << 5 << QByteArray() << 5;
+    QTest::newRow("paren in string ignored") << QByteArray("(f \")\" x)") << 9 << 9 << QByteArray("(f \")\" x)") << 0;
+    QTest::newRow("paren in comment ignored") << QByteArray("(f ; )\r\n x)") << 11 << 11 << QByteArray("(f ; )\r\n x)") << 0;
+    QTest::newRow("selection wins") << QByteArray("(foo bar)") << 1 << 4 << QByteArray("foo") << 0;
+    QTest::newRow("selection backwards") << QByteArray("(foo bar)") << 4 << 1 << QByteArray("foo") << 0;
+    QTest::newRow("multi-line selection keeps CR LF") << QByteArray("(a\r\n b)\r\n") << 0 << 7 << QByteArray("(a\r\n b)") << 0;
 }
 
 void TestEditor::textToSend()
@@ -428,6 +438,8 @@ void TestEditor::textToSend()
     QFETCH(int, anchor);
     QFETCH(int, caret);
     QFETCH(QByteArray, expected);
+    QFETCH(int, keywordSet);
+    SetActiveReaderDialect(ReaderDialectForKeywordSet(keywordSet));
     CTalvexView view;
     Configure(view, text);
     view.SetSel(anchor, caret);

@@ -108,6 +108,8 @@ private slots:
     void noMacroexpandWithoutExpander_data();
     void noMacroexpandWithoutExpander();
     void picoLispAnswersInTime();
+    void prefixesReachTheLisp_data();
+    void prefixesReachTheLisp();
 };
 
 void TstEvaluation::initTestCase()
@@ -149,7 +151,7 @@ void TstEvaluation::wrappedCommands_data()
     QTest::addColumn<QByteArray>("answer");
 
     QTest::newRow("Macroexpand-1 of a selection") << QByteArray("(when a b)") << true << true << QByteArray("(IF A\n    B)");
-    QTest::newRow("PrettyPrint after a quote") << QByteArray("'(a b)") << false << false << QByteArray("(A B)");
+    QTest::newRow("PrettyPrint of a quoted list") << QByteArray("'(a b)") << false << false << QByteArray("'(A B)");
     QTest::newRow("Macroexpand-1 of a symbol") << QByteArray("foo") << true << true << QByteArray("FOO");
 }
 
@@ -359,13 +361,13 @@ void TstEvaluation::dialectCommands_data()
     const int shift = Qt::ShiftModifier, ctrl = Qt::ControlModifier, alt = Qt::AltModifier;
     const QByteArray guile = "scheme@(guile-user)> ";
     QTest::newRow("Guile, PrettyPrint") << QStringLiteral("/usr/bin/guile") << 1 << guile << QByteArray("'(a b)") << alt
-                                        << QByteArray("> \n(a b)\n" + guile) << QByteArray("new prompt");
+                                        << QByteArray("> \n'(a b)\n" + guile) << QByteArray("new prompt");
     QTest::newRow("Guile, Macroexpand-1") << QStringLiteral("/usr/bin/guile") << 1 << guile << QByteArray("(when a b)")
                                           << ctrl << QByteArray("> \n(if a b)\n" + guile) << QByteArray("new prompt");
     QTest::newRow("newLISP, PrettyPrint") << QStringLiteral("/usr/bin/newlisp") << 2 << QByteArray("> ")
-                                          << QByteArray("'(a b)") << alt << QByteArray("> \n(a b)\n> ") << QByteArray("ERR");
+                                          << QByteArray("'(a b)") << alt << QByteArray("> \n'(a b)\n> ") << QByteArray("ERR");
     QTest::newRow("PicoLisp, PrettyPrint") << QStringLiteral("/usr/bin/pil +") << 4 << QByteArray(": ")
-                                           << QByteArray("'(a b)") << alt << QByteArray(": \n(a b)\n-> NIL\n: ")
+                                           << QByteArray("'(a b)") << alt << QByteArray(": \n'(a b)\n-> NIL\n: ")
                                            << QByteArray("!?");
     // On a terminal, readline would take the tab for its completion key.
     QTest::newRow("newLISP, a tab in the form") << QStringLiteral("/usr/bin/newlisp") << 2 << QByteArray("> ")
@@ -375,7 +377,7 @@ void TstEvaluation::dialectCommands_data()
                                                  << QByteArray("(list 1\t2 \"\xce\xbb\")") << shift
                                                  << QByteArray(": \n-> (1 2 \"\xce\xbb\")\n: ") << QByteArray("!?");
     QTest::newRow("bare picolisp, PrettyPrint") << QStringLiteral("/usr/bin/picolisp") << 4 << QByteArray(": ")
-                                                << QByteArray("'(a b)") << alt << QByteArray(": \n(a b)\n-> NIL\n: ")
+                                                << QByteArray("'(a b)") << alt << QByteArray(": \n'(a b)\n-> NIL\n: ")
                                                 << QByteArray("!?");
     QTest::newRow("Clojure, vector") << QStringLiteral("/usr/bin/clojure") << 5 << QByteArray("user=> ")
                                      << QByteArray("[1 (+ 1 1) 3]") << shift << QByteArray("user=> \n[1 2 3]\nuser=> ")
@@ -471,6 +473,53 @@ void TstEvaluation::picoLispAnswersInTime()
     frame.PressEnter("(+ 1 2)", Qt::ShiftModifier);
     QTRY_VERIFY_WITH_TIMEOUT(frame.Console().endsWith("-> 3\n? "), 5000);
     QVERIFY(frame.m_console->IsLispRunning());
+}
+
+// Shift+Enter after each form, in one session: the Lisp answers the form as written, prefixes
+// and all. The last answer shows that a prefix with nothing to read after it arrived too.
+void TstEvaluation::prefixesReachTheLisp_data()
+{
+    QTest::addColumn<QString>("lisp");
+    QTest::addColumn<int>("keywordSet");
+    QTest::addColumn<QByteArray>("prompt");
+    QTest::addColumn<QList<QByteArray>>("forms");
+    QTest::addColumn<QList<QByteArray>>("answers");
+    QTest::newRow("SBCL") << QStringLiteral("/usr/bin/sbcl --noinform") << 0 << QByteArray("* ")
+                          << QList<QByteArray>{"'(a b c)", "`(1 ,(+ 1 1))", "#(1 2 3)", "#'(lambda (x) x)",
+                                               "#+sbcl (list 1)", "#-nope (list 2)", "`(a ,(+ 1 2)"}
+                          << QList<QByteArray>{"\n(A B C)\n", "\n(1 2)\n", "\n#(1 2 3)\n", "#<FUNCTION (LAMBDA (X))",
+                                               "\n(1)\n", "\n(2)\n", "Comma not inside a backquote"};
+    QTest::newRow("Clojure") << QStringLiteral("/usr/bin/clojure") << 5 << QByteArray("user=> ")
+                             << QList<QByteArray>{"'(a b c)", "`(1 ~(+ 1 1))", "#{1 2}", "@(atom 42)",
+                                                  "#:a{:b 1}", "#?(:clj 1 :cljs 2)", "#_(+ 5 5)", "(+ 3 4)"}
+                             << QList<QByteArray>{"\n(a b c)\n", "\n(1 2)\n", "\n#{1 2}\n", "\n42\n",
+                                                  "\n#:a{:b 1}\n", "\n1\n", "", "user=> \n7\nuser=> "};
+}
+
+void TstEvaluation::prefixesReachTheLisp()
+{
+    QFETCH(QString, lisp);
+    QFETCH(int, keywordSet);
+    QFETCH(QByteArray, prompt);
+    QFETCH(QList<QByteArray>, forms);
+    QFETCH(QList<QByteArray>, answers);
+    if (!QFile::exists(lisp.section(u' ', 0, 0)))
+        QSKIP("not installed");
+    EvalFrame frame(lisp.toLocal8Bit().constData(), keywordSet);
+    QTRY_VERIFY2_WITH_TIMEOUT(frame.Console().endsWith(prompt), frame.Console().constData(), 20000);
+    qsizetype seen = frame.Console().size();
+    for (qsizetype i = 0; i < forms.size(); ++i) {
+        frame.PressEnter(forms[i], Qt::ShiftModifier);
+        if (answers[i].isEmpty())
+            continue;
+        // The next form goes once the Lisp waits again, so its line break follows the prompt.
+        const bool last = i + 1 == forms.size();
+        QTRY_VERIFY2_WITH_TIMEOUT(frame.Console().indexOf(answers[i], seen) >= 0 && (last || frame.Console().endsWith(prompt)),
+                                  frame.Console().constData(), 20000);
+        seen = frame.Console().indexOf(answers[i], seen) + answers[i].size();
+    }
+    // Had the #_ not gone with its form, Clojure would have answered 10 first.
+    QVERIFY2(!frame.Console().contains("\n10\n"), frame.Console().constData());
 }
 
 QTEST_MAIN(TstEvaluation)

@@ -119,6 +119,7 @@ private slots:
     void tabSizeTwice();
     void tabUsesSpacesTwice();
     void keywordSetKeepsCheck();
+    void indentCommands();
     void lineEndingAlreadyChecked();
     void lineEndingConvertsAll();
     void evaluationCommands_data();
@@ -302,6 +303,8 @@ void TestMainFrame::menuTexts_data()
     QTest::newRow("send") << 1 << 32800 << "Send To Lisp\tShift+Enter";
     QTest::newRow("macroexpand") << 1 << 32816 << "Macroexpand-1\tCtrl+Enter";
     QTest::newRow("pprint") << 1 << 32836 << "PrettyPrint\tAlt+Enter";
+    QTest::newRow("indent lines") << 1 << 32843 << "Indent Lines\tCtrl+I";
+    QTest::newRow("auto indent") << 4 << 32844 << "Auto Indent";
     QTest::newRow("replace") << 2 << 57641 << "Replace\tCtrl+R";
     QTest::newRow("status bar") << 3 << 59393 << "&Status Bar";
     QTest::newRow("crlf") << 4 << 32826 << "Windows (CRLF)";
@@ -360,6 +363,7 @@ void TestMainFrame::prompts_data()
     QTest::newRow("save as") << 57604 << "Save the active document with a new name" << "Save \nAs";
     QTest::newRow("hyperspec, no tooltip") << 32811 << "Common Lisp HyperSpec" << "";
     QTest::newRow("no string") << 32809 << "" << "";
+    QTest::newRow("indent lines") << 32843 << "Indent the selected lines as Lisp" << "Indent Lines";
     QTest::newRow("keyword set") << 32830 << "" << "";
     QTest::newRow("recent item") << 57620 << "Open this document" << "";
     QTest::newRow("window item") << 0xFF05 << "Activate this window" << "";
@@ -463,6 +467,7 @@ void TestMainFrame::accelerators_data()
     QTest::newRow("Shift+F6") << int(Qt::Key_F6) << S << 57681;
     QTest::newRow("Ctrl+F4") << int(Qt::Key_F4) << C << 32772;
     QTest::newRow("Ctrl+Break") << int(Qt::Key_Pause) << C << 32842;
+    QTest::newRow("Ctrl+I") << int(Qt::Key_I) << C << 32843;
     // Not bound (modifiers must match exactly): no command runs.
     QTest::newRow("Ctrl+Shift+C unbound") << int(Qt::Key_C) << (C | S) << 0;
 }
@@ -733,6 +738,45 @@ void TestMainFrame::keywordSetKeepsCheck()
     QCOMPARE(answerer.seen[0].text, QStringLiteral("Please restart Talvex"));
 }
 
+// Indent Lines behind a separator after PrettyPrint, Auto Indent after Tab Uses Spaces; Auto
+// Indent acts on every open view at once and asks for no restart.
+void TestMainFrame::indentCommands()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    const QList<QAction *> edit = frame->Popup(1)->actions();
+    const qsizetype pprint = edit.indexOf(FindAction(frame->Popup(1), 32836));
+    QVERIFY(edit.value(pprint + 1)->isSeparator());
+    QCOMPARE(edit.value(pprint + 2)->data().toInt(), 32843);
+    const QList<QAction *> settings = frame->Popup(4)->actions();
+    QCOMPARE(settings.value(settings.indexOf(FindAction(frame->Popup(4), 32810)) + 1)->data().toInt(), 32844);
+
+    CTalvexView *first = NewDoc(*frame, "(defun f (x)\n(print x)\nx)");
+    first->setFocus();
+    QTest::keyClick(first, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(first, Qt::Key_I, Qt::ControlModifier);
+    QCOMPARE(first->GetText(), QByteArray("(defun f (x)\n  (print x)\n  x)"));
+
+    CTalvexView *second = NewDoc(*frame);
+    ModalDriver answerer;
+    QVERIFY(!first->AutoIndent() && !second->AutoIndent());
+    frame->OnCommand(32844);
+    QVERIFY(first->AutoIndent() && second->AutoIndent());
+    QVERIFY(OpenedItem(*frame, 4, 32844)->isChecked());
+    QCOMPARE(CSettingsStore::Instance().ReadInt(kSettings, QStringLiteral("AutoIndent"), -1), 1);
+    QVERIFY(NewDoc(*frame)->AutoIndent());
+    frame->OnCommand(32844);
+    QVERIFY(!first->AutoIndent() && !second->AutoIndent());
+    QCOMPARE(CSettingsStore::Instance().ReadInt(kSettings, QStringLiteral("AutoIndent"), -1), 0);
+    QVERIFY(answerer.seen.isEmpty());
+
+    // Shift+Enter with nothing to send says what to do.
+    second->setFocus();
+    QTest::keyClick(second, Qt::Key_Return, Qt::ShiftModifier);
+    QCOMPARE(frame->StatusText(),
+             QStringLiteral("Nothing to send: put the caret after a closing bracket or select the text"));
+}
+
 void TestMainFrame::lineEndingAlreadyChecked()
 {
     auto frame = MakeFrame(false);
@@ -778,11 +822,12 @@ void TestMainFrame::evaluationCommands_data()
     QTest::addColumn<int>("mods");
     QTest::addColumn<int>("id");
     QTest::addColumn<QByteArray>("written");
-    QTest::newRow("send to lisp") << 0 << 0 << 32800 << QByteArray("(f 1 2)");
+    // The form goes with its quote.
+    QTest::newRow("send to lisp") << 0 << 0 << 32800 << QByteArray("'(f 1 2)");
     QTest::newRow("macroexpand-1, Ctrl+Enter") << int(Qt::Key_Return) << int(Qt::ControlModifier) << 0
-                                               << QByteArray("(pprint (macroexpand-1 '(f 1 2)))");
+                                               << QByteArray("(pprint (macroexpand-1 ''(f 1 2)))");
     QTest::newRow("prettyprint, Alt+Enter") << int(Qt::Key_Return) << int(Qt::AltModifier) << 0
-                                            << QByteArray("(pprint '(f 1 2))");
+                                            << QByteArray("(pprint ''(f 1 2))");
 }
 
 void TestMainFrame::evaluationCommands()

@@ -2,8 +2,10 @@
 #include "app/CMainFrame.h"
 
 #include "editor/CTalvexView.h"
+#include "editor/LispSyntax.h"
 #include "editor/RecoveryOffer.h"
 #include "editor/SendToLispEvent.h"
+#include "editor/TextToSend.h"
 #include "lisp/LispCommands.h"
 #include "lisp/LispPathSelector.h"
 #include "platform/Keys.h"
@@ -19,6 +21,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QThread>
 #include <QUrl>
 
@@ -118,8 +121,9 @@ bool CMainFrame::Create()
     // A first start may have picked the keyword set with the Lisp.
     CheckGroupItem(CheckGroup::KeywordSet, CSettingsStore::Instance().ReadInt(kSettings, QStringLiteral("KeywordSet"), 0));
 
-    // 16-17. The console and the Lisp process.
+    // 16-17. The console and the Lisp process; the editors read and indent in the Lisp's dialect.
     m_console.ConfigureConsole();
+    SetActiveReaderDialect(ReaderDialectForKeywordSet(m_console.KeywordSet()));
     m_console.StartLisp();
 
     // 18. Message filter, then idle handler.
@@ -135,6 +139,7 @@ void CMainFrame::SetSettingsChecks()
     CheckGroupItem(CheckGroup::LineEnding, lineEnding); // 0 CR LF, 1 CR, 2 LF
 
     m_ui.UISetCheck(Cmd::TabUsesSpaces, store.ReadInt(kSettings, QStringLiteral("TabUsesSpaces"), 0) == 1);
+    m_ui.UISetCheck(Cmd::AutoIndent, store.ReadInt(kSettings, QStringLiteral("AutoIndent"), 0) != 0);
 
     CheckGroupItem(CheckGroup::KeywordSet, store.ReadInt(kSettings, QStringLiteral("KeywordSet"), 0));
 
@@ -243,6 +248,8 @@ bool CMainFrame::OnIdle()
 
 void CMainFrame::OnSendToLisp(QByteArray &text)
 {
+    if (m_pStatusText && m_pStatusText->text() == QLatin1String(kNothingToSend))
+        m_pStatusText->setText(CCommandTable::String(Cmd::StrReady));
     m_console.SendToLisp(text);
 }
 
@@ -251,6 +258,14 @@ bool CMainFrame::event(QEvent *e)
     if (e->type() == SendToLispEvent::Type) {
         OnSendToLisp(static_cast<SendToLispEvent *>(e)->Text());
         return true;
+    }
+    // What an editor has to say (nothing to send) stands in the status bar's text.
+    if (e->type() == QEvent::StatusTip && m_pStatusText) {
+        const QString tip = static_cast<QStatusTipEvent *>(e)->tip();
+        if (!tip.isEmpty()) {
+            m_pStatusText->setText(tip);
+            return true;
+        }
     }
     return QMainWindow::event(e);
 }

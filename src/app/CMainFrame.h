@@ -120,10 +120,12 @@ private:
     void OnEditSendToLisp();
     void OnEditMacroexpand();
     void OnEditPrettyPrint();
+    void OnEditIndentLines();
     void OnSetLispPath();
     void OnSetFont();
     void OnLineEnding(int id);
     void OnTabUsesSpaces();
+    void OnAutoIndent();
     void OnTabSize(int id);
     void OnKeywordSet(int id);
     void OnWindowListItem(int id);

@@ -101,8 +101,11 @@ void CMainFrame::SendActiveForm(QByteArray (*wrap)(const QByteArray &, int))
     if (!view)
         return;
     const QByteArray text = GetTextToSend(*view);
-    if (text.isEmpty())
+    if (text.isEmpty()) {
+        if (m_pStatusText)
+            m_pStatusText->setText(QString::fromLatin1(kNothingToSend));
         return;
+    }
     // The dialect of the Lisp that runs, as read at start-up; empty when it has no such command.
     QByteArray sent = wrap ? wrap(text, m_console.KeywordSet()) : text;
     if (sent.isEmpty())
@@ -124,6 +127,12 @@ void CMainFrame::OnEditMacroexpand()
 void CMainFrame::OnEditPrettyPrint()
 {
     SendActiveForm(&PrettyPrintText);
+}
+
+void CMainFrame::OnEditIndentLines()
+{
+    if (CTalvexView *view = GetActiveView())
+        view->IndentSelectedLines();
 }
 
 void CMainFrame::OnFileResetLisp()
@@ -175,6 +184,18 @@ void CMainFrame::OnTabUsesSpaces()
     m_ui.UISetCheck(Cmd::TabUsesSpaces, check);
     CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("TabUsesSpaces"), check ? 1 : 0);
     ShowRestartMessage();
+}
+
+void CMainFrame::OnAutoIndent()
+{
+    // Every open view follows at once; views made later read the stored value.
+    const bool on = !m_ui.UIIsChecked(Cmd::AutoIndent);
+    m_ui.UISetCheck(Cmd::AutoIndent, on);
+    CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("AutoIndent"), on ? 1 : 0);
+    for (int i = 0; i < m_view.GetPageCount(); ++i) {
+        if (CTalvexView *view = m_view.GetPageData(i))
+            view->SetAutoIndent(on);
+    }
 }
 
 void CMainFrame::OnTabSize(int id)

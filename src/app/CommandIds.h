@@ -25,6 +25,7 @@ enum : int {
     EditSendToLisp = 32800,
     EditMacroexpand = 32816,
     EditPrettyPrint = 32836,
+    EditIndentLines = 32843,
     NextPane = 57680,           // F6: bound to nothing
     PrevPane = 57681,           // Shift+F6: bound to nothing
     ViewToolBar = 59392,
@@ -35,6 +36,7 @@ enum : int {
     LineEndingCr = 32827,
     LineEndingLf = 32828,
     TabUsesSpaces = 32810,
+    AutoIndent = 32844,
     TabSize4 = 32840,
     TabSize8 = 32841,
     KeywordCommonLisp = 32830,

@@ -217,6 +217,7 @@ int CScintillaCtrl::HighlightBraces()
     }
     if (GetSelectionEnd() != GetSelectionStart())
         m_bSendable = true;
+    m_bSendable = SendableState(m_bSendable);
     NotifyScintillaCaretMoved(this);
     return 0;
 }

@@ -88,6 +88,11 @@ public:
     int LineFromPosition(Pos pos) const { return static_cast<int>(SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(pos))); }
     Pos PositionFromLine(int line) const { return SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line)); }
     Pos GetLineEndPosition(int line) const { return SendScintilla(SCI_GETLINEENDPOSITION, static_cast<unsigned long>(line)); }
+    Pos GetLineIndentPosition(int line) const { return SendScintilla(SCI_GETLINEINDENTPOSITION, static_cast<unsigned long>(line)); }
+    Pos GetAnchor() const { return SendScintilla(SCI_GETANCHOR); }
+    int GetCodePage() const { return static_cast<int>(SendScintilla(SCI_GETCODEPAGE)); }
+    void BeginUndoAction() { SendScintilla(SCI_BEGINUNDOACTION); }
+    void EndUndoAction() { SendScintilla(SCI_ENDUNDOACTION); }
 
     // Text transfers, all by length.
     QByteArray GetText() const;                       // SCI_GETTEXT, the whole document
@@ -103,7 +108,7 @@ public:
 
     // --- Behaviour shared by the editor views and the console -----------------------------
     // The SCN_UPDATEUI handler: highlights the bracket before the caret and its partner, and
-    // recomputes m_bSendable. Returns 0, the notification's result.
+    // recomputes m_bSendable (through SendableState). Returns 0, the notification's result.
     int HighlightBraces();
     // The selected text (empty when nothing is selected), NUL bytes included.
     QByteArray GetSelText() const;
@@ -123,6 +128,10 @@ public:
     const QFont &Font() const { return m_font; }
 
 protected:
+    // The sendable state after a highlight pass: here, as the highlighter found it (a selection,
+    // or a bracket with its match before the caret). Editor views ask their Lisp reader instead.
+    virtual bool SendableState(bool bracketRule) const { return bracketRule; }
+
     // A key with Alt held goes to Scintilla's key map without its text: it runs a bound command
     // (Alt+Shift+arrows select a rectangle) but never types a character.
     void keyPressEvent(QKeyEvent *e) override;

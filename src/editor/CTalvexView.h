@@ -9,8 +9,10 @@ class QContextMenuEvent;
 class QKeyEvent;
 
 // A Scintilla control styled for Lisp with line numbers and bracket highlighting. Plain Enter
-// inserts exactly the line end of the view's mode (no indentation); Shift+Enter and the keypad
-// Enter send the text at the caret to Lisp through a SendToLispEvent to window().
+// inserts exactly the line end of the view's mode, and with Auto Indent on indents the new line
+// (and the one it ends) as Indent Lines would; Shift+Enter and the keypad Enter send the text at
+// the caret to Lisp through a SendToLispEvent to window(), or put a status tip there when there
+// is nothing to send. All Lisp reading goes through the editor's reader in the dialect in use.
 class CTalvexView : public CScintillaCtrl
 {
     Q_OBJECT
@@ -19,8 +21,8 @@ public:
     explicit CTalvexView(QWidget *parent = nullptr);
     ~CTalvexView() override;
 
-    // Run once right after creation: the shared Lisp set-up, the stored line-end mode, and the
-    // Enter keys taken away from Scintilla's key map.
+    // Run once right after creation: the shared Lisp set-up, the stored line-end mode, the
+    // stored "AutoIndent", and the Enter keys taken away from Scintilla's key map.
     void ConfigureView();
 
     // Document files (implemented with the document commands): 1 on success, 0 on failure.
@@ -30,15 +32,31 @@ public:
     // so that neither undo nor redo can make it look saved. The caret goes to the start.
     void SetRecoveredText(const QByteArray &text);
 
+    // Edit > Indent Lines: every line the selection touches (a selection that ends at the start
+    // of a line does not touch that line), or the caret's line. One undo step.
+    void IndentSelectedLines();
+
+    void SetAutoIndent(bool on) { m_bAutoIndent = on; }
+    bool AutoIndent() const { return m_bAutoIndent; }
+
     QString m_strPath; // full path of the document's file; empty while untitled
 
 protected:
     void keyPressEvent(QKeyEvent *e) override;
     void contextMenuEvent(QContextMenuEvent *e) override;
+    bool SendableState(bool bracketRule) const override;
 
 private:
     // Shift+Enter / keypad Enter: hands the text at the caret to the top-level window.
     void SendTextAtCaret();
+    // Plain Enter: the line end, then with Auto Indent the ended and the new line indented.
+    void InsertNewLine();
+    // A closing bracket typed first on its line puts the line where the bracket belongs.
+    static bool IsClosingBracket(const QString &typed);
+    void IndentAfterClosingBracket();
+    // What the text read teaches the indenter about this document's macros.
+    void LearnDefinitions(const QByteArray &text);
+
     // After each change and caret move: the line-number margin is 40 pixels, wider while the
     // document has more lines than five digits can number, so that no number loses its first
     // digits; and long lines are wrapped (see FitWrapToLines).
@@ -52,4 +70,5 @@ private:
     int m_nMarginDigits = 0;  // digits the margin was last fitted to
     Pos m_nLongestLine = 0;   // bytes of the longest line seen since the text was loaded
     bool m_bWrapped = false;
+    bool m_bAutoIndent = false;
 };

@@ -49,6 +49,7 @@ int CTalvexView::LoadFile(const QString &path)
         data = CDocumentFile::ConvertLineEnds(data, GetEOLMode());
         FitWrapToLines(LongestLine(data, GetEOLMode() == SC_EOL_CR ? '\r' : '\n'));
         SetText(data);
+        LearnDefinitions(data);
         data = QByteArray();
         SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
         SetSavePoint();
@@ -84,7 +85,8 @@ int CTalvexView::LoadFile(const QString &path)
 int CTalvexView::SaveFile(const QString &path)
 {
     QString error;
-    if (!CDocumentFile::Write(path, GetText(), error)) {
+    const QByteArray text = GetText();
+    if (!CDocumentFile::Write(path, text, error)) {
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Talvex"), QStringLiteral("Save failed"),
                         QMessageBox::Ok, this);
         box.setInformativeText(error);
@@ -93,6 +95,7 @@ int CTalvexView::SaveFile(const QString &path)
     }
     SetSavePoint();
     m_strPath = path;
+    LearnDefinitions(text);
     return 1;
 }
 
