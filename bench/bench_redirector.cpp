@@ -23,51 +23,34 @@ const std::string kHelper = TALVEX_TEST_HELPERS_DIR "/lisphelper";
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-// Counts what arrives. Direct: the I/O thread delivers straight to it. Posted (the console's
-// pattern): the I/O thread only reports, and another thread drains.
+// Counts what arrives, taken as the console takes it: the I/O thread only reports, and this
+// thread takes what waits when told.
 class CountingSink
 {
 public:
-    explicit CountingSink(bool posted)
-        : m_lisp([this](const char *data, size_t length) { Count(data, length); },
-                 posted ? CRedirector::PendingHandler([this] { Report(); }) : CRedirector::PendingHandler())
-    {
-    }
     CRedirector *operator->() { return &m_lisp; }
 
-    // Sleeps until the target byte count has arrived, without polling.
-    void WaitForTarget()
-    {
-        std::unique_lock lock(m_targetMutex);
-        m_targetCondition.wait(lock, [&] { return m_nBytes.load() >= m_nTarget; });
-    }
-    // Sleeps until output is reported, as an event loop would, then drains it.
-    void DrainWhenPending()
+    // Sleeps until output is reported, as an event loop would, then takes and counts it.
+    void TakeWhenPending()
     {
         {
             std::unique_lock lock(m_mutex);
             m_pendingChanged.wait_for(lock, std::chrono::milliseconds(10), [&] { return m_bPending; });
             m_bPending = false;
         }
-        m_lisp.DrainOutput();
+        while (m_lisp.TakeOutput(m_chunk))
+            ;
+        // Touch the bytes as a real consumer would.
+        volatile char sink = 0;
+        for (size_t i = 0; i < m_chunk.size(); i += 4096)
+            sink = sink + m_chunk[i];
+        m_nBytes += m_chunk.size();
+        m_chunk.clear();
     }
 
-    std::atomic<size_t> m_nBytes{0};
-    size_t m_nTarget = 0;   // set before the start
+    size_t m_nBytes = 0;
 
 private:
-    void Count(const char *data, size_t length)
-    {
-        // Touch the bytes as a real sink would.
-        volatile char sink = 0;
-        for (size_t i = 0; i < length; i += 4096)
-            sink = sink + data[i];
-        const size_t total = m_nBytes.fetch_add(length, std::memory_order_release) + length;
-        if (m_nTarget != 0 && total >= m_nTarget) {
-            std::lock_guard lock(m_targetMutex);
-            m_targetCondition.notify_all();
-        }
-    }
     void Report()
     {
         {
@@ -77,12 +60,11 @@ private:
         m_pendingChanged.notify_one();
     }
 
-    std::mutex m_targetMutex;
-    std::condition_variable m_targetCondition;
     std::mutex m_mutex;
     std::condition_variable m_pendingChanged;
     bool m_bPending = false;
-    CRedirector m_lisp;   // last: stopped before the rest goes
+    std::string m_chunk;
+    CRedirector m_lisp{[this] { Report(); }};   // last: stopped before the rest goes
 };
 
 // CPU time (user + system) of this process and of its reaped children, in milliseconds.
@@ -98,7 +80,7 @@ double CpuMs()
     return total;
 }
 
-std::vector<double> g_cpuCat, g_cpuDirect, g_cpuPosted;
+std::vector<double> g_cpuCat, g_cpuTaken;
 
 double ThroughputCat(size_t megabytes)
 {
@@ -113,27 +95,22 @@ double ThroughputCat(size_t megabytes)
     return ms;
 }
 
-double ThroughputRedirector(size_t megabytes, bool posted)
+double ThroughputRedirector(size_t megabytes)
 {
     ::setenv("LISPHELPER_MODE", "flood", 1);
     ::setenv("LISPHELPER_MB", std::to_string(megabytes).c_str(), 1);
     ::setenv("LISPHELPER_READ", "0", 1);
     const double cpu = CpuMs();
-    CountingSink r(posted);
+    CountingSink r;
     r->m_strCommandLine = kHelper;
     const size_t total = megabytes << 20;
-    r.m_nTarget = total;
     const auto start = Clock::now();
     r->StartLisp();
-    while (r.m_nBytes.load(std::memory_order_acquire) < total) {
-        if (posted)
-            r.DrainWhenPending();
-        else
-            r.WaitForTarget();
-    }
+    while (r.m_nBytes < total)
+        r.TakeWhenPending();
     const double ms = Ms(Clock::now() - start);
     r->StopLisp();   // reaps the helper, so its CPU time counts too
-    (posted ? g_cpuPosted : g_cpuDirect).push_back(CpuMs() - cpu);
+    g_cpuTaken.push_back(CpuMs() - cpu);
     return ms;
 }
 
@@ -149,14 +126,14 @@ double ThroughputText(size_t megabytes, bool terminal)
 {
     ::setenv("LISPHELPER_MODE", "longline", 1);
     ::setenv("LISPHELPER_KB", std::to_string(megabytes << 10).c_str(), 1);
-    CountingSink r(true);
+    CountingSink r;
     r->m_bTerminal = terminal;
     r->m_strCommandLine = kHelper;
     const size_t total = (megabytes << 20) + 5;   // and "\nend\n"
     const auto start = Clock::now();
     r->StartLisp();
-    while (r.m_nBytes.load(std::memory_order_acquire) < total)
-        r.DrainWhenPending();
+    while (r.m_nBytes < total)
+        r.TakeWhenPending();
     const double ms = Ms(Clock::now() - start);
     r->StopLisp();
     return ms;
@@ -166,20 +143,20 @@ double ThroughputText(size_t megabytes, bool terminal)
 std::pair<double, double> EchoAndStop(bool terminal, int lines, int stops)
 {
     ::setenv("LISPHELPER_MODE", "echo", 1);
-    CountingSink r(false);
+    CountingSink r;
     r->m_bTerminal = terminal;
     r->m_strCommandLine = kHelper;
     r->StartLisp();
     std::vector<double> latency;
     for (int i = 0; i < lines; ++i) {
-        const size_t before = r.m_nBytes.load(std::memory_order_acquire);
+        const size_t before = r.m_nBytes;
         const auto start = Clock::now();
         r->WriteToLisp("(+ 1 2)\n");
-        while (r.m_nBytes.load(std::memory_order_acquire) == before)
-            std::this_thread::yield();
+        while (r.m_nBytes == before)
+            r.TakeWhenPending();
         latency.push_back(Ms(Clock::now() - start));
-        while (r.m_nBytes.load(std::memory_order_acquire) < before + 8)
-            std::this_thread::yield();
+        while (r.m_nBytes < before + 8)
+            r.TakeWhenPending();
     }
     std::vector<double> stopTimes;
     for (int i = 0; i < stops; ++i) {
@@ -221,42 +198,38 @@ int main(int argc, char **argv)
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 7;
 
     // Throughput: both sides in the same run, alternating, median of the rounds.
-    std::vector<double> cat, direct, posted;
+    std::vector<double> cat, taken;
     for (int i = 0; i < rounds; ++i) {
         cat.push_back(ThroughputCat(megabytes));
-        direct.push_back(ThroughputRedirector(megabytes, false));
-        posted.push_back(ThroughputRedirector(megabytes, true));
+        taken.push_back(ThroughputRedirector(megabytes));
     }
     const double mb = static_cast<double>(megabytes);
     const double catRate = mb / (Median(cat) / 1000);
-    const double directRate = mb / (Median(direct) / 1000);
-    const double postedRate = mb / (Median(posted) / 1000);
+    const double takenRate = mb / (Median(taken) / 1000);
     std::printf("throughput, %zu MB (median of %d):\n", megabytes, rounds);
     std::printf("  helper | cat            %8.1f ms  %7.0f MB/s\n", Median(cat), catRate);
-    std::printf("  redirector, direct sink %8.1f ms  %7.0f MB/s  (%3.0f %% of cat)\n", Median(direct),
-                directRate, 100 * directRate / catRate);
-    std::printf("  redirector, drained by another thread %8.1f ms  %7.0f MB/s  (%3.0f %% of cat)\n",
-                Median(posted), postedRate, 100 * postedRate / catRate);
-    // CPU time does not depend on what else the machine runs: producer plus transport plus sink.
-    std::printf("  CPU time (helper + transport + sink): cat %.0f ms, direct %.0f ms, drained %.0f ms\n",
-                Median(g_cpuCat), Median(g_cpuDirect), Median(g_cpuPosted));
+    std::printf("  redirector, taken by another thread %8.1f ms  %7.0f MB/s  (%3.0f %% of cat)\n",
+                Median(taken), takenRate, 100 * takenRate / catRate);
+    // CPU time does not depend on what else the machine runs: producer plus transport plus consumer.
+    std::printf("  CPU time (helper + transport + consumer): cat %.0f ms, taken %.0f ms\n",
+                Median(g_cpuCat), Median(g_cpuTaken));
 
     // Latency: one line to an echoing child until its first byte is in the sink.
     ::setenv("LISPHELPER_MODE", "echo", 1);
-    CountingSink r(false);
+    CountingSink r;
     r->m_strCommandLine = kHelper;
     r->StartLisp();
     std::vector<double> latency;
     for (int i = 0; i < 2000; ++i) {
-        const size_t before = r.m_nBytes.load(std::memory_order_acquire);
+        const size_t before = r.m_nBytes;
         const std::string line = "(+ 1 2)\n";
         const auto start = Clock::now();
         r->WriteToLisp(line);
-        while (r.m_nBytes.load(std::memory_order_acquire) == before)
-            std::this_thread::yield();
+        while (r.m_nBytes == before)
+            r.TakeWhenPending();
         latency.push_back(Ms(Clock::now() - start));
-        while (r.m_nBytes.load(std::memory_order_acquire) < before + line.size())
-            std::this_thread::yield();
+        while (r.m_nBytes < before + line.size())
+            r.TakeWhenPending();
     }
     std::sort(latency.begin(), latency.end());
     std::printf("latency WriteToLisp -> first byte in sink, %zu lines: median %.3f ms, p90 %.3f ms, "

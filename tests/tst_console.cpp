@@ -624,7 +624,7 @@ void TstConsole::framingFollowsKeywordSet()
     CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("KeywordSet"), keywordSet);
     CTalvexPipe console;
     console.ConfigureConsole();
-    QCOMPARE(console.FramesCommands(), keywordSet == 2);
+    QCOMPARE(console.Dialect().frameCommands, keywordSet == 2);
     // A later change of the keyword set does not change the framing.
     CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("KeywordSet"), keywordSet == 2 ? 0 : 2);
     console.SetCommandLine(kLineEcho);
@@ -676,8 +676,8 @@ void TstConsole::wrappers()
     QFETCH(QByteArray, form);
     QFETCH(QByteArray, macroexpand);
     QFETCH(QByteArray, prettyPrint);
-    QCOMPARE(MacroexpandText(form, 0), macroexpand);
-    QCOMPARE(PrettyPrintText(form, 0), prettyPrint);
+    QCOMPARE(MacroexpandText(form, DialectForKeywordSet(0)), macroexpand);
+    QCOMPARE(PrettyPrintText(form, DialectForKeywordSet(0)), prettyPrint);
 }
 
 // --- Lisp path ------------------------------------------------------------------------------

@@ -230,7 +230,7 @@ void TstEvaluation::newLispFramedMultiLineDefine()
     if (!QFile::exists(QStringLiteral("/usr/bin/newlisp")))
         QSKIP("newLISP is not installed");
     EvalFrame frame("/usr/bin/newlisp", 2);
-    QVERIFY(frame.m_console->FramesCommands());
+    QVERIFY(frame.m_console->Dialect().frameCommands);
 
     frame.m_view->SetText("(define (sq x)\n  (* x x))");
     frame.m_view->GotoPos(frame.m_view->GetLength());

@@ -1,7 +1,7 @@
 // Tests of the Lisp redirector against real child processes: start, output, writes, stop, tree kill.
 #include "lisp/CRedirector.h"
 #include "platform/Process.h"
-#include "DirectRedirector.h"
+#include "CollectingRedirector.h"
 #include "FloodPattern.h"
 #include "ProcTable.h"
 
@@ -29,22 +29,24 @@ namespace {
 const QString kHelper = QStringLiteral(TALVEX_TEST_HELPERS_DIR "/lisphelper");
 const std::string kEnded = "\r\n<ERROR>: Child process ended\r\n";
 
-// Like the console: the I/O thread only reports pending output; the test thread drains it.
+// Like the console: the I/O thread only reports pending output; the test thread takes it.
 class PolledRedirector
 {
 public:
     CRedirector *operator->() { return &m_lisp; }
+    // One take of what waits; the bytes taken.
+    size_t Take()
+    {
+        const size_t before = m_text.size();
+        m_lisp.TakeOutput(m_text);
+        return m_text.size() - before;
+    }
 
     std::string m_text;
-    size_t m_largestChunk = 0;
     std::atomic<int> m_pendingCalls{0};
 
 private:
-    CRedirector m_lisp{[this](const char *data, size_t length) {
-                           m_text.append(data, length);
-                           m_largestChunk = std::max(m_largestChunk, length);
-                       },
-                       [this] { ++m_pendingCalls; }};
+    CRedirector m_lisp{[this] { ++m_pendingCalls; }};
 };
 
 int CountEntries(const char *path)
@@ -104,7 +106,7 @@ private slots:
         QFETCH(QString, commandLine);
         const int fdsBefore = CountEntries("/proc/self/fd");
         const int threadsBefore = CountEntries("/proc/self/task");
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_strCommandLine = commandLine.toStdString();
         QVERIFY(!r->StartLisp());
         QCOMPARE(r.Text(), std::string("Redirect console error: 2\r\n"));
@@ -149,7 +151,7 @@ private slots:
         QVERIFY(QDir().mkpath(QFileInfo(program).absolutePath()));
         QVERIFY(QFile::copy(kHelper, program));
         qputenv("LISPHELPER_MODE", "args");
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_strCommandLine = (quoted ? "\"" + program + "\"" : program).toStdString();
         if (!arguments.isEmpty())
             r->m_strCommandLine += " " + arguments.toStdString();
@@ -231,7 +233,7 @@ private slots:
         QVERIFY(QDir().mkpath(dir.filePath("lisp dir")));
         QVERIFY(QFile::copy(kHelper, dir.filePath("lisp dir/real")));
         qputenv("LISPHELPER_MODE", "args");
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_strCommandLine = dir.filePath("lisp dir/real").toStdString();
         QVERIFY(r->StartLisp());
         QVERIFY(r.WaitFor("cwd="));
@@ -265,7 +267,7 @@ private slots:
         QVERIFY(QDir::setCurrent(start.isEmpty() ? elsewhere.path() : start));
         const QString before = QDir::currentPath();
         qputenv("LISPHELPER_MODE", "args");
-        DirectRedirector r;
+        CollectingRedirector r;
         if (bareName)
             r->m_strCommandLine = "lisphelper";
         else if (relative)
@@ -293,7 +295,7 @@ private slots:
         QFETCH(QByteArray, mode);
         QFETCH(QString, lastOutput);
         qputenv("LISPHELPER_MODE", mode);
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_strCommandLine = kHelper.toStdString();
         QVERIFY(r->StartLisp());
         QVERIFY(r.WaitFor(kEnded));
@@ -325,7 +327,7 @@ private slots:
         QFETCH(QByteArray, mode);
         QFETCH(QByteArray, expected);
         qputenv("LISPHELPER_MODE", mode);
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_strCommandLine = kHelper.toStdString();
         QVERIFY(r->StartLisp());
         const std::string want(expected.constData(), static_cast<size_t>(expected.size()));
@@ -344,7 +346,7 @@ private slots:
     {
         QFETCH(bool, framed);
         QFETCH(QByteArray, expected);
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_bFrameCommands = framed;
         std::string early = "(+ 1 2)\n";
         QVERIFY(!r->WriteToLisp(early));   // before any start: nothing written
@@ -361,7 +363,7 @@ private slots:
     // Many writes from two threads: each whole, the order of each thread kept.
     void writesStayWholeAndInOrder()
     {
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_strCommandLine = kHelper.toStdString();
         QVERIFY(r->StartLisp());
         auto writer = [&r](char tag) {
@@ -402,7 +404,7 @@ private slots:
     {
         QFETCH(bool, terminal);
         qputenv("LISPHELPER_MODE", "tree");
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_bTerminal = terminal;
         r->m_strCommandLine = kHelper.toStdString();
         QVERIFY(r->StartLisp());
@@ -445,7 +447,7 @@ private slots:
     void childEndsOutputStaysOpen()
     {
         qputenv("LISPHELPER_MODE", "leave");
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_strCommandLine = kHelper.toStdString();
         QVERIFY(r->StartLisp());
         QVERIFY(r.WaitFor("\n"));
@@ -465,7 +467,7 @@ private slots:
     void endedOrphansReapedWhileRunning()
     {
         qputenv("LISPHELPER_MODE", "orphans");
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_strCommandLine = kHelper.toStdString();
         QVERIFY(r->StartLisp());
         QVERIFY(r.WaitFor("done\n"));
@@ -493,7 +495,7 @@ private slots:
         QFETCH(int, count);
         qputenv("LISPHELPER_MODE", mode);
         qputenv("LISPHELPER_COUNT", QByteArray::number(count));
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_strCommandLine = kHelper.toStdString();
         QVERIFY(r->StartLisp());
         QVERIFY(r.WaitFor("ready\n", 30000));
@@ -522,7 +524,7 @@ private slots:
     {
         qputenv("LISPHELPER_MODE", "blinks");
         qputenv("LISPHELPER_COUNT", "50");
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_strCommandLine = kHelper.toStdString();
         QVERIFY(r->StartLisp());
         QVERIFY(r.WaitFor("ready\n"));
@@ -535,7 +537,7 @@ private slots:
     // Lisp's, although it was orphaned in a session of its own: a restart leaves it alone.
     void ownProcessesSurviveRestart()
     {
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_strCommandLine = kHelper.toStdString();
         QVERIFY(r->StartLisp());
         qint64 pid = 0;
@@ -559,7 +561,7 @@ private slots:
     {
         QFETCH(bool, terminal);
         qputenv("LISPHELPER_MODE", "interrupt");
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_bTerminal = terminal;
         QVERIFY(!r->InterruptLisp());   // nothing runs
         r->m_strCommandLine = kHelper.toStdString();
@@ -610,7 +612,7 @@ private slots:
 
         size_t checked = 0;
         while (r.m_text.size() < floodBytes + digestLine.size() && timer.elapsed() < 60000) {
-            if (r->DrainOutput() == 0)
+            if (r.Take() == 0)
                 QThread::msleep(1);
             const size_t limit = std::min(r.m_text.size(), floodBytes);
             for (; checked < limit; ++checked)
@@ -636,7 +638,7 @@ private slots:
         r->m_strCommandLine = kHelper.toStdString();
         QVERIFY(r->StartLisp());
         QTest::qWait(800);
-        const size_t waiting = r->DrainOutput();
+        const size_t waiting = r.Take();
         QVERIFY2(waiting > 0 && waiting <= (8u << 20), qPrintable(QString::number(waiting)));
         QElapsedTimer timer;
         timer.start();
@@ -660,81 +662,18 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         while (r.m_text.size() < expected.size() && timer.elapsed() < 5000) {
-            if (r->DrainOutput() == 0)
+            if (r.Take() == 0)
                 QThread::msleep(1);
         }
         QCOMPARE(r.m_text.size(), expected.size());
         QVERIFY(r.m_text == expected);
     }
 
-    // StopLisp (and a restart) from inside AppendOutput, on the delivering thread itself.
-    void stopFromInsideDelivery()
-    {
-        DirectRedirector r;
-        r->m_strCommandLine = kHelper.toStdString();
-        std::atomic<bool> stopped{false};
-        r.m_onAppend = [&] {
-            if (!stopped.exchange(true))
-                r->StopLisp();
-        };
-        QVERIFY(r->StartLisp());
-        std::string text = "hello\n";
-        QVERIFY(r->WriteToLisp(text));
-        QTRY_VERIFY(stopped.load());
-        QTRY_VERIFY(!r->IsLispRunning());
-        QTRY_VERIFY(OwnChildren().isEmpty());
-        r.m_onAppend = nullptr;
-        QVERIFY(r->StartLisp());
-        std::string again = "again\n";
-        QVERIFY(r->WriteToLisp(again));
-        QVERIFY(r.WaitFor("again\n"));
-    }
-
-    // A delivery that does not return (the sink waits for the thread that calls StopLisp):
-    // StopLisp still ends the child in bounded time, and the left-behind thread ends later.
-    void stopWhileDeliveryBlocks()
-    {
-        const int threadsBefore = CountEntries("/proc/self/task");
-        std::mutex mutex;
-        std::condition_variable released;
-        bool entered = false, release = false;
-        {
-            DirectRedirector r;
-            r->m_strCommandLine = kHelper.toStdString();
-            r.m_onAppend = [&] {
-                std::unique_lock lock(mutex);
-                entered = true;
-                released.notify_all();
-                released.wait_for(lock, std::chrono::seconds(20), [&] { return release; });
-            };
-            QVERIFY(r->StartLisp());
-            std::string text = "blocked\n";
-            QVERIFY(r->WriteToLisp(text));
-            {
-                std::unique_lock lock(mutex);
-                QVERIFY(released.wait_for(lock, std::chrono::seconds(10), [&] { return entered; }));
-            }
-            QElapsedTimer timer;
-            timer.start();
-            r->StopLisp();
-            QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
-            QVERIFY(!r->IsLispRunning());
-            QTRY_VERIFY(OwnChildren().isEmpty());
-            {
-                std::lock_guard lock(mutex);
-                release = true;
-            }
-            released.notify_all();
-            // The sink belongs to the derived object: it must outlive the delivery in progress.
-            QTRY_COMPARE(CountEntries("/proc/self/task"), threadsBefore);
-        }
-    }
-
     void startStopCycles()
     {
         const int fdsBefore = CountEntries("/proc/self/fd");
         const int threadsBefore = CountEntries("/proc/self/task");
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_strCommandLine = kHelper.toStdString();
         QElapsedTimer timer;
         timer.start();
@@ -760,7 +699,7 @@ private slots:
     {
         qputenv("LISPHELPER_MODE", "terminal");
         qputenv("LISPHELPER_MS", "300");
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_bTerminal = true;
         r->m_strCommandLine = kHelper.toStdString();
         QVERIFY(r->StartLisp());
@@ -796,7 +735,7 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         while (r.m_text.size() < total && timer.elapsed() < 30000) {
-            if (r->DrainOutput() == 0)
+            if (r.Take() == 0)
                 QThread::msleep(1);
         }
         QCOMPARE(r.m_text.size(), total);
@@ -812,7 +751,7 @@ private slots:
         const QString sbcl = QStandardPaths::findExecutable(QStringLiteral("sbcl"));
         if (sbcl.isEmpty())
             QSKIP("sbcl is not installed");
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_strCommandLine = sbcl.toStdString() + " --noinform --no-userinit --no-sysinit";
         QVERIFY(r->StartLisp());
         std::string form = "(+ 1 2)\n";
@@ -831,7 +770,7 @@ private slots:
         const QString newlisp = QStandardPaths::findExecutable(QStringLiteral("newlisp"));
         if (newlisp.isEmpty())
             QSKIP("newlisp is not installed");
-        DirectRedirector r;
+        CollectingRedirector r;
         r->m_bFrameCommands = true;
         r->m_strCommandLine = newlisp.toStdString();
         QVERIFY(r->StartLisp());

@@ -123,7 +123,7 @@ bool CMainFrame::Create()
 
     // 16-17. The console and the Lisp process; the editors read and indent in the Lisp's dialect.
     m_console.ConfigureConsole();
-    SetActiveReaderDialect(ReaderDialectForKeywordSet(m_console.KeywordSet()));
+    SetActiveReaderDialect(ReaderDialectForKeywordSet(m_console.Dialect().keywordSet));
     m_console.StartLisp();
 
     // 18. Message filter, then idle handler.
@@ -241,8 +241,8 @@ bool CMainFrame::OnIdle()
     m_ui.UIEnable(Cmd::FileSave, modified);
     m_ui.UIEnable(Cmd::FileSaveAs, modified);
     m_ui.UIEnable(Cmd::EditSendToLisp, sendable);
-    m_ui.UIEnable(Cmd::EditMacroexpand, sendable && CanMacroexpand(m_console.KeywordSet()));
-    m_ui.UIEnable(Cmd::FileInterruptLisp, m_console.IsLispRunning());
+    m_ui.UIEnable(Cmd::EditMacroexpand, sendable && CanMacroexpand(m_console.Dialect()));
+    m_ui.UIEnable(Cmd::FileInterruptLisp, m_console.CanInterrupt());
     return false;
 }
 

@@ -134,7 +134,7 @@ private:
     void OnSendToLisp(QByteArray &text);
     // The evaluation commands: the active view's text to send, wrapped for the console's dialect
     // when wrap is given, delivered as a send-to-Lisp event to this frame.
-    void SendActiveForm(QByteArray (*wrap)(const QByteArray &, int));
+    void SendActiveForm(QByteArray (*wrap)(const QByteArray &, const LispDialect &));
     // Sets and converts the line-end mode of every open document, in tab order.
     void SetLineEnding(int mode);
     void ShowRestartMessage();

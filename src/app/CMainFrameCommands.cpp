@@ -95,7 +95,7 @@ void CMainFrame::OnEditPaste() { SendToFocus(kPaste); }
 void CMainFrame::OnEditUndo() { SendToFocus(kUndo); }
 void CMainFrame::OnEditRedo() { SendToFocus(kRedo); }
 
-void CMainFrame::SendActiveForm(QByteArray (*wrap)(const QByteArray &, int))
+void CMainFrame::SendActiveForm(QByteArray (*wrap)(const QByteArray &, const LispDialect &))
 {
     CTalvexView *view = GetActiveView();
     if (!view)
@@ -106,8 +106,8 @@ void CMainFrame::SendActiveForm(QByteArray (*wrap)(const QByteArray &, int))
             m_pStatusText->setText(QString::fromLatin1(kNothingToSend));
         return;
     }
-    // The dialect of the Lisp that runs, as read at start-up; empty when it has no such command.
-    QByteArray sent = wrap ? wrap(text, m_console.KeywordSet()) : text;
+    // The dialect of the Lisp that runs; empty when it has no such command.
+    QByteArray sent = wrap ? wrap(text, m_console.Dialect()) : text;
     if (sent.isEmpty())
         return;
     SendToLispEvent ev(std::move(sent));

@@ -5,22 +5,16 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <cstdio>
 #include <deque>
 #include <system_error>
+#include <utility>
 
 namespace {
 
-// Output waiting for the sink beyond this stops the reading until the sink has taken it.
+// Output waiting for the consumer beyond this stops the reading until the consumer has taken it.
 constexpr size_t kMaxPendingOutput = 4u << 20;
-
-// How long StopLisp waits for the I/O thread, which ends at once unless a delivery on it blocks.
-constexpr auto kThreadStopWait = std::chrono::milliseconds(2000);
-
-// How long the destructor gives an I/O thread that StopLisp had to leave running.
-constexpr auto kDestroyWait = std::chrono::milliseconds(3000);
 
 // How often a session looks for ended orphans to reap (any ended child of the program that no one
 // else waits for, however short its life).
@@ -43,44 +37,15 @@ struct CRedirector::Session
     std::atomic<bool> stop{false};
     std::atomic<bool> childEnded{false};
     std::atomic<bool> throttled{false};
-
-    std::mutex doneMutex;
-    std::condition_variable doneCondition;
-    bool done = false;                // the I/O thread touches nothing of the redirector any more
-    std::thread::id threadId;
-
-    bool WaitDone(std::chrono::milliseconds timeout)
-    {
-        std::unique_lock lock(doneMutex);
-        return doneCondition.wait_for(lock, timeout, [&] { return done; });
-    }
 };
 
-CRedirector::CRedirector(Sink sink, PendingHandler onPending)
-    : m_sink(std::move(sink)), m_onPending(std::move(onPending))
+CRedirector::CRedirector(OutputReady onOutput) : m_onOutput(std::move(onOutput))
 {
 }
 
 CRedirector::~CRedirector()
 {
     StopLisp();
-    // An I/O thread left running by StopLisp may still return from a delivery into this object.
-    std::vector<std::shared_ptr<Session>> abandoned;
-    {
-        std::lock_guard lock(m_sessionMutex);
-        abandoned.swap(m_abandoned);
-    }
-    for (const auto &session : abandoned)
-        if (session->threadId != std::this_thread::get_id())
-            session->WaitDone(kDestroyWait);
-}
-
-void CRedirector::OutputPending()
-{
-    if (m_onPending)
-        m_onPending();
-    else
-        DrainOutput();
 }
 
 bool CRedirector::IsLispRunning() const
@@ -105,13 +70,7 @@ bool CRedirector::StartLisp()
     try {
         std::lock_guard lock(m_sessionMutex);
         m_pSession = session;
-        m_ioThread = std::thread(&CRedirector::ReaderThread, this, session);
-        session->threadId = m_ioThread.get_id();
-        // Forget left-behind threads that have finished meanwhile.
-        std::erase_if(m_abandoned, [](const std::shared_ptr<Session> &s) {
-            std::lock_guard doneLock(s->doneMutex);
-            return s->done;
-        });
+        m_ioThread = std::thread(&CRedirector::ReaderThread, this, std::ref(*session));
     } catch (const std::system_error &e) {
         {
             std::lock_guard lock(m_sessionMutex);
@@ -136,40 +95,18 @@ void CRedirector::StopLisp()
         session = std::move(m_pSession);
         thread = std::move(m_ioThread);
     }
-    if (!session) {
-        if (thread.joinable())
-            thread.detach();
+    if (!session)
         return;
-    }
     session->stop = true;
     session->process.Wake();
-
-    bool joined = false;
-    if (thread.joinable()) {
-        // From a delivery on the I/O thread itself it cannot wait for itself: the thread sees
-        // the stop as soon as the delivery returns and ends without touching the session again.
-        // Elsewhere it waits a bounded time: a delivery that does not return is left behind. The
-        // thread keeps its own reference to the session, so no descriptor it may still use is
-        // closed under it.
-        if (thread.get_id() != std::this_thread::get_id() && session->WaitDone(kThreadStopWait)) {
-            thread.join();
-            joined = true;
-        } else {
-            thread.detach();
-            std::lock_guard lock(m_sessionMutex);
-            m_abandoned.push_back(session);
-        }
-    }
-    if (joined)
-        session->process.CloseInput();   // the child sees the end of its input
+    // The I/O thread blocks on nothing but its poll, which the wake ends.
+    if (thread.joinable())
+        thread.join();
+    session->process.CloseInput();   // the child sees the end of its input
     session->process.KillProcessTree();
-
-    {
-        std::lock_guard lock(m_outputMutex);
-        if (m_pThrottled == session)
-            m_pThrottled.reset();
-    }
-    // The last reference closes the pipes: here, or when an abandoned I/O thread ends.
+    std::lock_guard lock(m_outputMutex);
+    if (m_pThrottled == session.get())
+        m_pThrottled = nullptr;
 }
 
 bool CRedirector::WriteToLisp(const std::string &text)
@@ -207,41 +144,43 @@ bool CRedirector::InterruptLisp()
     return session && !session->childEnded && session->process.Interrupt();
 }
 
-size_t CRedirector::DrainOutput()
+bool CRedirector::TakeOutput(std::string &into, size_t max)
 {
-    if (m_deliveringThread.load() == std::this_thread::get_id())
-        return 0;   // from inside AppendOutput: the outer delivery keeps the order
-    std::lock_guard deliver(m_deliverMutex);
-    std::shared_ptr<Session> throttled;
+    Session *throttled = nullptr;
+    bool more;
     {
         std::lock_guard lock(m_outputMutex);
-        m_strDelivering.swap(m_strPending);
-        m_bNotified = false;
-        throttled = std::move(m_pThrottled);
-        if (throttled)
+        const size_t count = std::min(max, m_strPending.size() - m_nTaken);
+        into.append(m_strPending, m_nTaken, count);
+        m_nTaken += count;
+        more = m_nTaken < m_strPending.size();
+        if (!more) {
+            m_strPending.clear();   // keeps its memory for the next burst
+            m_nTaken = 0;
+            if (m_strPending.capacity() > 2 * kMaxPendingOutput)
+                m_strPending.shrink_to_fit();   // a burst is over; do not keep its memory
+            m_bNotified = false;
+        } else if (m_nTaken >= kMaxPendingOutput / 2) {
+            m_strPending.erase(0, m_nTaken);   // what was taken goes; the rest moves once
+            m_nTaken = 0;
+        }
+        if (m_pThrottled && m_strPending.size() - m_nTaken < kMaxPendingOutput) {
+            throttled = std::exchange(m_pThrottled, nullptr);
             throttled->throttled = false;
+            // Woken under the lock: StopLisp clears m_pThrottled under it before the session goes.
+            throttled->process.Wake();
+        }
     }
-    if (throttled)
-        throttled->process.Wake();
-    const size_t length = m_strDelivering.size();
-    if (length > 0) {
-        m_deliveringThread = std::this_thread::get_id();
-        m_sink(m_strDelivering.data(), length);
-        m_deliveringThread = std::thread::id();
-    }
-    m_strDelivering.clear();
-    if (m_strDelivering.capacity() > 2 * kMaxPendingOutput)
-        m_strDelivering.shrink_to_fit();   // a burst is over; do not keep its memory
-    return length;
+    return more;
 }
 
-void CRedirector::QueueOutput(const char *data, size_t length, const std::shared_ptr<Session> &session)
+void CRedirector::QueueOutput(const char *data, size_t length, Session *session)
 {
     bool notify = false;
     {
         std::lock_guard lock(m_outputMutex);
         m_strPending.append(data, length);
-        if (session && m_strPending.size() >= kMaxPendingOutput) {
+        if (session && m_strPending.size() - m_nTaken >= kMaxPendingOutput) {
             session->throttled = true;
             m_pThrottled = session;
         }
@@ -250,11 +189,11 @@ void CRedirector::QueueOutput(const char *data, size_t length, const std::shared
             notify = true;
         }
     }
-    if (notify)
-        OutputPending();
+    if (notify && m_onOutput)
+        m_onOutput();
 }
 
-void CRedirector::QueueMessage(const char *text, const std::shared_ptr<Session> &session)
+void CRedirector::QueueMessage(const char *text, Session *session)
 {
     QueueOutput(text, std::strlen(text), session);
 }
@@ -287,10 +226,8 @@ void CRedirector::WritePending(Session &session)
     }
 }
 
-void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
+void CRedirector::ReaderThread(Session &s)
 {
-    std::shared_ptr<Session> session = sessionRef;   // the thread's own reference
-    Session &s = *session;
     std::unique_ptr<char[]> buffer;   // grows to the largest read; never zero-filled
     size_t capacity = 0;
     bool outputOpen = true;
@@ -312,7 +249,7 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
             unsigned long error = 0;
             const platform::IoStatus status = s.process.ReadOutput(buffer.get(), want, count, error);
             if (status == platform::IoStatus::Ok) {
-                QueueOutput(buffer.get(), count, session);
+                QueueOutput(buffer.get(), count, &s);
                 if (!untilEmpty)
                     return Read::Empty;
                 if (s.stop || s.throttled)
@@ -321,7 +258,7 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
             }
             if (status == platform::IoStatus::WouldBlock)
                 return Read::Empty;
-            QueueMessage(status == platform::IoStatus::Closed ? kChildEnded : kReadError, session);
+            QueueMessage(status == platform::IoStatus::Closed ? kChildEnded : kReadError, &s);
             return Read::Finished;
         }
     };
@@ -370,9 +307,4 @@ void CRedirector::ReaderThread(const std::shared_ptr<Session> &sessionRef)
             lastReap = now;
         }
     }
-    {
-        std::lock_guard lock(s.doneMutex);
-        s.done = true;
-    }
-    s.doneCondition.notify_all();
 }

@@ -2,23 +2,24 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 // One Lisp process with its input and output. All process I/O runs on one I/O thread of its own:
 // writes are queued (whole and in order) and written as the child's input pipe takes them, so no
-// caller ever blocks on a full pipe; output that is read waits in one buffer until DrainOutput
-// hands all of it to AppendOutput as one chunk. The I/O thread stops reading while more than a
-// few megabytes wait, so a Lisp that never stops printing cannot exhaust memory.
+// caller ever blocks on a full pipe; output that is read waits in one bounded buffer, and the
+// consumer is told once when output starts waiting. The consumer takes it with TakeOutput on its
+// own thread, in pieces of the size it chooses. The I/O thread stops reading while more than a few
+// megabytes wait, so a Lisp that never stops printing cannot exhaust memory.
 //
 // After the child ends, the I/O thread stays to reap the orphans it left, until StopLisp.
 //
-// Messages of the redirector itself go through the same buffer, so the sink sees them in order
+// Messages of the redirector itself go through the same buffer, so the consumer sees them in order
 // with the child's output:
 //   "Redirect console error: %x\r\n"        the process could not be started (system error code)
 //   "\r\n<ERROR>: Child process ended\r\n"  the child ended and its output pipe closed
@@ -26,26 +27,22 @@
 class CRedirector
 {
 public:
-    // Receives output bytes: the child's output and the redirector's own messages, in order.
-    using Sink = std::function<void(const char *data, size_t length)>;
-    // Told when output starts waiting: on the I/O thread, or on the caller's thread for a start
-    // error. It must not block; an owner with a thread of its own posts DrainOutput() there.
-    using PendingHandler = std::function<void()>;
+    // Told when output starts waiting after the last TakeOutput that took all of it: on the I/O
+    // thread, or on the caller's thread for a start error. It must not block and must not call
+    // back into the redirector; an owner with a thread of its own posts a take there.
+    using OutputReady = std::function<void()>;
 
-    // Without a pending handler, output is handed to the sink right away on the I/O thread.
-    explicit CRedirector(Sink sink, PendingHandler onPending = {});
+    explicit CRedirector(OutputReady onOutput);
     ~CRedirector();                    // stops the Lisp and waits for the I/O thread
     CRedirector(const CRedirector &) = delete;
     CRedirector &operator=(const CRedirector &) = delete;
 
     // Runs m_strCommandLine; stops a running process first. False (and the error line in the
-    // sink) when the process cannot be started.
+    // output) when the process cannot be started.
     bool StartLisp();
 
     // Ends the I/O thread and the child with every process it started. Safe when nothing runs,
-    // more than once, and from any thread, also from inside the sink. Returns in a few
-    // milliseconds normally. A delivery still running on the I/O thread is waited for at most
-    // 2 s and then left behind (the child is ended all the same). Never takes more than 5 s.
+    // and more than once. Returns in a few milliseconds normally, never after more than 5 s.
     void StopLisp();
 
     // Queues the text for the child's input, framed as "[cmd]\n" + text + "[/cmd]\n" when
@@ -59,9 +56,10 @@ public:
     // True from a successful StartLisp until the child ends or StopLisp runs.
     bool IsLispRunning() const;
 
-    // Hands everything waiting to the sink as one chunk; returns the byte count. Any thread;
-    // calls are serialised, so chunks arrive in order. A call from inside the sink returns 0.
-    size_t DrainOutput();
+    // Moves at most max bytes of the waiting output, oldest first, to the end of into. True when
+    // more is still waiting: no OutputReady comes for that, the caller takes it in its own time.
+    // One consumer thread at a time.
+    bool TakeOutput(std::string &into, size_t max = SIZE_MAX);
 
     std::string m_strCommandLine;
     bool m_bFrameCommands = false;
@@ -71,32 +69,23 @@ public:
 private:
     struct Session;
 
-    void ReaderThread(const std::shared_ptr<Session> &session);
+    void ReaderThread(Session &session);
     void WritePending(Session &session);
     // Adds bytes to the waiting output and tells the consumer when output starts waiting. A full
     // buffer throttles the session's reading.
-    void QueueOutput(const char *data, size_t length, const std::shared_ptr<Session> &session);
-    void QueueMessage(const char *text, const std::shared_ptr<Session> &session);
-    void OutputPending();
+    void QueueOutput(const char *data, size_t length, Session *session);
+    void QueueMessage(const char *text, Session *session);
 
-    const Sink m_sink;
-    const PendingHandler m_onPending;
+    const OutputReady m_onOutput;
 
     std::shared_ptr<Session> m_pSession;     // the running (or ended) child; null when idle
     std::thread m_ioThread;
-    // Sessions whose I/O thread StopLisp could not wait for (a delivery on it was still running);
-    // the destructor gives them time to finish before the object goes.
-    std::vector<std::shared_ptr<Session>> m_abandoned;
     mutable std::mutex m_sessionMutex;       // guards m_pSession against WriteToLisp on other threads
 
-    // Output waiting for the sink.
+    // Output waiting for the consumer: m_strPending from m_nTaken on.
     std::mutex m_outputMutex;
     std::string m_strPending;
-    bool m_bNotified = false;                // the handler was told, DrainOutput has not run since
-    std::shared_ptr<Session> m_pThrottled;   // session whose I/O thread waits for the sink
-
-    std::mutex m_deliverMutex;               // one delivery at a time, in order
-    std::string m_strDelivering;             // the chunk being delivered; swaps with m_strPending
-                                             // so both keep their capacity
-    std::atomic<std::thread::id> m_deliveringThread{};
+    size_t m_nTaken = 0;
+    bool m_bNotified = false;                // the consumer was told and has not taken all since
+    Session *m_pThrottled = nullptr;         // session whose I/O thread waits for the consumer
 };

@@ -5,76 +5,23 @@
 
 #include <QMetaObject>
 #include <QScrollBar>
-#include <QThread>
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
-// Largest piece of one hand-over shown per UI event. Showing costs time in proportion to the bytes;
-// a quarter megabyte keeps each event within a few milliseconds, so a key typed during a flood
-// waits less than a frame, while the per-event cost stays negligible.
-constexpr size_t kMaxAppend = size_t(256) << 10;
 // Output limit when "ConsoleLimit" is absent, in megabytes.
 constexpr int kDefaultLimitMb = 16;
-// Room beyond the limit: one piece in flight and some typing.
-constexpr size_t kSlack = size_t(64) << 10;
-// The buffers get their room at the limit once the output passes this; smaller consoles grow as
-// the control grows them, which is quick at these sizes. Beyond kRoomMax a limit is not given as
-// room in advance: the control grows its buffers itself.
-constexpr size_t kRoomFrom = size_t(1) << 20;
-constexpr qint64 kRoomMax = qint64(256) << 20;
 // Marks the display breaks of overlong lines (the first indicator free for the program's use).
 constexpr int kBreakIndicator = 8;
-
-// Keyword sets whose Lisps need the console's care.
-constexpr int kNewLispSet = 2;
-constexpr int kPicoLispSet = 4;
 
 constexpr char kNotRunning[] = "<ERROR>: Lisp is not running; Reset Lisp starts it\r\n";
 constexpr char kInterruptSent[] = "<INTERRUPT>: Interrupt sent to Lisp\r\n";
 
-// Where to cut a piece of at most max bytes: after the last line feed in its second half, else
-// never between a UTF-8 lead byte and its continuation bytes.
-size_t PieceLength(const char *data, size_t length, size_t max)
-{
-    if (length <= max)
-        return length;
-    for (size_t i = max; i > max / 2; --i)
-        if (data[i - 1] == '\n')
-            return i;
-    size_t cut = max;
-    while (cut > 0 && (static_cast<unsigned char>(data[cut]) & 0xC0) == 0x80)
-        --cut;
-    return cut > 0 ? cut : max;
-}
-
-bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
-
-// "[… 48 MB of earlier output dropped]": megabytes from one megabyte on, kilobytes below. The
-// ellipsis is one character where the console shows UTF-8, three dots elsewhere.
-QByteArray DroppedMarker(qint64 bytes, bool utf8)
-{
-    const qint64 mb = (bytes + (qint64(1) << 19)) >> 20;
-    const QByteArray amount = mb >= 1 ? QByteArray::number(mb) + " MB"
-                                      : QByteArray::number(std::max<qint64>(1, (bytes + 512) >> 10)) + " KB";
-    return QByteArray("[") + (utf8 ? "\xE2\x80\xA6" : "...") + " " + amount + " of earlier output dropped]\n";
-}
-
 } // namespace
 
 CTalvexPipe::CTalvexPipe(QWidget *parent)
-    : CScintillaCtrl(parent),
-      m_lisp([this](const char *data, size_t length) { AppendOutput(data, length); },
-             [this] {
-                 // On the UI thread (a start error, say) the text is shown right away; from the I/O
-                 // thread one queued drain at a time, however fast output arrives.
-                 if (QThread::currentThread() == thread())
-                     FlushOutput();
-                 else
-                     PostDrain();
-             })
+    : CScintillaCtrl(parent), m_pDialect(&DialectForKeywordSet(0)), m_lisp([this] { PostTake(); })
 {
     SendScintilla(SCI_INDICSETSTYLE, static_cast<unsigned long>(kBreakIndicator), static_cast<long>(INDIC_HIDDEN));
 }
@@ -97,6 +44,8 @@ void CTalvexPipe::ConfigureConsole()
     static const char kSample[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     const int sampleWidth = static_cast<int>(SendScintilla(SCI_TEXTWIDTH, static_cast<unsigned long>(STYLE_DEFAULT), kSample));
     m_nCharWidth = std::max(1, sampleWidth / int(sizeof kSample - 1));
+    m_output.SetColumns(DisplayColumns(), GetTabWidth());
+    m_output.SetUtf8(SendScintilla(SCI_GETCODEPAGE) == SC_CP_UTF8);
     // Output is not something to undo, and a history of it would grow without bound.
     SendScintilla(SCI_SETUNDOCOLLECTION, 0UL);
     EmptyUndoBuffer();
@@ -105,24 +54,30 @@ void CTalvexPipe::ConfigureConsole()
     if (limitMb < 0)
         limitMb = kDefaultLimitMb;
     SetOutputLimit(qint64(limitMb) << 20);
-    // Read only here: the dialect chosen at start-up holds for the whole run.
+    // Read only here: for a Lisp whose program Talvex does not know, the keyword set chosen at
+    // start-up names the dialect for the whole run.
     m_nKeywordSet = store.ReadInt(CSettingsStore::kSettings, QStringLiteral("KeywordSet"), 0);
-    m_lisp.m_bFrameCommands = m_nKeywordSet == kNewLispSet;
-    m_lisp.m_bTerminal = m_nKeywordSet == kNewLispSet || m_nKeywordSet == kPicoLispSet;
+    m_pDialect = &DialectForCommandLine(m_lisp.m_strCommandLine, m_nKeywordSet);
 }
 
 void CTalvexPipe::SetOutputLimit(qint64 bytes)
 {
-    m_nLimit = std::max<qint64>(0, bytes);
-    m_reserve.Release();
-    m_bRoomGiven = false;
+    m_output.SetLimit(bytes);
 }
 
 // --- The Lisp -------------------------------------------------------------------------------
 
 bool CTalvexPipe::StartLisp()
 {
-    return m_lisp.StartLisp();
+    // The dialect follows the Lisp that runs now (Set Lisp Path may have changed it).
+    m_pDialect = &DialectForCommandLine(m_lisp.m_strCommandLine, m_nKeywordSet);
+    m_lisp.m_bFrameCommands = m_pDialect->frameCommands;
+    m_lisp.m_bTerminal = m_pDialect->terminal;
+    const bool started = m_lisp.StartLisp();
+    if (started && m_pDialect->startForm)
+        m_lisp.WriteToLisp(m_pDialect->startForm);
+    FlushOutput();   // a start error shows at once
+    return started;
 }
 
 void CTalvexPipe::StopLisp()
@@ -137,11 +92,9 @@ void CTalvexPipe::SendToLisp(const QByteArray &text)
         ShowNotRunning();
         return;
     }
-    // Two sends with no output between show one line break: the second is the "first output"
-    // of the first send and loses its line feed.
-    if (!std::exchange(m_bSkipNewline, false))
-        InsertOutput("\n", 1);
-    m_bSkipNewline = true;
+    m_edits.clear();
+    m_output.CommandSent(m_edits);
+    ApplyEdits();
     std::string line(text.constData(), static_cast<size_t>(text.size()));
     line += '\n';
     m_lisp.WriteToLisp(line);
@@ -150,9 +103,10 @@ void CTalvexPipe::SendToLisp(const QByteArray &text)
 void CTalvexPipe::ResetLisp()
 {
     FlushOutput();
-    InsertOutput("\r\n", 2);
-    m_bSkipNewline = false;
-    m_lisp.StartLisp();
+    m_edits.clear();
+    m_output.Restarted(m_edits);
+    ApplyEdits();
+    StartLisp();
 }
 
 void CTalvexPipe::InterruptLisp()
@@ -160,6 +114,10 @@ void CTalvexPipe::InterruptLisp()
     FlushOutput();
     if (!m_lisp.IsLispRunning()) {
         ShowNotRunning();
+        return;
+    }
+    if (const char *reason = Dialect().noInterrupt) {
+        ShowMessage(QByteArray("<ERROR>: ") + reason + "\r\n");
         return;
     }
     // Shown before the signal goes, so it always comes before the Lisp's answer to it.
@@ -175,142 +133,92 @@ void CTalvexPipe::ShowNotRunning()
 void CTalvexPipe::ShowMessage(const QByteArray &text)
 {
     FlushOutput();
-    const Pos at = OutputEnd();
-    if (at > 0 && !IsLineEnd(static_cast<char>(GetCharAt(at - 1))))
-        InsertOutput("\r\n", 2);
-    InsertOutput(text.constData(), static_cast<size_t>(text.size()));
+    m_edits.clear();
+    m_output.Message(std::string_view(text.constData(), size_t(text.size())), m_edits);
+    ApplyEdits();
 }
 
 // --- Output ---------------------------------------------------------------------------------
 
-void CTalvexPipe::PostDrain()
+void CTalvexPipe::PostTake()
 {
-    if (!m_bDrainPosted.exchange(true))
-        QMetaObject::invokeMethod(this, &CTalvexPipe::DrainPosted, Qt::QueuedConnection);
+    if (!m_bTakePosted.exchange(true))
+        QMetaObject::invokeMethod(this, &CTalvexPipe::TakePiece, Qt::QueuedConnection);
 }
 
-void CTalvexPipe::DrainPosted()
+void CTalvexPipe::TakePiece()
 {
-    // Cleared before draining: output arriving after this point posts a new drain, output
-    // arriving before it is taken by this one.
-    m_bDrainPosted.store(false);
-    if (!m_backlog.isEmpty()) {
-        // The rest of an earlier hand-over goes first; newer output waits for the next event.
-        ShowBacklogPiece();
-        return;
+    // Cleared before taking: output arriving after this point posts a new take, output arriving
+    // before it is taken by this one.
+    m_bTakePosted.store(false);
+    if (m_nPieceBytes > 0) {
+        // The last piece was not painted (the console is hidden, say): its insertion is its cost.
+        m_output.PieceShown(m_nPieceBytes, std::chrono::nanoseconds(m_pieceTimer.nsecsElapsed()));
+        m_nPieceBytes = 0;
     }
-    m_bSliceOutput = true;
-    m_lisp.DrainOutput();
-    m_bSliceOutput = false;
-}
-
-void CTalvexPipe::ShowBacklogPiece()
-{
-    const char *rest = m_backlog.constData() + m_nBacklogShown;
-    const size_t left = size_t(m_backlog.size()) - m_nBacklogShown;
-    const size_t piece = PieceLength(rest, left, MaxPiece());
+    const size_t piece = m_output.PieceBytes();
+    m_edits.clear();
+    QElapsedTimer timer;
+    timer.start();
+    bool more = true;
     // Dropping the oldest lines moves the whole text once: when due, that is this event's work.
-    if (!TrimFor(piece)) {
-        InsertOutput(rest, piece);
-        m_nBacklogShown += piece;
-        if (m_nBacklogShown == size_t(m_backlog.size())) {
-            m_backlog.truncate(0);   // keeps its memory for the next hand-over
-            m_nBacklogShown = 0;
-        }
+    if (!m_output.Trim(piece, m_edits)) {
+        m_taken.clear();
+        more = m_lisp.TakeOutput(m_taken, piece);
+        m_output.Output(m_taken, m_edits);
     }
-    PostDrain();
+    ApplyEdits();
+    if (!m_taken.empty()) {
+        m_nPieceBytes = m_taken.size();
+        m_pieceTimer = timer;   // the cost so far; the paint adds its own
+    }
+    if (more)
+        PostTake();
 }
 
 void CTalvexPipe::FlushOutput()
 {
-    if (!m_backlog.isEmpty()) {
-        const QByteArray backlog = std::exchange(m_backlog, {});
-        const size_t shown = std::exchange(m_nBacklogShown, 0);
-        InsertOutput(backlog.constData() + shown, size_t(backlog.size()) - shown);
+    for (;;) {
+        m_taken.clear();
+        const bool more = m_lisp.TakeOutput(m_taken);
+        m_edits.clear();
+        m_output.Output(m_taken, m_edits);
+        ApplyEdits();
+        if (!more)
+            break;
     }
-    m_lisp.DrainOutput();
 }
 
-void CTalvexPipe::AppendOutput(const char *data, size_t length)
+void CTalvexPipe::ApplyEdits()
 {
-    if (length == 0)
-        return;
-    if (QThread::currentThread() != thread()) {
-        // Not expected (output is drained on the UI thread), but never touch the control from
-        // another thread: the copy is shown in order behind the drains already queued.
-        QByteArray copy(data, static_cast<qsizetype>(length));
-        QMetaObject::invokeMethod(
-            this, [this, copy] { AppendOutput(copy.constData(), static_cast<size_t>(copy.size())); },
-            Qt::QueuedConnection);
-        return;
-    }
-    // The first output after a send loses one leading line feed, and only it.
-    if (std::exchange(m_bSkipNewline, false) && data[0] == '\n') {
-        ++data;
-        --length;
-    }
-    if (m_bSliceOutput && (length > MaxPiece() || TrimDue(length))) {
-        // One piece per UI event, and a trim an event of its own.
-        m_backlog.append(data, static_cast<qsizetype>(length));
-        ShowBacklogPiece();
-        return;
-    }
-    InsertOutput(data, length);
-}
-
-size_t CTalvexPipe::MaxPiece() const
-{
-    // With a limit, a piece is at most an eighth of it, so one trim always makes room for it.
-    if (m_nLimit <= 0)
-        return kMaxAppend;
-    return std::clamp<size_t>(size_t(m_nLimit / 8), 4096, kMaxAppend);
-}
-
-CScintillaCtrl::Pos CTalvexPipe::OutputEnd() const
-{
-    const Pos length = GetLength();
-    return m_nInputStart >= 0 ? std::min(m_nInputStart, length) : length;
-}
-
-void CTalvexPipe::InsertOutput(const char *data, size_t length)
-{
-    while (length > 0) {
-        const size_t piece = PieceLength(data, length, MaxPiece());
-        TrimFor(piece);
-        if (!m_bRoomGiven && m_nLimit > 0 && m_nLimit <= kRoomMax && size_t(GetLength()) + piece >= kRoomFrom) {
-            // The room for the whole limit, given once into memory whose pages were written in
-            // the background: no later growth copies the text, and no burst of page faults holds
-            // up a key. Until the memory is ready the control grows its buffers itself.
-            const size_t room = size_t(m_nLimit) + kMaxAppend + kSlack;
-            if (m_reserve.PreparedSize() != room)
-                m_reserve.Prepare(room, 2);
-            if (m_reserve.ReadyCount() == 2 || !CBufferReserve::CanLend()) {
-                {
-                    CBufferReserve::Lend lend(m_reserve);
-                    Allocate(static_cast<Pos>(room));
-                }
-                m_reserve.Release();
-                m_bRoomGiven = true;
-            }
+    for (const CConsoleOutput::Edit &edit : m_edits) {
+        const Pos length = GetLength();
+        const Pos start = std::clamp<Pos>(edit.start, 0, length);
+        const Pos end = std::clamp<Pos>(edit.end, start, length);
+        const Pos added = Pos(edit.text.size()) - (end - start);
+        const Pos caret = GetCurrentPos();
+        const Pos anchor = SendScintilla(SCI_GETANCHOR);
+        // The kept text keeps its colours: the styling done so far stays valid, shifted with it.
+        const Pos styled = SendScintilla(SCI_GETENDSTYLED);
+        SetTargetRange(start, end);
+        SendScintilla(SCI_REPLACETARGET, static_cast<unsigned long>(edit.text.size()), edit.text.data());
+        if (end > start && styled > end)
+            SendScintilla(SCI_STARTSTYLING, static_cast<unsigned long>(styled + added), 0L);
+        if (!edit.breaks.empty()) {
+            SendScintilla(SCI_SETINDICATORCURRENT, static_cast<unsigned long>(kBreakIndicator));
+            for (const CConsoleOutput::Pos offset : edit.breaks)
+                SendScintilla(SCI_INDICATORFILLRANGE, static_cast<unsigned long>(start + offset), 1L);
         }
-        const Pos at = OutputEnd();
-        if (m_nInputStart < 0) {
-            InsertBroken(at, data, piece);
+        if (m_output.InputStart() < 0) {
             GotoPos(GetLength());
-        } else {
+        } else if (caret >= end && anchor >= end) {
             // Output goes before the line being typed; the caret stays where it was in that line.
-            const Pos caret = GetCurrentPos();
-            const Pos anchor = SendScintilla(SCI_GETANCHOR);
-            const Pos added = InsertBroken(at, data, piece);
-            m_nInputStart = at + added;
-            if (caret >= at && anchor >= at)
-                SetSel(anchor + added, caret + added);
-            else
-                GotoPos(GetLength());
+            SetSel(anchor + added, caret + added);
+        } else {
+            GotoPos(GetLength());
         }
-        data += piece;
-        length -= piece;
     }
+    m_edits.clear();
 }
 
 int CTalvexPipe::DisplayColumns() const
@@ -319,80 +227,46 @@ int CTalvexPipe::DisplayColumns() const
     const int width = contentsRect().width() - verticalScrollBar()->sizeHint().width();
     const int margins = static_cast<int>(SendScintilla(SCI_GETMARGINLEFT) + SendScintilla(SCI_GETMARGINRIGHT));
     const int columns = (width - margins) / std::max(1, m_nCharWidth) - 1;
-    return std::clamp(columns, kDisplayColumnsMin, kDisplayColumnsMax);
+    return std::clamp(columns, CConsoleOutput::kColumnsMin, CConsoleOutput::kColumnsMax);
 }
 
-CScintillaCtrl::Pos CTalvexPipe::InsertBroken(Pos pos, const char *data, size_t length)
+void CTalvexPipe::resizeEvent(QResizeEvent *e)
 {
-    const int width = DisplayColumns();
-    const int tab = std::max(1, GetTabWidth());
-    // Columns taken by one character; a continuation byte of UTF-8 takes none.
-    const auto advance = [tab](unsigned char c, int column) {
-        if ((c & 0xC0) == 0x80)
-            return 0;
-        return c == '	' ? tab - column % tab : 1;
-    };
-    const auto columnsOf = [&](const char *text, size_t count, int column) {
-        for (size_t k = 0; k < count; ++k)
-            column += advance(static_cast<unsigned char>(text[k]), column);
-        return column;
-    };
-    // Columns already taken on the line where the text goes.
-    const Pos lineStart = PositionFromLine(LineFromPosition(pos));
-    int column = 0;
-    if (pos > lineStart) {
-        const QByteArray before = GetTextRange(std::max(lineStart, pos - Pos(4 * kDisplayColumnsMax)), pos);
-        column = columnsOf(before.constData(), size_t(before.size()), 0);
+    CScintillaCtrl::resizeEvent(e);
+    m_output.SetColumns(DisplayColumns(), GetTabWidth());
+}
+
+void CTalvexPipe::paintEvent(QPaintEvent *e)
+{
+    CScintillaCtrl::paintEvent(e);
+    if (m_nPieceBytes > 0) {
+        // Insertion, styling, layout and painting of the last piece together.
+        m_output.PieceShown(m_nPieceBytes, std::chrono::nanoseconds(m_pieceTimer.nsecsElapsed()));
+        m_nPieceBytes = 0;
     }
-    m_breaks.clear();
-    m_broken.clear();
-    size_t copied = 0;
-    size_t space = 0;   // just after the last space of the display line, 0 when none
-    for (size_t i = 0; i < length; ++i) {
-        if (column == 0) {
-            // Quick way over lines that cannot be too wide: fewer bytes than columns.
-            const void *end = std::memchr(data + i, '\n', length - i);
-            const size_t next = end ? size_t(static_cast<const char *>(end) - data) : length;
-            if (next - i < size_t(width) && (std::memchr(data + i, '\t', next - i) == nullptr)) {
-                if (!end) {
-                    column = columnsOf(data + i, next - i, 0);
-                    break;
-                }
-                i = next;
-                continue;
-            }
-        }
-        const unsigned char c = static_cast<unsigned char>(data[i]);
-        if (c == '\n' || c == '\r') {
-            column = 0;
-            space = 0;
-            continue;
-        }
-        const int step = advance(c, column);
-        if (step > 0 && column + step > width) {
-            // A display break: after the line's last space when that is near, else right here.
-            const size_t cut = space > copied && i - space < size_t(width / 4) ? space : i;
-            m_broken.append(data + copied, static_cast<qsizetype>(cut - copied));
-            m_breaks.push_back(Pos(m_broken.size()));
-            m_broken.append('\n');
-            copied = cut;
-            column = columnsOf(data + cut, i - cut, 0);
-            space = 0;
-        }
-        column += advance(c, column);
-        if (c == ' ')
-            space = i + 1;
-    }
+}
+
+void CTalvexPipe::scrollContentsBy(int dx, int dy)
+{
+    CScintillaCtrl::scrollContentsBy(dx, dy);
+}
+
+void CTalvexPipe::StyleVisible()
+{
+}
+
+CScintillaCtrl::Pos CTalvexPipe::InsertBroken(Pos pos, const std::string_view &text, int column)
+{
+    m_output.Break(text, column, m_broken, m_breaks);
     if (m_breaks.empty()) {
-        InsertText(pos, data, static_cast<Pos>(length));
-        return static_cast<Pos>(length);
+        InsertText(pos, text.data(), Pos(text.size()));
+        return Pos(text.size());
     }
-    m_broken.append(data + copied, static_cast<qsizetype>(length - copied));
-    InsertText(pos, m_broken.constData(), m_broken.size());
+    InsertText(pos, m_broken.data(), Pos(m_broken.size()));
     SendScintilla(SCI_SETINDICATORCURRENT, static_cast<unsigned long>(kBreakIndicator));
-    for (Pos offset : m_breaks)
+    for (const CConsoleOutput::Pos offset : m_breaks)
         SendScintilla(SCI_INDICATORFILLRANGE, static_cast<unsigned long>(pos + offset), 1L);
-    return m_broken.size();
+    return Pos(m_broken.size());
 }
 
 QByteArray CTalvexPipe::PlainText(Pos start, Pos end) const
@@ -412,41 +286,4 @@ QByteArray CTalvexPipe::PlainText(Pos start, Pos end) const
         pos = runEnd;
     }
     return plain;
-}
-
-bool CTalvexPipe::TrimDue(size_t incoming) const
-{
-    return m_nLimit > 0 && GetLength() + Pos(incoming) > m_nLimit && OutputEnd() > m_nMarkerLength;
-}
-
-bool CTalvexPipe::TrimFor(size_t incoming)
-{
-    if (!TrimDue(incoming))
-        return false;
-    const Pos length = GetLength();
-    // Down to three quarters of the limit, in whole lines, and never into the input line.
-    const bool utf8 = SendScintilla(SCI_GETCODEPAGE) == SC_CP_UTF8;
-    const QByteArray probe = DroppedMarker(m_nDropped + (length - m_nLimit), utf8);
-    const Pos keep = m_nLimit - m_nLimit / 4 - Pos(incoming) - probe.size();
-    const Pos outputEnd = OutputEnd();
-    const Pos want = std::clamp<Pos>(length - keep, 1, outputEnd);
-    const int line = LineFromPosition(want - 1);
-    Pos cut = PositionFromLine(line + 1);
-    if (cut > outputEnd)
-        cut = PositionFromLine(line);
-    if (cut <= m_nMarkerLength)
-        return false;   // nothing but the line being typed after the marker: it is never dropped
-
-    m_nDropped += cut - m_nMarkerLength;
-    const QByteArray marker = DroppedMarker(m_nDropped, utf8);
-    // The kept text keeps its colours: the styling done so far stays valid, shifted with it.
-    const Pos styled = SendScintilla(SCI_GETENDSTYLED);
-    SetTargetRange(0, cut);
-    ReplaceTarget(marker);
-    if (styled > cut)
-        SendScintilla(SCI_STARTSTYLING, static_cast<unsigned long>(styled - cut + marker.size()), 0L);
-    if (m_nInputStart >= 0)
-        m_nInputStart -= cut - marker.size();
-    m_nMarkerLength = marker.size();
-    return true;
 }

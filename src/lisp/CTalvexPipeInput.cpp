@@ -26,20 +26,30 @@ bool EditsText(const QKeyEvent *e)
 
 } // namespace
 
+void CTalvexPipe::StartInputAtEnd()
+{
+    const Pos length = GetLength();
+    const Pos from = std::min(m_output.OutputEnd(), length);
+    const QByteArray left = GetTextRange(from, length);
+    m_output.StartInput(std::string_view(left.constData(), size_t(left.size())));
+}
+
 void CTalvexPipe::KeyDownPreamble()
 {
     const Pos selectionEnd = GetSelectionEnd();
     const Pos length = GetLength();
-    if (m_nInputStart < 0 || m_nInputStart > selectionEnd) {
+    const Pos inputStart = m_output.InputStart();
+    if (inputStart < 0 || inputStart > selectionEnd) {
         if (selectionEnd != length)
             GotoPos(length);
-        m_nInputStart = length;
+        StartInputAtEnd();
     }
 }
 
 void CTalvexPipe::KeepOutput()
 {
-    if (m_nInputStart >= 0 && GetSelectionStart() < m_nInputStart)
+    const Pos inputStart = m_output.InputStart();
+    if (inputStart >= 0 && GetSelectionStart() < inputStart)
         GotoPos(GetLength());
 }
 
@@ -82,7 +92,7 @@ void CTalvexPipe::keyPressEvent(QKeyEvent *e)
     switch (key) {
     case Qt::Key_Backspace:
     case Qt::Key_Left:
-        if (GetCurrentPos() <= m_nInputStart) {
+        if (GetCurrentPos() <= m_output.InputStart()) {
             e->accept();
             return;
         }
@@ -101,7 +111,7 @@ void CTalvexPipe::keyPressEvent(QKeyEvent *e)
         e->accept();
         return;
     case Qt::Key_Home:
-        SetSel(m_nInputStart, m_nInputStart);
+        SetSel(m_output.InputStart(), m_output.InputStart());
         e->accept();
         return;
     case Qt::Key_Up:
@@ -112,7 +122,7 @@ void CTalvexPipe::keyPressEvent(QKeyEvent *e)
     case Qt::Key_Down:
         if (!m_history.isEmpty())
             RecallHistory(+1);
-        if (GetCurrentPos() <= m_nInputStart) {
+        if (GetCurrentPos() <= m_output.InputStart()) {
             e->accept();
             return;
         }
@@ -140,14 +150,20 @@ void CTalvexPipe::ReplaceInput(const QByteArray &text)
     const Pos start = GetSelectionStart();
     SetTargetRange(start, GetSelectionEnd());
     ReplaceTarget(QByteArray());
-    const Pos added = InsertBroken(start, text.constData(), static_cast<size_t>(text.size()));
+    // The column where the text goes: the output end's, and that of what is typed before it.
+    const Pos inputStart = std::max<Pos>(0, m_output.InputStart());
+    const Pos from = std::max(inputStart, start - Pos(4 * CConsoleOutput::kColumnsMax));
+    const QByteArray before = GetTextRange(from, start);
+    const int column = m_output.ColumnAfter(std::string_view(before.constData(), size_t(before.size())),
+                                            from == inputStart ? m_output.OutputColumn() : 0);
+    const Pos added = InsertBroken(start, std::string_view(text.constData(), size_t(text.size())), column);
     GotoPos(start + added);
 }
 
 void CTalvexPipe::RecallHistory(int step)
 {
     const qsizetype count = m_history.size();
-    SetSel(m_nInputStart, GetLength());
+    SetSel(m_output.InputStart(), GetLength());
     m_nHistoryIndex += step;
     if (m_nHistoryIndex < 0)
         m_nHistoryIndex = static_cast<int>(count - 1);
@@ -159,7 +175,9 @@ void CTalvexPipe::RecallHistory(int step)
 void CTalvexPipe::SendInputLine()
 {
     const Pos length = GetLength();
-    const Pos start = qBound<Pos>(0, m_nInputStart, length);
+    const Pos start = std::min(m_output.InputStart() >= 0 ? m_output.InputStart() : m_output.OutputEnd(), length);
+    const QByteArray shown = GetTextRange(start, length);
+    m_output.InputSent(std::string_view(shown.constData(), size_t(shown.size())));
     QByteArray line = PlainText(start, length);
     qsizetype end = line.size();
     while (end > 0 && (line.at(end - 1) == '\n' || line.at(end - 1) == '\r'))
@@ -170,14 +188,13 @@ void CTalvexPipe::SendInputLine()
         m_history.append(line);
     m_nHistoryIndex = static_cast<int>(m_history.size());
     GotoPos(length);
-    m_nInputStart = -1;
     if (!m_lisp.IsLispRunning()) {
         ShowNotRunning();
         return;
     }
     // The console already shows the line end, so the line feed that usually opens Lisp's answer
     // is dropped.
-    m_bSkipNewline = true;
+    m_output.ExpectAnswer();
     std::string text(line.constData(), static_cast<size_t>(line.size()));
     text += '\n';
     m_lisp.WriteToLisp(text);
@@ -209,8 +226,8 @@ void CTalvexPipe::PasteText(const QByteArray &text)
     auto insertRun = [&](qsizetype runEnd) {
         if (runEnd <= runStart)
             return;
-        if (m_nInputStart < 0)
-            m_nInputStart = GetLength();
+        if (m_output.InputStart() < 0)
+            StartInputAtEnd();
         ReplaceInput(text.mid(runStart, runEnd - runStart));
     };
     for (qsizetype i = 0; i < size; ++i) {
@@ -221,8 +238,8 @@ void CTalvexPipe::PasteText(const QByteArray &text)
         if (c == '\r' && i + 1 < size && text.at(i + 1) == '\n')
             ++i;
         runStart = i + 1;
-        if (m_nInputStart < 0)
-            m_nInputStart = GetLength();
+        if (m_output.InputStart() < 0)
+            StartInputAtEnd();
         GotoPos(GetLength());
         NewLine();
         SendInputLine();
@@ -246,11 +263,12 @@ void CTalvexPipe::OnEditCut()
     if (start >= end)
         return;
     OnEditCopy();
-    if (m_nInputStart < 0 || end <= m_nInputStart)
+    const Pos inputStart = m_output.InputStart();
+    if (inputStart < 0 || end <= inputStart)
         return;
-    SetTargetRange(std::max(start, m_nInputStart), end);
+    SetTargetRange(std::max(start, inputStart), end);
     ReplaceTarget(QByteArray());
-    GotoPos(std::max(start, m_nInputStart));
+    GotoPos(std::max(start, inputStart));
 }
 
 void CTalvexPipe::contextMenuEvent(QContextMenuEvent *e)

@@ -2,6 +2,7 @@
 #include "lisp/LispPathSelector.h"
 
 #include "lisp/CTalvexPipe.h"
+#include "lisp/LispDialect.h"
 #include "settings/CSettingsStore.h"
 
 #include <QApplication>
@@ -40,36 +41,11 @@ QString RunFileDialog(QWidget *parent, const LispDialogSetup &setup)
     return files.isEmpty() ? QString() : files.first();
 }
 
-// Lisp systems by the name of their program, with the keyword set of their dialect.
-struct KnownLisp
+// The keyword set of a program name; -1 for a name Talvex does not know.
+int KeywordSetOfName(const QString &name)
 {
-    const char *name;
-    int keywordSet;
-};
-constexpr KnownLisp kKnownLisps[] = {
-    {"sbcl", 0},    {"ccl", 0},      {"clisp", 0},    {"ecl", 0},     {"guile", 1},    {"racket", 1},
-    {"newlisp", 2}, {"picolisp", 4}, {"pil", 4},      {"clojure", 5}, {"clj", 5},
-};
-
-// The keyword set of a program name: a known name, alone or followed by a version ("guile-3.0",
-// "ccl64"), without a Windows program extension, in any letter case; -1 for any other name.
-int KeywordSetOfName(QString name)
-{
-    for (const char *extension : {".exe", ".bat", ".cmd", ".com"})
-        if (name.endsWith(QLatin1String(extension), Qt::CaseInsensitive))
-            name.chop(4);
-    name = name.toLower();
-    for (const KnownLisp &lisp : kKnownLisps) {
-        const QLatin1String known(lisp.name);
-        if (!name.startsWith(known))
-            continue;
-        if (name.size() == known.size())
-            return lisp.keywordSet;
-        const QChar next = name.at(known.size());
-        if (next.isDigit() || next == u'-' || next == u'.' || next == u'_')
-            return lisp.keywordSet;
-    }
-    return -1;
+    const LispDialect *dialect = DialectForProgramName(name.toStdString());
+    return dialect ? dialect->keywordSet : -1;
 }
 
 // The Lisp a path names: by its own name, else by the name of the file a symbolic link leads to
@@ -102,8 +78,8 @@ const QStringList &KnownLispNames()
 {
     static const QStringList names = [] {
         QStringList list;
-        for (const KnownLisp &lisp : kKnownLisps)
-            list.append(QLatin1String(lisp.name));
+        for (const std::string &name : KnownLispPrograms())
+            list.append(QString::fromStdString(name));
         return list;
     }();
     return names;

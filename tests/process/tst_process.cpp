@@ -1,5 +1,5 @@
 // The process layer and the redirector held to one contract on every system: real child processes.
-#include "../DirectRedirector.h"
+#include "../CollectingRedirector.h"
 #include "../FloodPattern.h"
 #include "Check.h"
 #include "lisp/CRedirector.h"
@@ -478,7 +478,7 @@ TEST_CASE("the interrupt reaches the child, which goes on; this program is not i
 
 TEST_CASE("redirector: a missing program shows the error line and nothing runs")
 {
-    DirectRedirector console;
+    CollectingRedirector console;
     console->m_strCommandLine = (OwnFolder() / "no-such-lisp").string();
     CHECK(!console->StartLisp());
     CHECK_EQ(console.Text(), std::string("Redirect console error: 2\r\n"));
@@ -488,7 +488,7 @@ TEST_CASE("redirector: a missing program shows the error line and nothing runs")
 
 TEST_CASE("redirector: the last output, then the ended line; later writes fail")
 {
-    DirectRedirector console;
+    CollectingRedirector console;
     console->m_strCommandLine = ChildCommand("exit");
     CHECK(console->StartLisp());
     CHECK(console.WaitFor(kEnded));
@@ -499,7 +499,7 @@ TEST_CASE("redirector: the last output, then the ended line; later writes fail")
 
 TEST_CASE("redirector: a Lisp that waits, or has ended, costs this program no processor time")
 {
-    DirectRedirector console;
+    CollectingRedirector console;
     console->m_strCommandLine = ChildCommand("echo");
     CHECK(console->StartLisp());
     CHECK(console->WriteToLisp("(+ 1 2)\n"));
@@ -520,7 +520,7 @@ TEST_CASE("redirector: a Lisp that waits, or has ended, costs this program no pr
 TEST_CASE("redirector: a write longer than the pipe while the child floods never hangs")
 {
     constexpr size_t kFlood = 8, kWrite = 4u << 20;
-    DirectRedirector console;
+    CollectingRedirector console;
     console->m_strCommandLine = ChildCommand("flood " + std::to_string(kFlood) + " " + std::to_string(kWrite));
     console->m_bFrameCommands = true;
     CHECK(console->StartLisp());
@@ -549,8 +549,7 @@ TEST_CASE("redirector: a Lisp that ends while the console is behind: all its out
     constexpr size_t kMegabytes = 9;
     std::atomic<bool> pending{false};
     std::string text;
-    CRedirector lisp([&](const char *data, size_t length) { text.append(data, length); },
-                     [&] { pending = true; });
+    CRedirector lisp([&] { pending = true; });
     lisp.m_strCommandLine = ChildCommand("spill " + std::to_string(kMegabytes));
     CHECK(lisp.StartLisp());
     // A console that takes what waits only now and then, as a busy UI thread does.
@@ -558,7 +557,8 @@ TEST_CASE("redirector: a Lisp that ends while the console is behind: all its out
     while (text.find(kEnded) == std::string::npos && Clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (pending.exchange(false))
-            lisp.DrainOutput();
+            while (lisp.TakeOutput(text))
+                ;
     }
     CHECK_EQ(text.size(), (kMegabytes << 20) + kEnded.size());
     size_t wrong = 0;
@@ -570,7 +570,7 @@ TEST_CASE("redirector: a Lisp that ends while the console is behind: all its out
 
 TEST_CASE("redirector: a Lisp that ends while a descendant holds its output open ends all the same")
 {
-    DirectRedirector console;
+    CollectingRedirector console;
     console->m_strCommandLine = ChildCommand("escape");
     CHECK(console->StartLisp());
     CHECK(console.WaitFor("\n"));
@@ -586,7 +586,7 @@ TEST_CASE("redirector: a Lisp that ends while a descendant holds its output open
 
 TEST_CASE("redirector: stopping ends the whole tree at once")
 {
-    DirectRedirector console;
+    CollectingRedirector console;
     console->m_strCommandLine = ChildCommand("tree");
     CHECK(console->StartLisp());
     CHECK(console.WaitFor("ready\n"));
