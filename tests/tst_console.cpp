@@ -101,6 +101,7 @@ private slots:
     void floodArrivesWholeAndInOrder();
     void framingFollowsKeywordSet_data();
     void framingFollowsKeywordSet();
+    void clojureInterruptKeepsSession();
     void contextMenuGoesToFrame();
 
     void wrappers_data();
@@ -609,30 +610,66 @@ void TstConsole::longLinesShownInPieces()
 void TstConsole::framingFollowsKeywordSet_data()
 {
     QTest::addColumn<int>("keywordSet");
+    QTest::addColumn<QString>("program");   // the name the line echo runs under; empty: its own
     QTest::addColumn<QByteArray>("echo");
 
-    QTest::newRow("newLISP framed") << 2 << QByteArray("<[cmd]>\n<(x)>\n<[/cmd]>\n");
-    QTest::newRow("Common Lisp plain") << 0 << QByteArray("<(x)>\n");
-    QTest::newRow("Scheme plain") << 1 << QByteArray("<(x)>\n");
+    const QByteArray framed("<[cmd]>\n<(x)>\n<[/cmd]>\n");
+    QTest::newRow("newLISP framed") << 2 << QString() << framed;
+    QTest::newRow("Common Lisp plain") << 0 << QString() << QByteArray("<(x)>\n");
+    QTest::newRow("Scheme plain") << 1 << QString() << QByteArray("<(x)>\n");
+    // A Lisp Talvex knows by its name speaks its own dialect, whatever the keyword set.
+    QTest::newRow("newlisp program, Common Lisp set") << 0 << QStringLiteral("newlisp") << framed;
+    QTest::newRow("sbcl program, newLISP set") << 2 << QStringLiteral("sbcl") << QByteArray("<(x)>\n");
 }
 
 void TstConsole::framingFollowsKeywordSet()
 {
     QFETCH(int, keywordSet);
+    QFETCH(QString, program);
     QFETCH(QByteArray, echo);
 
     CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("KeywordSet"), keywordSet);
     CTalvexPipe console;
     console.ConfigureConsole();
-    QCOMPARE(console.Dialect().frameCommands, keywordSet == 2);
     // A later change of the keyword set does not change the framing.
     CSettingsStore::Instance().WriteInt(kSettings, QStringLiteral("KeywordSet"), keywordSet == 2 ? 0 : 2);
-    console.SetCommandLine(kLineEcho);
+    std::string commandLine = kLineEcho;
+    if (!program.isEmpty()) {
+        const QString link = m_tmp.filePath(program);
+        QFile::remove(link);
+        QVERIFY(QFile::link(QStringLiteral("/usr/bin/sed"), link));
+        commandLine.replace(0, commandLine.find(' '), link.toStdString());
+    }
+    console.SetCommandLine(commandLine);
     QVERIFY(console.StartLisp());
     QTest::keyClicks(&console, "(x)");
     QTest::keyClick(&console, Qt::Key_Return);
     QTRY_VERIFY_WITH_TIMEOUT(console.GetText().endsWith(echo), 5000);
     QCOMPARE(console.GetText(), "(x)\n" + echo);
+    QCOMPARE(console.Dialect().frameCommands, echo.startsWith("<[cmd]"));
+}
+
+// Interrupt Lisp stops a running form in the real Clojure, whose REPL would end without the
+// break handler the console puts in force first; the definitions made before are kept.
+void TstConsole::clojureInterruptKeepsSession()
+{
+    if (!QFile::exists(QStringLiteral("/usr/bin/clojure")))
+        QSKIP("Clojure is not installed");
+    m_console->SetCommandLine("/usr/bin/clojure");
+    QVERIFY(m_console->StartLisp());
+    Type(*m_console, "(def kept 41)");
+    QTest::keyClick(m_console.get(), Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(m_console->GetText().contains("#'user/kept"), 60000);
+    Type(*m_console, "(loop [i 0] (recur (inc i)))");
+    QTest::keyClick(m_console.get(), Qt::Key_Return);
+    QTest::qWait(1000);
+    QVERIFY(m_console->CanInterrupt());
+    m_console->InterruptLisp();
+    QTRY_VERIFY_WITH_TIMEOUT(m_console->GetText().contains("ThreadDeath"), 10000);
+    Type(*m_console, "(inc kept)");
+    QTest::keyClick(m_console.get(), Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(m_console->GetText().contains("\n42\n"), 10000);
+    QVERIFY(m_console->IsLispRunning());
 }
 
 void TstConsole::contextMenuGoesToFrame()

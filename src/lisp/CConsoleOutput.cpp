@@ -7,12 +7,14 @@
 
 namespace {
 
-// Largest chunk of output shown at once without a limit.
+// Largest chunk of output inserted at once without a limit: a line broken for display is copied
+// once, so no more than this.
 constexpr std::size_t kChunkMax = std::size_t(256) << 10;
 // Pieces per UI event: sized so that showing one takes about this long, within these bounds.
 constexpr double kPieceTargetNs = 3e6;
 constexpr std::size_t kPieceMin = std::size_t(8) << 10;
 constexpr std::size_t kPieceFirst = std::size_t(64) << 10;
+constexpr std::size_t kPieceMax = std::size_t(4) << 20;
 // Pieces smaller than this say little about the cost per byte.
 constexpr std::size_t kPieceMeasured = std::size_t(4) << 10;
 
@@ -144,7 +146,7 @@ std::size_t CConsoleOutput::ChunkMax() const
 {
     if (m_nLimit <= 0)
         return kChunkMax;
-    return std::clamp<std::size_t>(std::size_t(m_nLimit / 8), 4096, kChunkMax);
+    return std::clamp<std::size_t>(std::size_t(m_nLimit / 8), 4096, kPieceMax);
 }
 
 void CConsoleOutput::Show(std::string_view data, Edits &edits)
@@ -305,8 +307,8 @@ std::size_t CConsoleOutput::PieceBytes() const
 {
     std::size_t bytes = kPieceFirst;
     if (m_dNsPerByte > 0)
-        bytes = std::size_t(std::clamp(kPieceTargetNs / m_dNsPerByte, double(kPieceMin), double(kChunkMax)));
-    return std::min(bytes, ChunkMax());
+        bytes = std::size_t(std::clamp(kPieceTargetNs / m_dNsPerByte, double(kPieceMin), double(kPieceMax)));
+    return std::min(bytes, m_nLimit > 0 ? ChunkMax() : kPieceMax);
 }
 
 void CConsoleOutput::PieceShown(std::size_t bytes, std::chrono::nanoseconds cost)

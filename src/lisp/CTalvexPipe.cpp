@@ -14,6 +14,8 @@ namespace {
 constexpr int kDefaultLimitMb = 16;
 // Marks the display breaks of overlong lines (the first indicator free for the program's use).
 constexpr int kBreakIndicator = 8;
+// Output not yet coloured up to this is coloured as it comes, however much of it is off screen.
+constexpr CScintillaCtrl::Pos kStyleAlways = 16 << 10;
 
 constexpr char kNotRunning[] = "<ERROR>: Lisp is not running; Reset Lisp starts it\r\n";
 constexpr char kInterruptSent[] = "<INTERRUPT>: Interrupt sent to Lisp\r\n";
@@ -24,6 +26,9 @@ CTalvexPipe::CTalvexPipe(QWidget *parent)
     : CScintillaCtrl(parent), m_pDialect(&DialectForKeywordSet(0)), m_lisp([this] { PostTake(); })
 {
     SendScintilla(SCI_INDICSETSTYLE, static_cast<unsigned long>(kBreakIndicator), static_cast<long>(INDIC_HIDDEN));
+    m_takeTimer.setSingleShot(true);
+    m_takeTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_takeTimer, &QTimer::timeout, this, &CTalvexPipe::TakePiece);
 }
 
 CTalvexPipe::~CTalvexPipe() = default;
@@ -151,6 +156,7 @@ void CTalvexPipe::TakePiece()
     // Cleared before taking: output arriving after this point posts a new take, output arriving
     // before it is taken by this one.
     m_bTakePosted.store(false);
+    m_takeTimer.stop();
     if (m_nPieceBytes > 0) {
         // The last piece was not painted (the console is hidden, say): its insertion is its cost.
         m_output.PieceShown(m_nPieceBytes, std::chrono::nanoseconds(m_pieceTimer.nsecsElapsed()));
@@ -168,12 +174,13 @@ void CTalvexPipe::TakePiece()
         m_output.Output(m_taken, m_edits);
     }
     ApplyEdits();
+    PassOverHiddenOutput();
     if (!m_taken.empty()) {
         m_nPieceBytes = m_taken.size();
         m_pieceTimer = timer;   // the cost so far; the paint adds its own
     }
-    if (more)
-        PostTake();
+    if (more && !m_bTakePosted.exchange(true))
+        m_takeTimer.start(static_cast<int>((timer.nsecsElapsed() + 999999) / 1000000));
 }
 
 void CTalvexPipe::FlushOutput()
@@ -204,6 +211,11 @@ void CTalvexPipe::ApplyEdits()
         SendScintilla(SCI_REPLACETARGET, static_cast<unsigned long>(edit.text.size()), edit.text.data());
         if (end > start && styled > end)
             SendScintilla(SCI_STARTSTYLING, static_cast<unsigned long>(styled + added), 0L);
+        if (end > start && m_nUnstyledTo > start) {
+            // The text passed over moves with the replacement, or goes with it.
+            m_nUnstyledFrom = m_nUnstyledFrom >= end ? m_nUnstyledFrom + added : start;
+            m_nUnstyledTo = m_nUnstyledTo >= end ? m_nUnstyledTo + added : start;
+        }
         if (!edit.breaks.empty()) {
             SendScintilla(SCI_SETINDICATORCURRENT, static_cast<unsigned long>(kBreakIndicator));
             for (const CConsoleOutput::Pos offset : edit.breaks)
@@ -238,6 +250,7 @@ void CTalvexPipe::resizeEvent(QResizeEvent *e)
 
 void CTalvexPipe::paintEvent(QPaintEvent *e)
 {
+    StyleVisible();
     CScintillaCtrl::paintEvent(e);
     if (m_nPieceBytes > 0) {
         // Insertion, styling, layout and painting of the last piece together.
@@ -246,13 +259,46 @@ void CTalvexPipe::paintEvent(QPaintEvent *e)
     }
 }
 
-void CTalvexPipe::scrollContentsBy(int dx, int dy)
+void CTalvexPipe::PassOverHiddenOutput()
 {
-    CScintillaCtrl::scrollContentsBy(dx, dy);
+    // Scintilla colours text in order, from the end of what it has coloured to the end of what a
+    // paint shows: after a piece at the end that is the whole piece, most of it never seen
+    // (styling a quarter megabyte took 12 ms). Only the lines that will be on screen are left
+    // to it; the new text before them keeps the default style it came in with.
+    const Pos styled = SendScintilla(SCI_GETENDSTYLED);
+    if (GetLength() - styled < kStyleAlways)
+        return;
+    const int lines = static_cast<int>(SendScintilla(SCI_GETLINECOUNT));
+    const int onScreen = static_cast<int>(SendScintilla(SCI_LINESONSCREEN));
+    const Pos from = PositionFromLine(std::max(0, lines - onScreen - 2));
+    if (from <= styled)
+        return;
+    if (m_nUnstyledFrom >= m_nUnstyledTo || styled < m_nUnstyledFrom)
+        m_nUnstyledFrom = styled;
+    m_nUnstyledTo = from;
+    SendScintilla(SCI_STARTSTYLING, static_cast<unsigned long>(from), 0L);
 }
 
 void CTalvexPipe::StyleVisible()
 {
+    if (m_nUnstyledFrom >= m_nUnstyledTo)
+        return;
+    const int first = static_cast<int>(SendScintilla(SCI_GETFIRSTVISIBLELINE));
+    const int onScreen = static_cast<int>(SendScintilla(SCI_LINESONSCREEN));
+    const Pos start = std::max(m_nUnstyledFrom, PositionFromLine(first));
+    const Pos end = std::min(m_nUnstyledTo, PositionFromLine(first + onScreen + 1));
+    if (start >= end)
+        return;
+    // Coloured from the start of its line; the end of what is coloured stays where it was.
+    const Pos styled = SendScintilla(SCI_GETENDSTYLED);
+    const Pos lineStart = PositionFromLine(LineFromPosition(start));
+    SendScintilla(SCI_COLOURISE, static_cast<unsigned long>(lineStart), static_cast<long>(end));
+    if (styled > end)
+        SendScintilla(SCI_STARTSTYLING, static_cast<unsigned long>(styled), 0L);
+    if (start == m_nUnstyledFrom)
+        m_nUnstyledFrom = end;
+    else if (end == m_nUnstyledTo)
+        m_nUnstyledTo = start;
 }
 
 CScintillaCtrl::Pos CTalvexPipe::InsertBroken(Pos pos, const std::string_view &text, int column)

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
+#include <QTimer>
 
 #include <atomic>
 #include <cstddef>
@@ -92,7 +93,6 @@ protected:
     void contextMenuEvent(QContextMenuEvent *e) override;
     void paintEvent(QPaintEvent *e) override;
     void resizeEvent(QResizeEvent *e) override;
-    void scrollContentsBy(int dx, int dy) override;
 
 private:
     // --- Output (CTalvexPipe.cpp) --------------------------------------------------------------
@@ -106,7 +106,9 @@ private:
     void ApplyEdits();
     // The line that says a send found no Lisp to take it.
     void ShowNotRunning();
-    // Colours with the lexer what is on screen and was passed over while output was coming.
+    // Output far beyond what the screen shows is not coloured by the lexer as it comes: only the
+    // lines that end on screen are. What was passed over is coloured when it comes on screen.
+    void PassOverHiddenOutput();
     void StyleVisible();
 
     // --- Input (CTalvexPipeInput.cpp) ----------------------------------------------------------
@@ -134,13 +136,17 @@ private:
     QList<QByteArray> m_history;   // lines sent with Enter, oldest first, only non-empty ones
     int m_nHistoryIndex = 0;       // entry last recalled, or the count right after a send
     std::atomic<bool> m_bTakePosted{false}; // a take is queued and has not started yet
+    // The next piece of a flood, after a pause as long as the last piece took: the UI thread
+    // spends at most half its time on output, and a key waits for one piece at most.
+    QTimer m_takeTimer;
     int m_nCharWidth = 8;          // pixels of a typical character of the console's font
     // The piece last shown, measured until its paint has ended.
     size_t m_nPieceBytes = 0;
     QElapsedTimer m_pieceTimer;
-    // Output passed over by the lexer while it came, from here to the end styled: it is coloured
-    // when it comes on screen.
-    Pos m_nUnstyledFrom = -1;
+    // Output passed over by the lexer while it came (in the default style until seen); empty when
+    // from >= to.
+    Pos m_nUnstyledFrom = 0;
+    Pos m_nUnstyledTo = 0;
     std::string m_broken;          // scratch: text with its display breaks
     std::vector<CConsoleOutput::Pos> m_breaks;
     // Last member: destroyed first, so the I/O thread is gone before anything it could reach.
