@@ -15,6 +15,8 @@ constexpr double kPieceTargetNs = 3e6;
 constexpr std::size_t kPieceMin = std::size_t(8) << 10;
 constexpr std::size_t kPieceFirst = std::size_t(64) << 10;
 constexpr std::size_t kPieceMax = std::size_t(4) << 20;
+// How far into the output an answer to hide is looked for.
+constexpr std::size_t kHideWithin = 4096;
 // Pieces smaller than this say little about the cost per byte.
 constexpr std::size_t kPieceMeasured = std::size_t(4) << 10;
 
@@ -104,10 +106,43 @@ void CConsoleOutput::InputSent(std::string_view line)
 
 // --- Output -------------------------------------------------------------------------------------
 
+void CConsoleOutput::HideOnce(std::string_view text)
+{
+    m_strHide = text;
+    m_strHeld.clear();
+    m_nHideSeen = 0;
+}
+
 void CConsoleOutput::Output(std::string_view data, Edits &edits)
 {
     if (edits.empty())
         m_nTextsUsed = 0;
+    if (!m_strHide.empty() && !data.empty()) {
+        std::string &all = m_strFiltered;
+        all.assign(m_strHeld).append(data);
+        m_strHeld.clear();
+        const std::size_t at = all.find(m_strHide);
+        if (at != std::string::npos) {
+            all.erase(at, m_strHide.size());
+            m_strHide.clear();
+        } else {
+            // A tail that may be the start of the text waits for the next output.
+            for (std::size_t k = std::min(m_strHide.size() - 1, all.size()); k > 0; --k) {
+                if (std::string_view(all).substr(all.size() - k) == std::string_view(m_strHide).substr(0, k)) {
+                    m_strHeld.assign(all, all.size() - k, k);
+                    all.resize(all.size() - k);
+                    break;
+                }
+            }
+            m_nHideSeen += all.size();
+            if (m_nHideSeen > kHideWithin) {
+                all += m_strHeld;   // it did not come: nothing is hidden
+                m_strHeld.clear();
+                m_strHide.clear();
+            }
+        }
+        data = all;
+    }
     if (data.empty())
         return;
     // The first output after a send loses one leading line feed, and only it.

@@ -63,6 +63,10 @@ public:
     // The typed line, with its line end, was sent: it joins the output.
     void InputSent(std::string_view line);
 
+    // The next occurrence of text in the Lisp's output, within its first few kilobytes, is not
+    // shown: the answer to a form the console wrote itself. Empty: nothing is hidden.
+    void HideOnce(std::string_view text);
+
     // One-shot: the first output after a send loses one leading line feed.
     void ExpectAnswer() { m_bSkipNewline = true; }
     bool ExpectsAnswer() const { return m_bSkipNewline; }
@@ -127,6 +131,11 @@ private:
     std::deque<Pos> m_lineStarts;
 
     double m_dNsPerByte = 0;       // measured cost of showing output, 0 before the first piece
+
+    std::string m_strHide;         // output to hide once; empty when none
+    std::string m_strHeld;         // output held back while it may be the start of m_strHide
+    std::string m_strFiltered;     // scratch: output with what is hidden taken out
+    std::size_t m_nHideSeen = 0;   // output looked at since HideOnce
 
     // Text of the edits (each edit's text points into one of them, or into the caller's data);
     // a deque, so that a new one never moves the others. A call given an empty edits list starts

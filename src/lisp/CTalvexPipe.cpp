@@ -78,9 +78,12 @@ bool CTalvexPipe::StartLisp()
     m_pDialect = &DialectForCommandLine(m_lisp.m_strCommandLine, m_nKeywordSet);
     m_lisp.m_bFrameCommands = m_pDialect->frameCommands;
     m_lisp.m_bTerminal = m_pDialect->terminal;
+    FlushOutput();   // what the last Lisp left is shown as it came
     const bool started = m_lisp.StartLisp();
-    if (started && m_pDialect->startForm)
+    if (started && m_pDialect->startForm) {
+        m_output.HideOnce(m_pDialect->startAnswer ? m_pDialect->startAnswer : "");
         m_lisp.WriteToLisp(m_pDialect->startForm);
+    }
     FlushOutput();   // a start error shows at once
     return started;
 }

@@ -13,7 +13,7 @@
 namespace {
 
 constexpr LispDialect kCommonLisp{
-    "Common Lisp", 0, {"(pprint (macroexpand-1 '", "))"}, {"(pprint '", ")"}, ";", false, false, nullptr, nullptr};
+    "Common Lisp", 0, {"(pprint (macroexpand-1 '", "))"}, {"(pprint '", ")"}, ";", false, false, nullptr, nullptr, nullptr};
 
 // Guile: the pretty printer and the expander are reached through their modules, so nothing is
 // added to the user's module. Guile has no one-step expansion; the full one, turned back from
@@ -21,25 +21,27 @@ constexpr LispDialect kCommonLisp{
 constexpr LispDialect kScheme{
     "Scheme", 1,
     {"((@ (ice-9 pretty-print) pretty-print) ((@ (language tree-il) tree-il->scheme) (macroexpand '", ")))"},
-    {"((@ (ice-9 pretty-print) pretty-print) '", ")"}, ";", false, false, nullptr, nullptr};
+    {"((@ (ice-9 pretty-print) pretty-print) '", ")"}, ";", false, false, nullptr, nullptr, nullptr};
 
 // newLISP's REPL lays out what it prints by the pretty-print settings; a printing call would show
 // the form twice (printed, then as the value). It reads a form of several lines only framed.
-constexpr LispDialect kNewLisp{"newLISP", 2, {}, {"'", ""}, ";#", true, true, nullptr, nullptr};
+constexpr LispDialect kNewLisp{"newLISP", 2, {}, {"'", ""}, ";#", true, true, nullptr, nullptr, nullptr};
 
 constexpr LispDialect kIsLisp{
-    "ISLISP", 3, {"(pprint (macroexpand-1 '", "))"}, {"(pprint '", ")"}, ";", false, false, nullptr, nullptr};
+    "ISLISP", 3, {"(pprint (macroexpand-1 '", "))"}, {"(pprint '", ")"}, ";", false, false, nullptr, nullptr, nullptr};
 
 // PicoLisp: pretty comes with the library that pil loads; the bare interpreter has only print.
 constexpr LispDialect kPicoLisp{
-    "PicoLisp", 4, {}, {"(prog ((or (getd 'pretty) print) '", ") (prinl))"}, "#", false, true, nullptr, nullptr};
+    "PicoLisp", 4, {}, {"(prog ((or (getd 'pretty) print) '", ") (prinl))"}, "#", false, true, nullptr, nullptr, nullptr};
 
 // Clojure's REPL ends on SIGINT unless a break handler is in force; the one of clojure.repl asks
 // the JVM for a call that it no longer has, so the handler stops the REPL's thread itself, which
-// the REPL reports as an error of the running form and goes on.
+// the REPL reports as an error of the running form and goes on. Its answer, a nil and a second
+// prompt, is not shown.
 constexpr LispDialect kClojure{
     "Clojure", 5, {"(pprint (macroexpand-1 '", "))"}, {"(pprint '", ")"}, ";", false, false,
-    "(let [t (Thread/currentThread)] (clojure.repl/set-break-handler! (fn [_] (.stop t))) nil)\n", nullptr};
+    "(let [t (Thread/currentThread)] (clojure.repl/set-break-handler! (fn [_] (.stop t))) nil)\n",
+    "nil\nuser=> ", nullptr};
 
 // Indexed by keyword set.
 constexpr const LispDialect *kDialects[] = {&kCommonLisp, &kScheme, &kNewLisp, &kIsLisp, &kPicoLisp, &kClojure};

@@ -26,6 +26,8 @@ struct LispDialect
     // Written before the user's first form, so that the interrupt stops the running form and
     // not the whole Lisp; nullptr when the Lisp needs nothing.
     const char *startForm;
+    // What the Lisp answers to startForm (its value and the next prompt), hidden from the console.
+    const char *startAnswer;
     // Why Interrupt Lisp cannot stop a form in this dialect without ending the session; nullptr
     // when the interrupt works.
     const char *noInterrupt;
