@@ -598,6 +598,7 @@ void TstConsole::longLinesShownInPieces()
         words += "word" + QByteArray::number(words.size()) + ' ';
     for (const QByteArray &pasted : {lambdas, words, digits.left(2 << 20)}) {
         m_console->PasteText(pasted);
+        QTRY_VERIFY(!m_console->IsPasting());
         QVERIFY(InputText(*m_console).size() > pasted.size());   // shown with breaks
         QTest::keyClick(m_console.get(), Qt::Key_Return);
         QTRY_VERIFY_WITH_TIMEOUT(m_console->PlainText(0, m_console->GetLength()).endsWith(pasted + "\n" + pasted + "\n"), 30000);

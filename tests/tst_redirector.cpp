@@ -360,6 +360,27 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(r.Text()), expected);
     }
 
+    // Writes to a Lisp that does not read are bounded: past 64 MB waiting the next is refused,
+    // and what waits reaches the Lisp whole and in order once it reads; then writes go again.
+    void writesBoundedWhileLispDoesNotRead()
+    {
+        CollectingRedirector r;
+        r->m_strCommandLine = "/bin/sh -c 'sleep 2; exec cat'";
+        QVERIFY(r->StartLisp());
+        const std::string first = std::string(40 << 20, 'a') + "\n";
+        const std::string second = std::string(30 << 20, 'b') + "\n";
+        QVERIFY(r->WriteToLisp(first));
+        QVERIFY(!r->IsInputFull());
+        QVERIFY(r->WriteToLisp(second));
+        QVERIFY(r->IsInputFull());
+        QVERIFY(!r->WriteToLisp("refused\n"));
+        QVERIFY(r.WaitFor(second, 60000));
+        QCOMPARE(r.Text(), first + second);
+        QTRY_VERIFY(!r->IsInputFull());
+        QVERIFY(r->WriteToLisp("again\n"));
+        QVERIFY(r.WaitFor("again\n"));
+    }
+
     // Many writes from two threads: each whole, the order of each thread kept.
     void writesStayWholeAndInOrder()
     {

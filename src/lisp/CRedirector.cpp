@@ -32,6 +32,7 @@ struct CRedirector::Session
     std::mutex mutex;                 // guards the write queue and inputOpen
     std::deque<std::string> writes;   // whole texts in the order they were written
     size_t writeOffset = 0;           // bytes of writes.front() already in the pipe
+    size_t queued = 0;                // bytes of writes not yet in the pipe
     bool inputOpen = true;            // false once the child ended or its input closed
 
     std::atomic<bool> stop{false};
@@ -122,16 +123,30 @@ bool CRedirector::WriteToLisp(const std::string &text)
     bool wake = false;
     {
         std::lock_guard lock(session->mutex);
-        if (!session->inputOpen)
+        if (!session->inputOpen || session->queued > kMaxQueuedInput)
             return false;
         if (framed.empty())
             return true;
         wake = session->writes.empty();
+        session->queued += framed.size();
         session->writes.push_back(std::move(framed));
     }
     if (wake)
         session->process.Wake();
     return true;
+}
+
+bool CRedirector::IsInputFull() const
+{
+    std::shared_ptr<Session> session;
+    {
+        std::lock_guard lock(m_sessionMutex);
+        session = m_pSession;
+    }
+    if (!session)
+        return false;
+    std::lock_guard lock(session->mutex);
+    return session->inputOpen && session->queued > kMaxQueuedInput;
 }
 
 bool CRedirector::InterruptLisp()
@@ -209,6 +224,7 @@ void CRedirector::WritePending(Session &session)
             front.data() + session.writeOffset, front.size() - session.writeOffset, written, error);
         if (status == platform::IoStatus::Ok) {
             session.writeOffset += written;
+            session.queued -= written;
             if (session.writeOffset < front.size())
                 return;   // the pipe is full; the rest when it takes more
             session.writes.pop_front();
@@ -221,6 +237,7 @@ void CRedirector::WritePending(Session &session)
             session.inputOpen = false;
             session.writes.clear();
             session.writeOffset = 0;
+            session.queued = 0;
             return;
         }
     }
@@ -294,6 +311,7 @@ void CRedirector::ReaderThread(Session &s)
                 std::lock_guard lock(s.mutex);
                 s.inputOpen = false;
                 s.writes.clear();
+                s.queued = 0;
             }
             s.process.ReapChild();
             s.childEnded = true;

@@ -47,8 +47,12 @@ public:
 
     // Queues the text for the child's input, framed as "[cmd]\n" + text + "[/cmd]\n" when
     // m_bFrameCommands is set; never blocks. False and nothing written when no child runs (never
-    // started, stopped, ended, or its input closed).
+    // started, stopped, ended, or its input closed), or when the input is full (below).
     bool WriteToLisp(const std::string &text);
+    // True while more than kMaxQueuedInput bytes of writes wait for a child that does not read:
+    // what waits stays queued, in order, and new writes are refused until it reads.
+    bool IsInputFull() const;
+    static constexpr size_t kMaxQueuedInput = size_t(64) << 20;
 
     // Sends the console's interrupt to the Lisp's process group. False when no child runs.
     bool InterruptLisp();

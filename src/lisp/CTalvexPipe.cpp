@@ -19,6 +19,7 @@ constexpr CScintillaCtrl::Pos kStyleAlways = 16 << 10;
 
 constexpr char kNotRunning[] = "<ERROR>: Lisp is not running; Reset Lisp starts it\r\n";
 constexpr char kInterruptSent[] = "<INTERRUPT>: Interrupt sent to Lisp\r\n";
+constexpr char kNotReading[] = "<ERROR>: Lisp is not reading its input; nothing sent\r\n";
 
 } // namespace
 
@@ -29,6 +30,8 @@ CTalvexPipe::CTalvexPipe(QWidget *parent)
     m_takeTimer.setSingleShot(true);
     m_takeTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_takeTimer, &QTimer::timeout, this, &CTalvexPipe::TakePiece);
+    m_pasteTimer.setSingleShot(true);
+    connect(&m_pasteTimer, &QTimer::timeout, this, &CTalvexPipe::PasteSome);
 }
 
 CTalvexPipe::~CTalvexPipe() = default;
@@ -100,6 +103,10 @@ void CTalvexPipe::SendToLisp(const QByteArray &text)
         ShowNotRunning();
         return;
     }
+    if (m_lisp.IsInputFull()) {
+        ShowNotReading();
+        return;
+    }
     m_edits.clear();
     m_output.CommandSent(m_edits);
     ApplyEdits();
@@ -138,6 +145,11 @@ void CTalvexPipe::ShowNotRunning()
     ShowMessage(kNotRunning);
 }
 
+void CTalvexPipe::ShowNotReading()
+{
+    ShowMessage(kNotReading);
+}
+
 void CTalvexPipe::ShowMessage(const QByteArray &text)
 {
     FlushOutput();
@@ -160,6 +172,8 @@ void CTalvexPipe::TakePiece()
     // before it is taken by this one.
     m_bTakePosted.store(false);
     m_takeTimer.stop();
+    if (IsPasting())
+        return;   // a paste stays whole on screen: the output follows it, taken when it is in
     if (m_nPieceBytes > 0) {
         // The last piece was not painted (the console is hidden, say): its insertion is its cost.
         m_output.PieceShown(m_nPieceBytes, std::chrono::nanoseconds(m_pieceTimer.nsecsElapsed()));

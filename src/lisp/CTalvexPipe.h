@@ -75,8 +75,12 @@ public:
     void OnEditPaste() override;
     void OnEditCut() override;
     void OnEditCopy() override;
-    // The body of the paste for a given UTF-8 text.
+    // The body of the paste for a given UTF-8 text. A large paste goes in over several UI events,
+    // so the window stays responsive: keys that type while it lasts go after it, and the Lisp's
+    // output shows once it is in.
     void PasteText(const QByteArray &text);
+    // Whether a paste is still going in.
+    bool IsPasting() const { return m_nPasted < m_paste.size(); }
     // The text between two positions without its display breaks.
     QByteArray PlainText(Pos start, Pos end) const;
     // Columns of a display line now: as many characters as the console's width shows.
@@ -127,6 +131,10 @@ private:
     Pos InsertBroken(Pos pos, const std::string_view &text, int column);
     // The input starts at the end of the text (what was typed before and not sent stays shown).
     void StartInputAtEnd();
+    // Puts the next part of the paste in, for a few milliseconds; sends its lines as it goes.
+    void PasteSome();
+    // The line that says a send found the Lisp's input full.
+    void ShowNotReading();
 
     int m_nKeywordSet = 0;         // as read at start-up
     const LispDialect *m_pDialect; // of the Lisp that runs
@@ -147,6 +155,10 @@ private:
     // from >= to.
     Pos m_nUnstyledFrom = 0;
     Pos m_nUnstyledTo = 0;
+    // The paste going in: m_paste from m_nPasted on is still to come.
+    QByteArray m_paste;
+    qsizetype m_nPasted = 0;
+    QTimer m_pasteTimer;
     std::string m_broken;          // scratch: text with its display breaks
     std::vector<CConsoleOutput::Pos> m_breaks;
     // Last member: destroyed first, so the I/O thread is gone before anything it could reach.

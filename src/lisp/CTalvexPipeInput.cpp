@@ -5,9 +5,14 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QInputMethodEvent>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 
 namespace {
+
+// A paste goes in for at most this long per UI event, in runs of at most this many bytes.
+constexpr qint64 kPasteSliceMs = 20;
+constexpr qsizetype kPasteRun = qsizetype(256) << 10;
 
 // Keys that put text into the document or take it out.
 bool EditsText(const QKeyEvent *e)
@@ -85,6 +90,17 @@ void CTalvexPipe::keyPressEvent(QKeyEvent *e)
         return;
     }
 
+    if (IsPasting() && EditsText(e)) {
+        // Typed while a paste goes in: after it, in order. Deleting waits for the paste.
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            m_paste.append('\n');
+        else if (key == Qt::Key_Tab)
+            m_paste.append('\t');
+        else if (key != Qt::Key_Backspace && key != Qt::Key_Delete)
+            m_paste.append(e->text().toUtf8());
+        e->accept();
+        return;
+    }
     KeyDownPreamble();
     if (EditsText(e))
         KeepOutput();
@@ -192,6 +208,10 @@ void CTalvexPipe::SendInputLine()
         ShowNotRunning();
         return;
     }
+    if (m_lisp.IsInputFull()) {
+        ShowNotReading();
+        return;
+    }
     // The console already shows the line end, so the line feed that usually opens Lisp's answer
     // is dropped.
     m_output.ExpectAnswer();
@@ -215,36 +235,67 @@ void CTalvexPipe::OnEditPaste()
 
 void CTalvexPipe::PasteText(const QByteArray &text)
 {
+    if (text.isEmpty())
+        return;
+    const bool going = IsPasting();
+    m_paste.append(text);
+    if (!going)
+        PasteSome();
+}
+
+void CTalvexPipe::PasteSome()
+{
     // Pasted text goes where typed text goes: into the input line, never into the output. A run of
     // ordinary characters is inserted in one piece, which is what inserting them one by one does.
     // Each line end (LF, CR LF or a lone CR) acts like one typed Enter: line end at the
     // document's end, then the input line is sent.
     KeyDownPreamble();
     KeepOutput();
-    const qsizetype size = text.size();
-    qsizetype runStart = 0;
-    auto insertRun = [&](qsizetype runEnd) {
-        if (runEnd <= runStart)
-            return;
-        if (m_output.InputStart() < 0)
-            StartInputAtEnd();
-        ReplaceInput(text.mid(runStart, runEnd - runStart));
-    };
-    for (qsizetype i = 0; i < size; ++i) {
-        const char c = text.at(i);
-        if (c != '\n' && c != '\r')
+    QElapsedTimer slice;
+    slice.start();
+    const char *data = m_paste.constData();
+    const qsizetype size = m_paste.size();
+    while (m_nPasted < size && slice.elapsed() < kPasteSliceMs) {
+        qsizetype end = m_nPasted;
+        const qsizetype runMax = std::min(size, m_nPasted + kPasteRun);
+        while (end < runMax && data[end] != '\n' && data[end] != '\r')
+            ++end;
+        if (end == runMax && end < size) {
+            // A run cut inside a line: never between a UTF-8 lead byte and its continuation.
+            while (end > m_nPasted + 1 && (static_cast<unsigned char>(data[end]) & 0xC0) == 0x80)
+                --end;
+        }
+        if (end > m_nPasted) {
+            if (m_output.InputStart() < 0)
+                StartInputAtEnd();
+            ReplaceInput(m_paste.mid(m_nPasted, end - m_nPasted));
+        }
+        m_nPasted = end;
+        if (end == size || (data[end] != '\n' && data[end] != '\r'))
             continue;
-        insertRun(i);
-        if (c == '\r' && i + 1 < size && text.at(i + 1) == '\n')
-            ++i;
-        runStart = i + 1;
+        if (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n')
+            ++end;
+        if (m_lisp.IsInputFull()) {
+            // The Lisp has stopped reading: this line and the rest of the paste are not sent, and
+            // one line says so.
+            ShowNotReading();
+            m_nPasted = size;
+            break;
+        }
+        m_nPasted = end + 1;
         if (m_output.InputStart() < 0)
             StartInputAtEnd();
         GotoPos(GetLength());
         NewLine();
         SendInputLine();
     }
-    insertRun(size);
+    if (m_nPasted < size) {
+        m_pasteTimer.start(0);
+        return;
+    }
+    m_paste.clear();
+    m_nPasted = 0;
+    PostTake();   // the output that waited for the paste
 }
 
 void CTalvexPipe::OnEditCopy()
