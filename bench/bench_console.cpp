@@ -5,7 +5,8 @@
 //   bench_console endless [s]      endless 80-byte lines for s seconds (default 600): memory and keys
 //   bench_console longline [MB]    one line of MB megabytes (default: 5, 10 and 20 in turn)
 //   bench_console longline bare    and, as the baseline, 5 MB into a bare word-wrapped control
-//   bench_console <part> ...       only the named parts: roundtrip flood interrupt longline endless
+//   bench_console paste            a 10 MB paste of 100-byte lines, then one of a single 10 MB line
+//   bench_console <part> ...       only the named parts: roundtrip flood interrupt longline endless paste
 #include "editor/CScintillaCtrl.h"
 #include "lisp/CTalvexPipe.h"
 #include "settings/CSettingsStore.h"
@@ -540,6 +541,40 @@ void LongLineBare(int megabytes)
                 }());
 }
 
+// A paste of 10 MB into the console of an echoing Lisp, while keys come every 50 ms: the worst
+// key delay, the time until every line is sent, and until the last one's echo is shown.
+void Paste(bool oneLine)
+{
+    TimedConsole pane;
+    if (!pane.Start("/bin/cat", ""))
+        return;
+    QByteArray text;
+    if (oneLine) {
+        text = QByteArray(10 << 20, 'p') + "\n";
+    } else {
+        for (int i = 0; text.size() < (10 << 20); ++i)
+            text += "(line " + QByteArray::number(i).rightJustified(8, '0') + ' ' + QByteArray(83, 'p') + ")\n";
+    }
+    text += "(end of paste)\n";
+    pane.TypeEvery(50, false);
+    const auto t0 = Clock::now();
+    pane.PasteText(text);
+    const double firstMs = Ms(Clock::now() - t0);
+    WaitFor([&] { return !pane.IsPasting(); }, 600000);
+    const double sentMs = Ms(Clock::now() - t0);
+    // Every echo comes after the whole paste; the last one ends the output.
+    const auto outputSoFar = [&] { return pane.DroppedBytes() + (pane.InputStart() >= 0 ? pane.InputStart() : pane.GetLength()); };
+    const qint64 pasted = outputSoFar();
+    const bool shown = WaitFor([&] { return outputSoFar() >= pasted + text.size() && pane.OutputEndsWith("(end of paste)\n"); },
+                               600000);
+    const double shownMs = Ms(Clock::now() - t0);
+    const std::vector<double> keys = pane.KeyDelays();
+    std::printf("paste of 10 MB (%s): first part %.0f ms, all lines sent %.0f ms, last echo %s %.0f ms; "
+                "keys %zu, median delay %.1f ms, worst %.1f ms\n",
+                oneLine ? "one line" : "100-byte lines", firstMs, sentMs, shown ? "shown" : "NOT shown", shownMs,
+                keys.size(), Median(keys), Worst(keys));
+}
+
 // Endless 80-byte lines at the default output limit: resident memory over time, key delays.
 void Endless(int seconds)
 {
@@ -608,6 +643,10 @@ int main(int argc, char *argv[])
                 LongLine(mb);
         if (std::find(parts.begin(), parts.end(), "bare") != parts.end())
             LongLineBare(5);
+    }
+    if (wants("paste")) {
+        Paste(false);
+        Paste(true);
     }
     if (wants("endless")) {
         auto it = std::find(parts.begin(), parts.end(), "endless");

@@ -7,6 +7,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -334,19 +335,22 @@ CScintillaCtrl::Pos CTalvexPipe::InsertBroken(Pos pos, const std::string_view &t
 
 QByteArray CTalvexPipe::PlainText(Pos start, Pos end) const
 {
+    // Display breaks are line feeds with the mark: only line feeds need a look at the marks.
     const QByteArray text = GetTextRange(start, end);
     QByteArray plain;
-    Pos pos = start;
-    while (pos < end) {
+    plain.reserve(text.size());
+    const char *data = text.constData();
+    qsizetype copied = 0;
+    for (;;) {
+        const void *lf = std::memchr(data + copied, '\n', size_t(text.size() - copied));
+        if (!lf)
+            break;
+        const qsizetype at = static_cast<const char *>(lf) - data;
         const bool isBreak = SendScintilla(SCI_INDICATORVALUEAT, static_cast<unsigned long>(kBreakIndicator),
-                                           static_cast<long>(pos)) != 0;
-        Pos runEnd = SendScintilla(SCI_INDICATOREND, static_cast<unsigned long>(kBreakIndicator),
-                                   static_cast<long>(pos));
-        if (runEnd <= pos || runEnd > end)
-            runEnd = end;   // no marks, or none before the end
-        if (!isBreak)
-            plain.append(text.constData() + (pos - start), static_cast<qsizetype>(runEnd - pos));
-        pos = runEnd;
+                                           static_cast<long>(start + at)) != 0;
+        plain.append(data + copied, at - copied + (isBreak ? 0 : 1));
+        copied = at + 1;
     }
+    plain.append(data + copied, text.size() - copied);
     return plain;
 }

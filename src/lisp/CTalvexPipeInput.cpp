@@ -12,7 +12,7 @@ namespace {
 
 // A paste goes in for at most this long per UI event, in runs of at most this many bytes.
 constexpr qint64 kPasteSliceMs = 20;
-constexpr qsizetype kPasteRun = qsizetype(256) << 10;
+constexpr qsizetype kPasteRun = qsizetype(64) << 10;
 
 // Keys that put text into the document or take it out.
 bool EditsText(const QKeyEvent *e)
