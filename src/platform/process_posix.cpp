@@ -99,23 +99,18 @@ struct ChildSetup
     int output = -1;
     int settingsFd = -1;                  // terminal: the line-editor settings, or -1
     int firstToClose = 3;
-    int errorFd = -1;                     // the exec's failure is reported through it
     int openMax = 1024;                   // for systems without close_range
     pid_t parent = -1;
+    int *error = nullptr;                 // where a failed start leaves errno (shared memory)
 };
 
 [[noreturn]] void ChildFailed(const ChildSetup &setup)
 {
-    const int error = errno;
-    ssize_t n;
-    do {
-        n = ::write(setup.errorFd, &error, sizeof error);
-    } while (n < 0 && errno == EINTR);
+    *setup.error = errno ? errno : ECHILD;
     ::_exit(127);
 }
 
-// Descriptors from first on are closed by the exec, the failure report's too (it is close-on-exec
-// already, so it stays open until then).
+// Descriptors from first on are closed by the exec.
 void CloseAtExec(int first, int openMax)
 {
 #if defined(SYS_close_range) && defined(CLOSE_RANGE_CLOEXEC)
@@ -187,32 +182,15 @@ __attribute__((noinline)) pid_t ForkShared(const ChildSetup &setup)
 }
 
 // Starts the child; its id, or -1 with the error code. Signals stay blocked around the start, so
-// that none of the program's handlers runs in the child before it has reset them.
+// that none of the program's handlers runs in the child before it has reset them. When this
+// thread goes on, the child has either run the program or ended with its error noted.
 pid_t SpawnChild(ChildSetup &setup, unsigned long &errorCode)
 {
-    int report[2] = {-1, -1};
-    if (::pipe2(report, O_CLOEXEC) != 0) {
-        errorCode = static_cast<unsigned long>(errno);
-        return -1;
-    }
-    // Above the numbers the child copies descriptors onto.
-    for (int &fd : report) {
-        if (fd <= kSettingsFd) {
-            const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, kSettingsFd + 1);
-            ::close(fd);
-            fd = moved;
-        }
-    }
-    if (report[0] < 0 || report[1] < 0) {
-        errorCode = static_cast<unsigned long>(errno);
-        CloseFd(report[0]);
-        CloseFd(report[1]);
-        return -1;
-    }
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
         setup.openMax = static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 65536));
-    setup.errorFd = report[1];
+    int childError = 0;
+    setup.error = &childError;
 
     sigset_t all, previous;
     sigfillset(&all);
@@ -220,25 +198,16 @@ pid_t SpawnChild(ChildSetup &setup, unsigned long &errorCode)
     const pid_t pid = ForkShared(setup);
     const int forkError = pid < 0 ? errno : 0;   // the child's calls may have changed errno
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    CloseFd(report[1]);
     if (pid < 0) {
-        CloseFd(report[0]);
         errorCode = static_cast<unsigned long>(forkError);
         return -1;
     }
-    // The report closes unread when the exec succeeds; otherwise it carries the child's errno.
-    int childError = 0;
-    ssize_t n;
-    do {
-        n = ::read(report[0], &childError, sizeof childError);
-    } while (n < 0 && errno == EINTR);
-    CloseFd(report[0]);
-    if (n == 0)
+    if (childError == 0)
         return pid;
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    errorCode = static_cast<unsigned long>(n == sizeof childError && childError != 0 ? childError : ECHILD);
+    errorCode = static_cast<unsigned long>(childError);
     return -1;
 }
 
