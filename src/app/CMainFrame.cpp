@@ -52,7 +52,11 @@ CMainFrame::CMainFrame(const CCommandTable &commands, QWidget *parent)
       m_recentMenu(m_recentFiles),
       m_docs(this, m_view, m_recentFiles),
       m_find(this, [this] { return GetActiveView(); }),
-      m_help(this)
+      m_help(this, [this]() -> CScintillaCtrl * { return GetActiveView(); },
+             [this](const QString &text) {
+                 if (m_pStatusText)
+                     m_pStatusText->setText(text.isEmpty() ? CCommandTable::String(Cmd::StrReady) : text);
+             })
 {
     InitResources();
     setWindowTitle(CCommandTable::String(Cmd::StrTitle));

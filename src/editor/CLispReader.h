@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -118,6 +119,10 @@ public:
     // The symbol part of a token: without a package (pkg:x, pkg::x) or namespace (ns/x), and
     // without the colon of a keyword.
     static std::string_view WithoutPackage(std::string_view token, const LispSyntax &syntax);
+    // The name of the symbol a token reads as, without its package or namespace: escaped
+    // characters and |quoted| parts as written, the rest in upper case where the dialect folds
+    // case, as the reader interns it ("CAR" for cl:car, "Foo" for |Foo|).
+    static std::string SymbolName(std::string_view token, const LispSyntax &syntax);
 
 private:
     enum CharClass : std::uint8_t {

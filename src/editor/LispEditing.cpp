@@ -95,7 +95,7 @@ std::optional<Span> FormBeforeCaret(const CScintillaCtrl &ctrl, ReaderDialect di
     }
 }
 
-QByteArray SymbolAt(const CScintillaCtrl &ctrl, Pos pos, ReaderDialect dialect)
+QByteArray SymbolTokenAt(const CScintillaCtrl &ctrl, Pos pos, ReaderDialect dialect)
 {
     const LispSyntax &syntax = SyntaxOf(dialect);
     pos = std::clamp<Pos>(pos, 0, ctrl.GetLength());
@@ -113,7 +113,13 @@ QByteArray SymbolAt(const CScintillaCtrl &ctrl, Pos pos, ReaderDialect dialect)
     const std::string_view symbol = token.substr(0, CLispReader::TokenLength(token, syntax));
     if (symbol.empty() || symbol[0] == '#' || symbol[0] == '\\' || (symbol[0] >= '0' && symbol[0] <= '9'))
         return {};
-    const std::string_view bare = CLispReader::WithoutPackage(symbol, syntax);
+    return QByteArray(symbol.data(), static_cast<qsizetype>(symbol.size()));
+}
+
+QByteArray SymbolAt(const CScintillaCtrl &ctrl, Pos pos, ReaderDialect dialect)
+{
+    const QByteArray token = SymbolTokenAt(ctrl, pos, dialect);
+    const std::string_view bare = CLispReader::WithoutPackage(View(token), SyntaxOf(dialect));
     return QByteArray(bare.data(), static_cast<qsizetype>(bare.size()));
 }
 
