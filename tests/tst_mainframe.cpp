@@ -312,6 +312,7 @@ void TestMainFrame::menuTexts_data()
     QTest::newRow("close") << 5 << 32772 << "&Close\tCtrl+F4";
     QTest::newRow("close all") << 5 << 32773 << "Close &All";
     QTest::newRow("hyperspec") << 6 << 32811 << "Common Lisp HyperSpec\tF1";
+    QTest::newRow("look up symbol") << 6 << 32847 << "Look Up Symbol\tShift+F1";
     QTest::newRow("about") << 6 << 57664 << "&About Talvex...";
 }
 
@@ -362,6 +363,7 @@ void TestMainFrame::prompts_data()
     QTest::newRow("cut") << 57635 << "Cut the selection and put it on the " << "Clipboard\nCut";
     QTest::newRow("save as") << 57604 << "Save the active document with a new name" << "Save \nAs";
     QTest::newRow("hyperspec, no tooltip") << 32811 << "Common Lisp HyperSpec" << "";
+    QTest::newRow("look up symbol") << 32847 << "Show the reference page of the symbol at the caret" << "Look Up Symbol";
     QTest::newRow("no string") << 32809 << "" << "";
     QTest::newRow("indent lines") << 32843 << "Indent the selected lines as Lisp" << "Indent Lines";
     QTest::newRow("keyword set") << 32830 << "" << "";
@@ -462,6 +464,7 @@ void TestMainFrame::accelerators_data()
     QTest::newRow("Ctrl+keypad Enter") << int(Qt::Key_Enter) << (C | int(Qt::KeypadModifier)) << 32816;
     QTest::newRow("Alt+Enter") << int(Qt::Key_Return) << A << 32836;
     QTest::newRow("F1") << int(Qt::Key_F1) << N << 32811;
+    QTest::newRow("Shift+F1") << int(Qt::Key_F1) << S << 32847;
     QTest::newRow("Ctrl+P") << int(Qt::Key_P) << C << 57607;
     QTest::newRow("F6") << int(Qt::Key_F6) << N << 57680;
     QTest::newRow("Shift+F6") << int(Qt::Key_F6) << S << 57681;

@@ -105,6 +105,9 @@ public:
     void Feed(std::string_view text);
 
     bool InCode() const { return m_context == Context::Code; }
+    // Reading stopped inside the |quoted| part of a symbol, which began at BarTokenStart().
+    bool InBarSymbol() const { return m_context == Context::BarSymbol; }
+    Pos BarTokenStart() const { return m_barTokenStart; }
     // Reading stopped inside a ; comment (or a # one where # comments).
     bool InLineComment() const { return m_inLineComment; }
     // The open forms, outermost first; Frames()[0] is the top level and always there.

@@ -104,10 +104,12 @@ QByteArray SymbolTokenAt(const CScintillaCtrl &ctrl, Pos pos, ReaderDialect dial
     const std::string_view all = View(text);
     CLispReader reader(syntax, ctrl.GetTabWidth(), true, top);
     reader.Feed(all.substr(0, static_cast<std::size_t>(pos - top)));
-    if (!reader.InCode() || reader.InLineComment())
-        return {};
     Pos start = pos;
-    if (reader.LastTokenEnd() == pos && reader.LastTokenStart() >= top)
+    if (reader.InBarSymbol() && reader.BarTokenStart() >= top)
+        start = reader.BarTokenStart(); // between the bars of |Foo|
+    else if (!reader.InCode() || reader.InLineComment())
+        return {};
+    else if (reader.LastTokenEnd() == pos && reader.LastTokenStart() >= top)
         start = reader.LastTokenStart(); // inside the token, or right after it
     const std::string_view token = all.substr(static_cast<std::size_t>(start - top));
     const std::string_view symbol = token.substr(0, CLispReader::TokenLength(token, syntax));

@@ -26,6 +26,17 @@ struct PaneLayout
 };
 PaneLayout g_pane;
 
+// The key the program uses everywhere, and the platform's own where it is another; a key
+// given twice would make both shortcuts ambiguous, so neither would fire.
+QList<QKeySequence> KeysOf(QKeyCombination key, QKeySequence::StandardKey platform)
+{
+    QList<QKeySequence> keys{QKeySequence(key)};
+    for (const QKeySequence &other : QKeySequence::keyBindings(platform))
+        if (!keys.contains(other))
+            keys.append(other);
+    return keys;
+}
+
 } // namespace
 
 CChmViewer::CChmViewer(QWidget *owner)
@@ -54,9 +65,9 @@ CChmViewer::CChmViewer(QWidget *owner)
     m_pPaneAction->setToolTip(tr("Show or hide the contents and the index"));
     bar->addSeparator();
     QAction *back = bar->addAction(tr("Back"), m_pBrowser, &QTextBrowser::backward);
-    back->setShortcuts({QKeySequence(Qt::AltModifier | Qt::Key_Left), QKeySequence::Back});
+    back->setShortcuts(KeysOf(Qt::AltModifier | Qt::Key_Left, QKeySequence::Back));
     QAction *forward = bar->addAction(tr("Forward"), m_pBrowser, &QTextBrowser::forward);
-    forward->setShortcuts({QKeySequence(Qt::AltModifier | Qt::Key_Right), QKeySequence::Forward});
+    forward->setShortcuts(KeysOf(Qt::AltModifier | Qt::Key_Right, QKeySequence::Forward));
     bar->addAction(tr("Home"), this, &CChmViewer::GoHome);
     back->setEnabled(false);
     forward->setEnabled(false);
