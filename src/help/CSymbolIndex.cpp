@@ -9,6 +9,8 @@
 #include <QStringDecoder>
 #include <QTextDocumentFragment>
 
+#include <algorithm>
+
 namespace {
 
 const QString kSymbolMap = QStringLiteral("/Data/Map_Sym.txt");
@@ -66,17 +68,24 @@ QString CSymbolIndex::PageTitle(const QString &page) const
 ChmSitemap CSymbolIndex::ReadSymbolMap(const QByteArray &text, const QString &mapPath)
 {
     ChmSitemap entries;
+    const QString all = QString::fromLatin1(text);
+    const QString folder = mapPath.left(mapPath.lastIndexOf(u'/') + 1);
+    entries.reserve(all.size() / 40);
     QString name;
-    for (const QByteArray &raw : text.split('\n')) {
-        const QString line = QString::fromLatin1(raw).trimmed();
+    for (qsizetype at = 0; at < all.size();) {
+        qsizetype end = all.indexOf(u'\n', at);
+        if (end < 0)
+            end = all.size();
+        const QStringView line = QStringView(all).sliced(at, end - at).trimmed();
+        at = end + 1;
         if (line.isEmpty())
             continue;
         if (name.isEmpty()) {
-            name = line;
+            name = line.toString();
             continue;
         }
         // The page line of a name; "/" and "//" are names too, so lines strictly alternate.
-        entries.append({0, name, {{name, ChmSitemapReader::ResolveLink(mapPath, line)}}});
+        entries.append({0, name, {{name, ChmSitemapReader::ResolveInFolder(folder, line)}}});
         name.clear();
     }
     return entries;
@@ -151,7 +160,7 @@ CSymbolIndex::Table &CSymbolIndex::Built(Source source)
     table.entries = Read(source);
     table.byName.reserve(table.entries.size());
     for (qsizetype k = 0; k < table.entries.size(); ++k)
-        table.byName[table.entries[k].name.toCaseFolded()].append(k);
+        table.byName.insert(table.entries[k].name.toCaseFolded(), k);
     return table;
 }
 
@@ -168,12 +177,13 @@ QList<ChmTopic> CSymbolIndex::Lookup(const QString &name)
         return {};
     for (int s = 0; s < SourceCount; ++s) {
         const Table &table = Built(static_cast<Source>(s));
-        const auto found = table.byName.constFind(key);
-        if (found == table.byName.cend())
+        QList<qsizetype> found = table.byName.values(key);
+        if (found.isEmpty())
             continue;
+        std::sort(found.begin(), found.end()); // in the source's order
         QList<ChmTopic> topics;
         QSet<QString> pages;
-        for (qsizetype k : *found)
+        for (qsizetype k : std::as_const(found))
             for (const ChmTopic &topic : table.entries[k].topics)
                 if (!topic.page.isEmpty()) {
                     const QString same = WithoutFragment(topic.page).toCaseFolded();

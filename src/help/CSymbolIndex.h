@@ -48,7 +48,7 @@ private:
     {
         bool built = false;
         ChmSitemap entries;
-        QHash<QString, QList<qsizetype>> byName; // folded name -> entries
+        QMultiHash<QString, qsizetype> byName; // folded name -> entries
     };
 
     Table &Built(Source source);

@@ -3,7 +3,6 @@
 
 #include "help/CChmFile.h"
 
-#include <QSet>
 
 namespace {
 
@@ -25,13 +24,19 @@ public:
     // A NUL-terminated UTF-16LE string.
     QString Wide()
     {
-        QString text;
-        for (;;) {
-            const quint16 c = Word();
-            if (!m_ok || c == 0)
-                return text;
-            text += QChar(c);
+        qsizetype end = m_pos;
+        while (end + 1 < m_end && (m_data[end] != 0 || m_data[end + 1] != 0))
+            end += 2;
+        if (end + 1 >= m_end) {
+            m_ok = false;
+            return {};
         }
+        QString text(static_cast<qsizetype>((end - m_pos) / 2), Qt::Uninitialized);
+        for (qsizetype k = 0; k < text.size(); ++k)
+            text[k] = QChar(static_cast<unsigned char>(m_data[m_pos + 2 * k])
+                            | (static_cast<unsigned char>(m_data[m_pos + 2 * k + 1]) << 8));
+        m_pos = end + 2;
+        return text;
     }
 
 private:
@@ -64,12 +69,12 @@ quint32 DwordAt(const QByteArray &data, qint64 pos, bool &ok)
     return r.Dword();
 }
 
-QByteArray AsciizAt(const QByteArray &data, qint64 pos)
+QString AsciizAt(const QByteArray &data, qint64 pos)
 {
     if (pos < 0 || pos >= data.size())
         return {};
     const qsizetype nul = data.indexOf('\0', static_cast<qsizetype>(pos));
-    return data.mid(static_cast<qsizetype>(pos), (nul < 0 ? data.size() : nul) - pos);
+    return QString::fromUtf8(data.constData() + pos, (nul < 0 ? data.size() : nul) - pos);
 }
 
 // Topic number -> its page and title, through the tables that hold them.
@@ -95,11 +100,11 @@ public:
         const quint32 urlAt = DwordAt(m_urlTable, qint64(urlEntry) + 8, ok);
         if (!ok)
             return false;
-        const QByteArray local = AsciizAt(m_urlStrings, qint64(urlAt) + 8);
+        const QString local = AsciizAt(m_urlStrings, qint64(urlAt) + 8);
         if (local.isEmpty())
             return false;
-        out.page = ChmSitemapReader::ResolveLink(QStringLiteral("/"), QString::fromUtf8(local));
-        out.title = titleAt == 0xFFFFFFFFu ? QString() : QString::fromUtf8(AsciizAt(m_strings, titleAt));
+        out.page = ChmSitemapReader::ResolveInFolder(u"/", local);
+        out.title = titleAt == 0xFFFFFFFFu ? QString() : AsciizAt(m_strings, titleAt);
         return true;
     }
 
@@ -130,18 +135,17 @@ ChmSitemap Read(const CChmFile &file)
     const qsizetype blocks = (tree.size() - kHeaderSize) / blockSize;
     const Topics topics(file);
 
-    // The listing blocks come first and are chained; the index blocks above them only repeat
-    // their keywords. The chain is followed from block 0, each block once.
-    QSet<qsizetype> seen;
-    qsizetype block = 0;
-    while (block >= 0 && block < blocks && block <= qsizetype(lastListing) && !seen.contains(block)) {
-        seen.insert(block);
+    // The listing blocks are blocks 0 to the last one the header names, in keyword order; the
+    // index blocks after them only repeat their keywords. (Their chain links are not followed:
+    // some compilers write them wrong.)
+    const qsizetype listing = std::min<qsizetype>(blocks, qsizetype(lastListing) + 1);
+    for (qsizetype block = 0; block < listing; ++block) {
         const qsizetype start = kHeaderSize + block * blockSize;
         Reader r(tree, start, start + blockSize);
         const quint16 freeSpace = r.Word();
         const quint16 count = r.Word();
         r.Dword(); // the previous block
-        const quint32 next = r.Dword();
+        r.Dword(); // the next block
         const qsizetype used = start + blockSize - freeSpace;
         for (int k = 0; k < count && r.Ok() && r.Pos() < used; ++k) {
             ChmSitemapEntry entry;
@@ -168,7 +172,6 @@ ChmSitemap Read(const CChmFile &file)
             if (r.Ok() && !entry.name.isEmpty() && !entry.topics.isEmpty())
                 entries.append(std::move(entry));
         }
-        block = next == 0xFFFFFFFFu ? -1 : qsizetype(next);
     }
     return entries;
 }

@@ -127,11 +127,7 @@ QString FolderOf(const QString &path)
     return path.left(path.lastIndexOf(u'/') + 1);
 }
 
-} // namespace
-
-namespace ChmSitemapReader {
-
-bool IsExternalLink(const QString &link)
+bool IsExternal(QStringView link)
 {
     static const char *const kSchemes[] = {"http:", "https:", "ftp:", "mailto:", "news:"};
     for (const char *scheme : kSchemes)
@@ -140,42 +136,71 @@ bool IsExternalLink(const QString &link)
     return false;
 }
 
+} // namespace
+
+namespace ChmSitemapReader {
+
+// The usual links, plain names and leading "../", are put together without splitting the path.
+QString ResolveInFolder(QStringView folder, QStringView link)
+{
+    link = link.trimmed();
+    if (IsExternal(link))
+        return link.toString();
+    const qsizetype sep = link.indexOf(QLatin1String("::"));
+    if (sep >= 0) {
+        link = link.sliced(sep + 2);
+        folder = u"/";
+    }
+    QString path;
+    if (link.contains(u'\\')) {
+        path = link.toString();
+        path.replace(u'\\', u'/');
+        return ResolveInFolder(folder, path);
+    }
+    if (link.startsWith(u'/')) {
+        folder = u"";
+    } else {
+        while (link.startsWith(QLatin1String("../")) || link.startsWith(QLatin1String("./"))) {
+            if (link[0] == u'.' && link[1] == u'.')
+                folder = folder.first(std::max<qsizetype>(1, folder.first(folder.size() - 1).lastIndexOf(u'/') + 1));
+            link = link.sliced(link[1] == u'.' ? 3 : 2);
+        }
+    }
+    path.reserve(folder.size() + link.size());
+    path.append(folder).append(link);
+    const qsizetype hash = path.indexOf(u'#');
+    const QStringView bare = QStringView(path).first(hash < 0 ? path.size() : hash);
+    if (!bare.contains(QLatin1String("/./")) && !bare.contains(QLatin1String("/../")) && !bare.contains(QLatin1String("//"))
+        && !bare.endsWith(QLatin1String("/..")))
+        return path;
+    // Dots inside the path: segment by segment.
+    QStringList kept;
+    for (const QStringView part : bare.split(u'/')) {
+        if (part == QLatin1String(".."))
+            kept.isEmpty() ? void() : kept.removeLast();
+        else if (!part.isEmpty() && part != QLatin1String("."))
+            kept.append(part.toString());
+    }
+    return u'/' + kept.join(u'/') + path.sliced(bare.size());
+}
+
+
+bool IsExternalLink(const QString &link)
+{
+    return IsExternal(link);
+}
+
 QString ResolveLink(const QString &fromPath, const QString &link)
 {
-    if (IsExternalLink(link))
-        return link;
-    QString path = link.trimmed();
-    const qsizetype sep = path.indexOf(QLatin1String("::"));
-    if (sep >= 0)
-        path = path.mid(sep + 2);
-    path.replace(u'\\', u'/');
-    QString fragment;
-    const qsizetype hash = path.indexOf(u'#');
-    if (hash >= 0) {
-        fragment = path.mid(hash);
-        path.truncate(hash);
-    }
-    if (!path.startsWith(u'/'))
-        path.prepend(sep >= 0 ? QStringLiteral("/") : FolderOf(fromPath.startsWith(u'/') ? fromPath : u'/' + fromPath));
-    if (path.contains(QLatin1String("./")) || path.contains(QLatin1String("//"))) {
-        QStringList kept;
-        const QStringList parts = path.split(u'/');
-        for (qsizetype k = 0; k < parts.size(); ++k) {
-            const QString &part = parts[k];
-            if (part == QLatin1String(".."))
-                kept.isEmpty() ? void() : kept.removeLast();
-            else if (!part.isEmpty() && part != QLatin1String("."))
-                kept.append(part);
-        }
-        path = u'/' + kept.join(u'/');
-    }
-    return path + fragment;
+    return ResolveInFolder(FolderOf(fromPath.startsWith(u'/') ? fromPath : u'/' + fromPath), link);
 }
 
 ChmSitemap Parse(const QByteArray &bytes, const QString &sitemapPath)
 {
     ChmSitemap entries;
     const QString text = DecodeText(bytes);
+    const QString folder = FolderOf(sitemapPath.startsWith(u'/') ? sitemapPath : u'/' + sitemapPath);
+    entries.reserve(text.size() / 160); // an entry takes some 100 to 200 characters
     const qsizetype n = text.size();
     int depth = 0;
     bool inObject = false;
@@ -203,7 +228,7 @@ ChmSitemap Parse(const QByteArray &bytes, const QString &sitemapPath)
                     title = Unescape(value).trimmed();
             } else if (name.compare(u"Local", Qt::CaseInsensitive) == 0 && !value.trimmed().isEmpty()) {
                 entry.topics.append({title.isEmpty() ? entry.name : title,
-                                     ResolveLink(sitemapPath, Unescape(value))});
+                                     value.contains(u'&') ? ResolveInFolder(folder, Unescape(value)) : ResolveInFolder(folder, value)});
                 title.clear();
             }
             continue;

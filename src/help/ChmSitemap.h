@@ -35,6 +35,8 @@ ChmSitemap Parse(const QByteArray &bytes, const QString &sitemapPath);
 // link as written in the object at fromPath: an object path with "." and ".." resolved and the
 // fragment kept, or the link itself when it leads out of the file (a web address).
 QString ResolveLink(const QString &fromPath, const QString &link);
+// The same against a folder (an object path ending in "/"), for many links of one object.
+QString ResolveInFolder(QStringView folder, QStringView link);
 
 // True for a web or mail address, which the system's browser shows.
 bool IsExternalLink(const QString &link);
