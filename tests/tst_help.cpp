@@ -111,6 +111,7 @@ private slots:
     void historyAndContents();
     void indexTab();
     void damagedFiles();
+    void binaryIndexMatchesSitemap_data();
     void binaryIndexMatchesSitemap();
     void findInPage();
     void paneKeepsWidth();
@@ -134,7 +135,7 @@ QString TestHelp::BuildChm(const QString &name, const QString &options, const QS
     const QString src = m_dir.filePath(name + "-src");
     for (const QString &file : files)
         if (!QDir().mkpath(QFileInfo(src + '/' + file).path())
-            || !QFile::copy(QStringLiteral(TALVEX_TEST_DATA_DIR "/") + data + '/' + file, src + '/' + file))
+            || !QFile::copy(QDir(TALVEX_TEST_DATA_DIR).filePath(data) + '/' + file, src + '/' + file))
             return QString();
     QFile hhp(src + "/project.hhp");
     if (!hhp.open(QIODevice::WriteOnly))
@@ -692,13 +693,38 @@ void TestHelp::damagedFiles()
     }
 }
 
+void TestHelp::binaryIndexMatchesSitemap_data()
+{
+    QTest::addColumn<int>("generated"); // keywords of a generated index; 0: the reference's own
+    QTest::newRow("one block") << 0;
+    QTest::newRow("many blocks") << 600;
+}
+
 void TestHelp::binaryIndexMatchesSitemap()
 {
     // chmcmd writes the binary index from the .hhk: both must read as the same keywords and pages.
-    CSymbolIndex index(m_specs["keyword index"]);
+    QFETCH(int, generated);
+    QString chm = m_specs["keyword index"];
+    if (generated > 0) {
+        const QString data = m_dir.filePath("generated");
+        QDir().mkpath(data);
+        QFile::copy(QStringLiteral(TALVEX_TEST_DATA_DIR "/clhs/start.htm"), data + "/start.htm");
+        QFile hhk(data + "/many.hhk");
+        QVERIFY(hhk.open(QIODevice::WriteOnly));
+        hhk.write("<html><body><ul>\n");
+        for (int k = 0; k < generated; ++k)
+            hhk.write(QStringLiteral("<li><object type=\"text/sitemap\"><param name=\"Name\" value=\"name-%1\">"
+                                     "<param name=\"Local\" value=\"start.htm#n%1\"></object>\n").arg(k).toUtf8());
+        hhk.write("</ul></body></html>\n");
+        hhk.close();
+        chm = BuildChm("many", "Index file=many.hhk\nDefault topic=start.htm\n", data, {"start.htm", "many.hhk"});
+        QVERIFY(!chm.isEmpty());
+    }
+    CSymbolIndex index(chm);
     const ChmSitemap &sitemap = index.Entries(CSymbolIndex::KeywordIndex);
+    QCOMPARE(sitemap.size(), generated ? generated : 5);
     CChmFile file;
-    QVERIFY(file.Open(m_specs["keyword index"]));
+    QVERIFY(file.Open(chm));
     const ChmSitemap binary = ChmBinaryIndex::Read(file);
     QCOMPARE(binary.size(), sitemap.size());
     for (qsizetype k = 0; k < binary.size(); ++k) {
