@@ -53,9 +53,12 @@ CChmNavigationPane::CChmNavigationPane(QWidget *parent)
     connect(m_pList, &QListView::activated, this, &CChmNavigationPane::OpenSelectedKeyword);
     // Up and Down in the field move through the list, so the hand stays on the keyboard.
     m_pFilter->installEventFilter(this);
+    // Typing goes to the filter as soon as the Index tab shows.
     connect(this, &QTabWidget::currentChanged, this, [this](int tab) {
-        if (widget(tab) != m_pTree)
-            LoadKeywords();
+        if (widget(tab) == m_pTree)
+            return;
+        LoadKeywords();
+        m_pFilter->setFocus();
     });
 }
 
