@@ -3,6 +3,9 @@
 #include "app/CMainFrame.h"
 #include "editor/CFindReplaceDialog.h"
 #include "editor/CTalvexView.h"
+#include "help/CChmBrowser.h"
+#include "help/CChmFindBar.h"
+#include "help/CChmViewer.h"
 #include "lisp/LispPathSelector.h"
 #include "platform/FileLock.h"
 #include "platform/FileVersion.h"
@@ -108,6 +111,7 @@ private slots:
     void readyAfterMenuCloses();
     void accelerators_data();
     void accelerators();
+    void helpViewerKeepsItsKeys();
     void deadKeys_data();
     void deadKeys();
     void acceleratorsNotInModalDialogs();
@@ -492,6 +496,26 @@ void TestMainFrame::accelerators()
     // The same in the console, where Ctrl+N and the rest act as well.
     QTest::keyClick(&frame->Console(), Qt::Key(key), Qt::KeyboardModifiers(mods));
     QCOMPARE(frame->LastCommand(), id ? id : before);
+}
+
+void TestMainFrame::helpViewerKeepsItsKeys()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    QVERIFY(NewDoc(*frame));
+    QTest::keyClick(frame.get(), Qt::Key_F1); // the viewer comes, here saying where it looked
+    CChmViewer *viewer = frame->findChild<CChmViewer *>();
+    QVERIFY(viewer);
+    viewer->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(viewer));
+    viewer->Browser()->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), viewer->Browser());
+    // Ctrl+F in the viewer finds in its page; the frame's Find stays away.
+    const int before = frame->LastCommand();
+    QTest::keyClick(viewer->Browser(), Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(viewer->FindBar()->isVisible());
+    QCOMPARE(frame->LastCommand(), before);
+    QVERIFY(!frame->findChild<CFindReplaceDialog *>());
 }
 
 void TestMainFrame::deadKeys_data()

@@ -30,6 +30,15 @@
 namespace {
 
 const QString kKeyPath = QStringLiteral("Software\\Quenmark\\Talvex");
+
+// A main window of its own (the help viewer) has its own keys, find in the page and copy among
+// them: the frame's accelerators act in the frame and in the dialogs it shows, not there.
+bool InOtherMainWindow(const QWidget *frame)
+{
+    const QWidget *focus = QApplication::focusWidget();
+    const QWidget *window = focus ? focus->window() : QApplication::activeWindow();
+    return window && window != frame && qobject_cast<const QMainWindow *>(window);
+}
 const QString &kSettings = CSettingsStore::kSettings;
 
 } // namespace
@@ -210,12 +219,14 @@ CTalvexView *CMainFrame::GetActiveView() const
 
 bool CMainFrame::IsAccelerator(QKeyEvent *ev) const
 {
-    return m_commands.AcceleratorFor(KeyCombinationOf(*ev)) != 0;
+    return !InOtherMainWindow(this) && m_commands.AcceleratorFor(KeyCombinationOf(*ev)) != 0;
 }
 
 bool CMainFrame::PreTranslateMessage(QKeyEvent *ev)
 {
     // 1. Accelerators, whatever the enabled state of their command.
+    if (InOtherMainWindow(this))
+        return false;
     if (const int id = m_commands.AcceleratorFor(KeyCombinationOf(*ev))) {
         OnCommand(id);
         return true;
