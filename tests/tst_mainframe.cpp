@@ -516,6 +516,11 @@ void TestMainFrame::helpViewerKeepsItsKeys()
     QVERIFY(viewer->FindBar()->isVisible());
     QCOMPARE(frame->LastCommand(), before);
     QVERIFY(!frame->findChild<CFindReplaceDialog *>());
+    // Ctrl+C copies from the page, not from the document.
+    viewer->Browser()->setFocus();
+    viewer->Browser()->selectAll();
+    QTest::keyClick(viewer->Browser(), Qt::Key_C, Qt::ControlModifier);
+    QVERIFY(QApplication::clipboard()->text().contains("CLHS.chm"));
 }
 
 void TestMainFrame::deadKeys_data()
