@@ -121,7 +121,10 @@ void CReferenceLookup::LookUpSymbol(const QString &name)
     }
     QList<ChmTopic> topics = index->Lookup(name);
     if (topics.isEmpty()) {
-        Status(NoEntryText(name, kHyperSpec));
+        // A file whose every index is unreadable is damaged, not silent about the name.
+        Status(index->Keywords().isEmpty()
+                   ? QObject::tr("No index could be read in %1; the file may be damaged").arg(kHyperSpec)
+                   : NoEntryText(name, kHyperSpec));
         return;
     }
     // Pages found through the symbol map or the index pages carry the symbol as their title;
