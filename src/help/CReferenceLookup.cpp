@@ -1,7 +1,8 @@
-// Help > Common Lisp HyperSpec / Common Lisp The Language / Look Up Symbol: the reference files, where they are kept, and the symbol at the caret.
+// The Help menu's reference commands: the two reference files, where they are kept, and Look Up Symbol.
 #include "help/CReferenceLookup.h"
 
 #include "editor/CLispReader.h"
+#include "editor/CScintillaCtrl.h"
 #include "editor/LispEditing.h"
 #include "help/CChmViewer.h"
 #include "help/CSymbolIndex.h"
@@ -26,6 +27,12 @@ const QString kHyperSpec = QStringLiteral("CLHS.chm");
 std::string_view View(const QByteArray &bytes)
 {
     return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
+}
+
+// The control's bytes: UTF-8 where the system's code page is, else the ANSI code page.
+QString Decode(const CScintillaCtrl &ctrl, const QByteArray &bytes)
+{
+    return ctrl.GetCodePage() == QsciScintillaBase::SC_CP_UTF8 ? QString::fromUtf8(bytes) : QString::fromLocal8Bit(bytes);
 }
 
 } // namespace
@@ -89,14 +96,14 @@ QString CReferenceLookup::SymbolToLookUp(const CScintillaCtrl &ctrl, ReaderDiale
         }
         // A selection of more than one token is looked up as it stands (an index may hold phrases).
         if (CLispReader::TokenLength(View(token), syntax) != static_cast<std::size_t>(token.size()))
-            return QString::fromUtf8(token).simplified();
+            return Decode(ctrl, token).simplified();
     } else {
         token = LispEditing::SymbolTokenAt(ctrl, ctrl.GetCurrentPos(), dialect);
     }
     if (token.isEmpty())
         return {};
     const std::string name = CLispReader::SymbolName(View(token), syntax);
-    return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    return Decode(ctrl, QByteArray(name.data(), static_cast<qsizetype>(name.size())));
 }
 
 QString CReferenceLookup::NoEntryText(const QString &name, const QString &fileName)

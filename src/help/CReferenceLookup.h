@@ -1,4 +1,4 @@
-// Help > Common Lisp HyperSpec / Common Lisp The Language / Look Up Symbol: the reference files, where they are kept, and the symbol at the caret.
+// The Help menu's reference commands: the two reference files, where they are kept, and Look Up Symbol.
 #pragma once
 
 #include "editor/LispSyntax.h"
