@@ -771,18 +771,24 @@ void TestHelp::paneKeepsWidth()
     lookup.OpenHelpFile(m_full);
     QPointer<CChmViewer> viewer = lookup.Viewer(m_full);
     QVERIFY(viewer);
-    viewer->Splitter()->setSizes({300, 600});
-    viewer->Splitter()->splitterMoved(300, 1);
+    // The user drags the bar 60 pixels to the right.
+    QSplitterHandle *handle = viewer->Splitter()->handle(1);
+    const int width = viewer->Splitter()->sizes().first() + 60;
+    const QPoint grip = handle->rect().center();
+    QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(handle, grip + QPoint(60, 0));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(60, 0));
+    QCOMPARE(viewer->Splitter()->sizes().first(), width);
     viewer->PaneAction()->trigger();
     QVERIFY(!viewer->NavigationPane()->isVisible());
     viewer->PaneAction()->trigger();
     QVERIFY(viewer->NavigationPane()->isVisible());
-    QCOMPARE(viewer->Splitter()->sizes().first(), 300);
+    QCOMPARE(viewer->Splitter()->sizes().first(), width);
     // The next viewer of the run opens with the same width.
     viewer->close();
     QTRY_VERIFY(!viewer);
     lookup.OpenHelpFile(m_full);
-    QCOMPARE(lookup.Viewer(m_full)->Splitter()->sizes().first(), 300);
+    QCOMPARE(lookup.Viewer(m_full)->Splitter()->sizes().first(), width);
 }
 
 void TestHelp::versionLine_data()
