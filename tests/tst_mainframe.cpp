@@ -1,8 +1,12 @@
 // Tests of the main window: menus and toolbar from the command table, keys, states, settings commands, exit codes.
 #include "FifoGuard.h"
 #include "app/CMainFrame.h"
+#include "editor/CRecoveryJournals.h"
 #include "editor/CFindReplaceDialog.h"
 #include "editor/CTalvexView.h"
+#include "help/CChmBrowser.h"
+#include "help/CChmFindBar.h"
+#include "help/CChmViewer.h"
 #include "lisp/LispPathSelector.h"
 #include "platform/FileLock.h"
 #include "platform/FileVersion.h"
@@ -10,6 +14,7 @@
 #include "settings/CSettingsStore.h"
 
 #include "ModalDriver.h"
+#include "ProcTable.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -37,6 +42,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <csignal>
 #include <memory>
 #include <vector>
 
@@ -108,6 +114,7 @@ private slots:
     void readyAfterMenuCloses();
     void accelerators_data();
     void accelerators();
+    void helpViewerKeepsItsKeys();
     void deadKeys_data();
     void deadKeys();
     void acceleratorsNotInModalDialogs();
@@ -312,6 +319,7 @@ void TestMainFrame::menuTexts_data()
     QTest::newRow("close") << 5 << 32772 << "&Close\tCtrl+F4";
     QTest::newRow("close all") << 5 << 32773 << "Close &All";
     QTest::newRow("hyperspec") << 6 << 32811 << "Common Lisp HyperSpec\tF1";
+    QTest::newRow("look up symbol") << 6 << 32847 << "Look Up Symbol\tShift+F1";
     QTest::newRow("about") << 6 << 57664 << "&About Talvex...";
 }
 
@@ -362,6 +370,7 @@ void TestMainFrame::prompts_data()
     QTest::newRow("cut") << 57635 << "Cut the selection and put it on the " << "Clipboard\nCut";
     QTest::newRow("save as") << 57604 << "Save the active document with a new name" << "Save \nAs";
     QTest::newRow("hyperspec, no tooltip") << 32811 << "Common Lisp HyperSpec" << "";
+    QTest::newRow("look up symbol") << 32847 << "Show the reference page of the symbol at the caret" << "Look Up Symbol";
     QTest::newRow("no string") << 32809 << "" << "";
     QTest::newRow("indent lines") << 32843 << "Indent the selected lines as Lisp" << "Indent Lines";
     QTest::newRow("keyword set") << 32830 << "" << "";
@@ -462,6 +471,7 @@ void TestMainFrame::accelerators_data()
     QTest::newRow("Ctrl+keypad Enter") << int(Qt::Key_Enter) << (C | int(Qt::KeypadModifier)) << 32816;
     QTest::newRow("Alt+Enter") << int(Qt::Key_Return) << A << 32836;
     QTest::newRow("F1") << int(Qt::Key_F1) << N << 32811;
+    QTest::newRow("Shift+F1") << int(Qt::Key_F1) << S << 32847;
     QTest::newRow("Ctrl+P") << int(Qt::Key_P) << C << 57607;
     QTest::newRow("F6") << int(Qt::Key_F6) << N << 57680;
     QTest::newRow("Shift+F6") << int(Qt::Key_F6) << S << 57681;
@@ -489,6 +499,31 @@ void TestMainFrame::accelerators()
     // The same in the console, where Ctrl+N and the rest act as well.
     QTest::keyClick(&frame->Console(), Qt::Key(key), Qt::KeyboardModifiers(mods));
     QCOMPARE(frame->LastCommand(), id ? id : before);
+}
+
+void TestMainFrame::helpViewerKeepsItsKeys()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    QVERIFY(NewDoc(*frame));
+    QTest::keyClick(frame.get(), Qt::Key_F1); // the viewer comes, here saying where it looked
+    CChmViewer *viewer = frame->findChild<CChmViewer *>();
+    QVERIFY(viewer);
+    viewer->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(viewer));
+    viewer->Browser()->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), viewer->Browser());
+    // Ctrl+F in the viewer finds in its page; the frame's Find stays away.
+    const int before = frame->LastCommand();
+    QTest::keyClick(viewer->Browser(), Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(viewer->FindBar()->isVisible());
+    QCOMPARE(frame->LastCommand(), before);
+    QVERIFY(!frame->findChild<CFindReplaceDialog *>());
+    // Ctrl+C copies from the page, not from the document.
+    viewer->Browser()->setFocus();
+    viewer->Browser()->selectAll();
+    QTest::keyClick(viewer->Browser(), Qt::Key_C, Qt::ControlModifier);
+    QVERIFY(QApplication::clipboard()->text().contains("CLHS.chm"));
 }
 
 void TestMainFrame::deadKeys_data()
@@ -1391,12 +1426,20 @@ void TestMainFrame::exitCodes_data()
     QTest::addColumn<QStringList>("keys");
     QTest::addColumn<QString>("window");
     QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("signal");   // sent after the keys; 0: none
     // File > Exit from the menu: a normal close.
-    QTest::newRow("exit") << "/bin/cat" << QStringList{"alt+f", "x"} << "Talvex" << 1;
+    QTest::newRow("exit") << "/bin/cat" << QStringList{"alt+f", "x"} << "Talvex" << 1 << 0;
     // No Lisp at the first start; the dialog is cancelled.
-    QTest::newRow("no lisp") << "" << QStringList{"Escape"} << "" << 0;
+    QTest::newRow("no lisp") << "" << QStringList{"Escape"} << "" << 0 << 0;
     // The program's own executable chosen at the first start: refused, then the run ends.
-    QTest::newRow("own executable") << "" << QStringList{"type:" TALVEX_BINARY_DIR "/talvex", "repeat:Return"} << "" << 0;
+    QTest::newRow("own executable") << "" << QStringList{"type:" TALVEX_BINARY_DIR "/talvex", "repeat:Return"} << "" << 0 << 0;
+    // A Lisp with children, grandchildren and an orphan; an unsaved document. A signal to end
+    // ends the run without a prompt, as a shell reports it, and keeps the document's journal.
+    const QString tree = QStringLiteral(TALVEX_TEST_HELPERS_DIR "/lisphelper");
+    QTest::newRow("SIGTERM") << tree << QStringList{"ctrl+n", "type:(kept)"} << "Talvex" << 128 + SIGTERM << SIGTERM;
+    QTest::newRow("SIGHUP during a save prompt") << tree << QStringList{"ctrl+n", "type:(kept)", "ctrl+F4"} << "Talvex"
+                                                 << 128 + SIGHUP << SIGHUP;
+    QTest::newRow("SIGKILL") << tree << QStringList{} << "Talvex" << -1 << SIGKILL;
 }
 
 void TestMainFrame::exitCodes()
@@ -1405,6 +1448,7 @@ void TestMainFrame::exitCodes()
     QFETCH(QStringList, keys);
     QFETCH(QString, window);
     QFETCH(int, exitCode);
+    QFETCH(int, signal);
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
     if (xvfb.isEmpty() || xdotool.isEmpty())
@@ -1426,9 +1470,11 @@ void TestMainFrame::exitCodes()
     const QString display = QStringLiteral(":") + QString::fromLatin1(server.readLine().trimmed());
     QVERIFY(display.size() > 1);
 
-    QTemporaryDir config;
+    QTemporaryDir config, state;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    env.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
+    env.insert(QStringLiteral("LISPHELPER_MODE"), QStringLiteral("tree"));
     env.insert(QStringLiteral("DISPLAY"), display);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
@@ -1485,15 +1531,51 @@ void TestMainFrame::exitCodes()
             xdo({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), key});
         QTest::qWait(800);
     }
+    // The program and everything it started: the Lisp's tree, and what ends it after a kill.
+    QList<qint64> members;
+    if (signal && program.processId() > 0)
+        members.append(program.processId());
+    for (qsizetype known = 0; !members.isEmpty() && known != members.size();) {
+        known = members.size();
+        for (const ProcEntry &p : ReadProcTable())
+            if (members.contains(p.ppid) && !members.contains(p.pid))
+                members.append(p.pid);
+    }
+    QElapsedTimer sent;
+    sent.start();
+    if (!members.isEmpty())
+        ::kill(pid_t(members.first()), signal);
     // It may have ended already while the test waited between keys.
     const bool finished = program.state() == QProcess::NotRunning || program.waitForFinished(15000);
     if (!finished)
         program.kill();
+    const auto anyLeft = [&] {
+        for (const ProcEntry &p : ReadProcTable())
+            if (members.contains(p.pid) && p.state != 'Z')
+                return true;
+        return false;
+    };
+    while (anyLeft() && sent.elapsed() < 1000)
+        QTest::qWait(20);
+    const bool left = anyLeft();
+    for (const ProcEntry &p : ReadProcTable())   // a failed run leaves nothing running either
+        if (left && p.pid > 1 && members.contains(p.pid) && p.state != 'Z')
+            ::kill(pid_t(p.pid), SIGKILL);
     server.terminate();
     server.waitForFinished(5000);
     QVERIFY(finished);
+    QVERIFY2(!left, "a process outlived the program by more than a second");
+    if (signal == SIGKILL)
+        return;
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), exitCode);
+    if (signal) {
+        QVERIFY(members.size() >= 5);   // the program, its guard, the Lisp and its children
+        CRecoveryJournals journals(state.filePath(QStringLiteral("talvex/recovery")));
+        const QList<CLeftOver> kept = journals.FindLeftOvers();
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(kept.first().contents.text, QByteArray("(kept)"));
+    }
 }
 
 // A first start that picks a known Lisp brings its keyword set: stored, checked in the menu and
