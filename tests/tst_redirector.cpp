@@ -465,25 +465,6 @@ private slots:
 
     // The child ends while its own child keeps the output open: no ended message (the output has
     // not ended), the child counts as ended, and StopLisp still ends the orphan.
-    void childEndsOutputStaysOpen()
-    {
-        qputenv("LISPHELPER_MODE", "leave");
-        CollectingRedirector r;
-        r->m_strCommandLine = kHelper.toStdString();
-        QVERIFY(r->StartLisp());
-        QVERIFY(r.WaitFor("\n"));
-        const QByteArray line = QByteArray::fromStdString(r.Text()).trimmed();
-        QVERIFY(line.startsWith("orphan "));
-        const int orphan = line.mid(7).toInt();
-        QTRY_VERIFY(!r->IsLispRunning());
-        QTest::qWait(200);
-        QVERIFY(r.Text().find(kEnded) == std::string::npos);
-        QVERIFY(ProcessExists(orphan));
-        r->StopLisp();
-        QVERIFY(!ProcessExists(orphan));
-        QVERIFY(OwnChildren().isEmpty());
-    }
-
     // Orphans of the session that end by themselves while the Lisp runs are reaped meanwhile.
     void endedOrphansReapedWhileRunning()
     {
@@ -667,28 +648,6 @@ private slots:
         r->StopLisp();
         QVERIFY(timer.elapsed() < 1000);
         qunsetenv("LISPHELPER_MB");
-    }
-
-    // The child ends while the consumer is behind (more than the reader takes ahead waits, the
-    // rest sits in the pipe): once drained, everything it printed is shown, then the ended message.
-    void childEndsWhileConsumerBehind()
-    {
-        PolledRedirector r;
-        r->m_strCommandLine = "/usr/bin/seq 1 650000";   // 4.4 MB
-        std::string expected;
-        for (int i = 1; i <= 650000; ++i)
-            expected += std::to_string(i) + '\n';
-        expected += kEnded;
-        QVERIFY(r->StartLisp());
-        QTRY_VERIFY(!r->IsLispRunning());
-        QElapsedTimer timer;
-        timer.start();
-        while (r.m_text.size() < expected.size() && timer.elapsed() < 5000) {
-            if (r.Take() == 0)
-                QThread::msleep(1);
-        }
-        QCOMPARE(r.m_text.size(), expected.size());
-        QVERIFY(r.m_text == expected);
     }
 
     void startStopCycles()

@@ -15,6 +15,10 @@ namespace {
 constexpr int kDefaultLimitMb = 16;
 // Marks the display breaks of overlong lines (the first indicator free for the program's use).
 constexpr int kBreakIndicator = 8;
+// Once the text passes this, its buffers get room for the whole limit at once, so that no growth
+// copies the text while keys come; limits beyond kRoomMax are left to the control's own growth.
+constexpr CScintillaCtrl::Pos kRoomFrom = 1 << 20;
+constexpr qint64 kRoomMax = qint64(256) << 20;
 // Output not yet coloured up to this is coloured as it comes, however much of it is off screen.
 constexpr CScintillaCtrl::Pos kStyleAlways = 16 << 10;
 
@@ -72,6 +76,7 @@ void CTalvexPipe::ConfigureConsole()
 void CTalvexPipe::SetOutputLimit(qint64 bytes)
 {
     m_output.SetLimit(bytes);
+    m_bRoomMade = false;
 }
 
 // --- The Lisp -------------------------------------------------------------------------------
@@ -193,6 +198,12 @@ void CTalvexPipe::TakePiece()
     }
     ApplyEdits();
     PassOverHiddenOutput();
+    const qint64 limit = m_output.Limit();
+    if (!m_bRoomMade && limit > 0 && limit <= kRoomMax && GetLength() >= kRoomFrom) {
+        // Room for the limit and one piece beyond it; its pages are taken as the text fills them.
+        Allocate(static_cast<Pos>(limit + (qint64(4) << 20)));
+        m_bRoomMade = true;
+    }
     if (!m_taken.empty()) {
         m_nPieceBytes = m_taken.size();
         m_pieceTimer = timer;   // the cost so far; the paint adds its own

@@ -155,6 +155,7 @@ private:
     // from >= to.
     Pos m_nUnstyledFrom = 0;
     Pos m_nUnstyledTo = 0;
+    bool m_bRoomMade = false;      // the text's buffers were given room for the whole limit
     // The paste going in: m_paste from m_nPasted on is still to come.
     QByteArray m_paste;
     qsizetype m_nPasted = 0;
