@@ -1643,6 +1643,13 @@ void TestMainFrame::twoWindowsOneFile()
     QCoreApplication::sendEvent(second.get(), &activate);
     QCOMPARE(second->GetActiveView()->GetText(), QByteArray("(first)(start)\n"));
     QCOMPARE(second->StatusText(), QDir::toNativeSeparators(path) + QStringLiteral(" was reloaded: it changed on disk"));
+    // Undoing the reload is an edit, which the recovery journal keeps.
+    CTalvexView *view = second->GetActiveView();
+    QVERIFY(second->Recovery().JournalPath(view).isEmpty());
+    view->Undo();
+    second->Recovery().FlushAll();
+    QVERIFY(!second->Recovery().JournalPath(view).isEmpty());
+    view->Redo();
     // Both edit; the first saves; the second's save asks, and No keeps the first one's text.
     second->GetActiveView()->AddText("(second)");
     first->GetActiveView()->AddText("(again)");

@@ -130,11 +130,16 @@ void CDiskWatcher::Check(CTalvexView *view)
 
 void CDiskWatcher::Reload(CTalvexView *view, const QByteArray &bytes, const platform::FileVersion &version)
 {
-    view->ReloadText(bytes, version);
-    // The text is the file's again: its journal has nothing to keep. Undoing the reload is an
-    // edit like any other and starts a new one.
+    // The text becomes the file's again: the journal has nothing to keep, and goes. The reload's
+    // own edits are not announced to it, which would start a journal with a snapshot of the
+    // whole old text only to remove it. Undoing the reload is an edit like any other and starts
+    // a new journal.
     if (m_pRecovery)
         m_pRecovery->DocumentSaved(view);
+    const int mask = static_cast<int>(view->SendScintilla(QsciScintillaBase::SCI_GETMODEVENTMASK));
+    view->SetModEventMask(0);
+    view->ReloadText(bytes, version);
+    view->SetModEventMask(mask);
     Settled(view);
 }
 

@@ -16,6 +16,7 @@ void CFileIdentity::Set(const platform::FileVersion &version, QByteArrayView byt
 {
     m_version = version;
     m_digest = Digest(bytes);
+    m_seenChanged.reset();
 }
 
 std::size_t CFileIdentity::Digest(QByteArrayView bytes)
@@ -37,7 +38,7 @@ CFileIdentity::Comparison CFileIdentity::Compare(const QString &path, bool wantB
     result.state = State::Changed;
     // Another size is another text: nothing to read unless the caller wants the bytes.
     const bool sameSize = m_version && now->size == m_version->size;
-    if (!wantBytes && !sameSize)
+    if (!wantBytes && (!sameSize || m_seenChanged == now))
         return result;
     QString error;
     if (!CDocumentFile::Read(path, result.bytes, error, &result.version))
@@ -47,6 +48,8 @@ CFileIdentity::Comparison CFileIdentity::Compare(const QString &path, bool wantB
         result.state = State::Touched;
         m_version = result.version;
         result.bytes = QByteArray();
+    } else {
+        m_seenChanged = result.version;
     }
     return result;
 }

@@ -32,7 +32,11 @@ public:
     // The file at version held exactly bytes.
     void Set(const platform::FileVersion &version, QByteArrayView bytes);
     // No file known: whatever is on disk counts as changed.
-    void Clear() { m_version.reset(); }
+    void Clear()
+    {
+        m_version.reset();
+        m_seenChanged.reset();
+    }
     bool IsKnown() const { return m_version.has_value(); }
     const std::optional<platform::FileVersion> &Version() const { return m_version; }
 
@@ -46,4 +50,7 @@ public:
 private:
     std::optional<platform::FileVersion> m_version;
     std::size_t m_digest = 0;
+    // The version last found changed: looked at again (each activation, each notice in its
+    // folder), it is not read again to tell that it still differs.
+    std::optional<platform::FileVersion> m_seenChanged;
 };

@@ -8,6 +8,7 @@
 #include <QResizeEvent>
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -33,17 +34,32 @@ bool IsBinary(QByteArrayView bytes)
     return bytes.contains('\0');
 }
 
+// The length of the common start of a and b (forward), or of their common end (backward).
+qsizetype CommonRun(QByteArrayView a, QByteArrayView b, bool forward)
+{
+    // Whole blocks by memcmp first, which is many times faster than a loop over bytes.
+    constexpr qsizetype kBlock = 4096;
+    const qsizetype shorter = std::min(a.size(), b.size());
+    auto at = [forward](QByteArrayView v, qsizetype done, qsizetype length) {
+        return v.constData() + (forward ? done : v.size() - done - length);
+    };
+    qsizetype done = 0;
+    while (done + kBlock <= shorter && std::memcmp(at(a, done, kBlock), at(b, done, kBlock), kBlock) == 0)
+        done += kBlock;
+    while (done < shorter && *at(a, done, 1) == *at(b, done, 1))
+        ++done;
+    return done;
+}
+
 // Where the two texts differ: the lengths of their common start and end, not overlapping, and
 // neither cutting a UTF-8 character in two.
 std::pair<qsizetype, qsizetype> CommonEnds(QByteArrayView a, QByteArrayView b)
 {
-    const qsizetype shorter = std::min(a.size(), b.size());
-    qsizetype head = std::mismatch(a.begin(), a.begin() + shorter, b.begin()).first - a.begin();
     auto isContinuation = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; };
+    qsizetype head = CommonRun(a, b, true);
     while (head > 0 && ((head < a.size() && isContinuation(a[head])) || (head < b.size() && isContinuation(b[head]))))
         --head;
-    const qsizetype room = shorter - head;
-    qsizetype tail = std::mismatch(a.rbegin(), a.rbegin() + room, b.rbegin()).first - a.rbegin();
+    qsizetype tail = CommonRun(a.sliced(head), b.sliced(head), false);
     while (tail > 0 && (isContinuation(a[a.size() - tail]) || isContinuation(b[b.size() - tail])))
         --tail;
     return {head, tail};
@@ -115,7 +131,9 @@ void CTalvexView::ReloadText(const QByteArray &bytes, const platform::FileVersio
 {
     const bool binary = IsBinary(bytes);
     const QByteArray text = binary ? bytes : CDocumentFile::ConvertLineEnds(bytes, GetEOLMode());
-    const QByteArray old = GetText();
+    // Scintilla's own text in one piece, valid until the next change: no copy of it is needed.
+    const Pos oldLength = GetLength();
+    const QByteArrayView old(static_cast<const char *>(SendScintillaPtrResult(SCI_GETCHARACTERPOINTER)), oldLength);
     const int caretLine = LineFromPosition(GetCurrentPos());
     const Pos caretColumn = GetCurrentPos() - PositionFromLine(caretLine);
     const int firstLine = static_cast<int>(SendScintilla(SCI_GETFIRSTVISIBLELINE));
@@ -124,9 +142,9 @@ void CTalvexView::ReloadText(const QByteArray &bytes, const platform::FileVersio
     // Only the part that differs is replaced: the undo step holds no more than that, and the
     // journal records no more.
     const auto [head, tail] = CommonEnds(old, text);
-    if (head + tail < old.size() || head + tail < text.size()) {
+    if (head + tail < oldLength || head + tail < text.size()) {
         BeginUndoAction();
-        SetTargetRange(head, old.size() - tail);
+        SetTargetRange(head, oldLength - tail);
         ReplaceTarget(text.mid(head, text.size() - head - tail));
         EndUndoAction();
         FitWrapToLines(LongestLine(text, GetEOLMode() == SC_EOL_CR ? '\r' : '\n'));
