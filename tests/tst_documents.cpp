@@ -697,6 +697,7 @@ void TestDocuments::externalChanges_data()
         {"write in place", "sed 's/(line 1)/(theirs)/' \"$1\" > \"$1.w\" && cat \"$1.w\" > \"$1\""},
         {"sed -i", "sed -i 's/(line 1)/(theirs)/' \"$1\""},
         {"rename over, as editors save", "sed 's/(line 1)/(theirs)/' \"$1\" > \"$1.new\" && mv \"$1.new\" \"$1\""},
+        {"renamed to a backup, written anew, as vim saves", "mv \"$1\" \"$1~\" && sed 's/(line 1)/(theirs)/' \"$1~\" > \"$1\""},
         {"delete", "rm \"$1\""},
         {"touch", "touch \"$1\""},
         {"rename away", "mv \"$1\" \"$1.moved\""},
