@@ -1,11 +1,11 @@
 // The document commands of the main frame: New, Open, Save, Save As, Close, Close All.
 #include "editor/CDocumentManager.h"
 
+#include "editor/CDocumentFile.h"
 #include "editor/CJournalFormat.h"
 #include "editor/CLispTabView.h"
 #include "editor/CRecoveryJournals.h"
 #include "editor/CTalvexView.h"
-#include "editor/CDocumentFile.h"
 #include "platform/CSameFile.h"
 #include "platform/FileNames.h"
 #include "settings/CRecentDocList.h"
@@ -129,13 +129,12 @@ int CDocumentManager::OpenDroppedFile(const QUrl &url)
     if (!url.isLocalFile())
         return 0;
     // The URL keeps the name's bytes percent-encoded; its local file string may have lost them.
+    // (Wide Windows names always come as valid UTF-8.)
     const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
-#ifndef Q_OS_WIN
     if (!QByteArrayView(bytes).isValidUtf8()) {
         ShowNameRefusal(bytes);
         return 0;
     }
-#endif
     return OpenFile(url.toLocalFile());
 }
 
