@@ -1,15 +1,26 @@
-// Tests of the help pieces: .chm files built here with chmcmd, the viewer, the about box.
+// Tests of the help pieces: .chm files built here with chmcmd, the viewer, symbol lookup, the about box.
+#include "editor/CScintillaCtrl.h"
 #include "help/AboutInfo.h"
 #include "help/CAboutDlg.h"
 #include "help/CChmBrowser.h"
 #include "help/CChmFile.h"
+#include "help/CChmFindBar.h"
+#include "help/CChmNavigationPane.h"
 #include "help/CChmViewer.h"
 #include "help/CReferenceLookup.h"
+#include "help/CSymbolIndex.h"
+#include "help/CTopicChooser.h"
+#include "help/ChmBinaryIndex.h"
 
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QSplitter>
+#include <QTreeWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -22,6 +33,12 @@
 namespace {
 
 const char *const kPages[] = {"about.html", "start.html", "pages/second.html", "pages/dot.png", "toc.hhc"};
+
+// The HyperSpec stand-in (tests/data/clhs): its pages, and the files of each way it may index them.
+const QStringList kSpecPages{"start.htm", "toc.hhc", "Body/f_mapc_.htm", "Body/f_car_c.htm",
+                             "Body/m_defun.htm", "Body/t_list.htm", "Body/f_list_.htm"};
+const QString kSpecOptions = "Contents file=toc.hhc\nDefault topic=start.htm\nTitle=Common Lisp HyperSpec\n";
+const QStringList kIndexPages{"Front/X_Alph_C.htm", "Front/X_Alph_D.htm", "Front/X_Alph_L.htm", "Front/X_Alph_M.htm"};
 
 // Receives the addresses QDesktopServices would hand to the browser.
 class UrlCatcher : public QObject
@@ -85,28 +102,49 @@ private slots:
     void aboutBox();
     void aboutButtons();
 
+    void lookUpSymbol_data();
+    void lookUpSymbol();
+    void symbolAsRead_data();
+    void symbolAsRead();
+    void severalPagesOrNone_data();
+    void severalPagesOrNone();
+    void historyAndContents();
+    void indexTab();
+    void damagedFiles();
+    void binaryIndexMatchesSitemap_data();
+    void binaryIndexMatchesSitemap();
+    void findInPage();
+    void paneKeepsWidth();
+
 private:
-    QString BuildChm(const QString &name, const QString &options);
+    QString BuildChm(const QString &name, const QString &options, const QString &data = "chm",
+                     QStringList files = {});
+    // The reference of a lookup built with the given way of indexing, put where the command finds it.
+    QString InstallSpec(const QString &variant);
 
     QTemporaryDir m_dir;
     QString m_full;
+    QHash<QString, QString> m_specs; // the way of indexing -> its .chm
 };
 
-QString TestHelp::BuildChm(const QString &name, const QString &options)
+QString TestHelp::BuildChm(const QString &name, const QString &options, const QString &data, QStringList files)
 {
+    if (files.isEmpty())
+        for (const char *page : kPages)
+            files.append(page);
     const QString src = m_dir.filePath(name + "-src");
-    QDir().mkpath(src + "/pages");
-    for (const char *page : kPages)
-        if (!QFile::copy(QStringLiteral(TALVEX_TEST_DATA_DIR "/chm/") + page, src + '/' + page))
+    for (const QString &file : files)
+        if (!QDir().mkpath(QFileInfo(src + '/' + file).path())
+            || !QFile::copy(QDir(TALVEX_TEST_DATA_DIR).filePath(data) + '/' + file, src + '/' + file))
             return QString();
     QFile hhp(src + "/project.hhp");
     if (!hhp.open(QIODevice::WriteOnly))
         return QString();
     QByteArray text = "[OPTIONS]\nCompiled file=" + name.toUtf8() + ".chm\n" + options.toUtf8()
         + "Language=0x409\n\n[FILES]\n";
-    for (const char *page : kPages)
-        if (!QByteArray(page).endsWith(".hhc"))
-            text += QByteArray(page) + '\n';
+    for (const QString &file : files)
+        if (!file.endsWith(".hhc") && !file.endsWith(".hhk"))
+            text += file.toUtf8() + '\n';
     hhp.write(text);
     hhp.close();
     QProcess chmcmd;
@@ -127,6 +165,28 @@ void TestHelp::initTestCase()
     QVERIFY2(!QStandardPaths::findExecutable("chmcmd").isEmpty(), "chmcmd (fp-utils) is needed");
     m_full = BuildChm("full", "Contents file=toc.hhc\nDefault topic=start.html\nTitle=Talvex Test Reference\n");
     QVERIFY(!m_full.isEmpty());
+    m_specs["keyword index"] = BuildChm("hhk", kSpecOptions + "Index file=index.hhk\n", "clhs", kSpecPages + QStringList{"index.hhk"});
+    m_specs["symbol map"] = BuildChm("map", kSpecOptions, "clhs", kSpecPages + QStringList{"Data/Map_Sym.txt"});
+    m_specs["index pages"] = BuildChm("pages", kSpecOptions, "clhs", kSpecPages + kIndexPages);
+    m_specs["broken keyword index"] = BuildChm("broken", kSpecOptions + "Index file=broken.hhk\n", "clhs",
+                                               kSpecPages + QStringList{"broken.hhk", "Data/Map_Sym.txt"});
+    for (const QString &chm : std::as_const(m_specs))
+        QVERIFY(!chm.isEmpty());
+    // Cut off in the middle, as a download that stopped.
+    QFile whole(m_specs["keyword index"]);
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    QFile cut(m_dir.filePath("truncated.chm"));
+    QVERIFY(cut.open(QIODevice::WriteOnly));
+    cut.write(whole.readAll().left(whole.size() / 2));
+    m_specs["truncated"] = cut.fileName();
+}
+
+QString TestHelp::InstallSpec(const QString &variant)
+{
+    const QString path = m_dir.filePath("home/talvex/CLHS.chm");
+    QDir().mkpath(QFileInfo(path).path());
+    QFile::remove(path);
+    return QFile::copy(m_specs.value(variant), path) ? path : QString();
 }
 
 void TestHelp::defaultTopic_data()
@@ -183,7 +243,7 @@ void TestHelp::viewerShowsDefaultTopic()
     CChmViewer *viewer = lookup.Viewer(m_full);
     QVERIFY(viewer);
     QVERIFY(viewer->isVisible());
-    QCOMPARE(viewer->windowTitle(), QStringLiteral("Talvex Test Reference"));
+    QCOMPARE(viewer->windowTitle(), QStringLiteral("Start - Talvex Test Reference"));
     QCOMPARE(viewer->Browser()->source(), QUrl("chm:/start.html"));
     QVERIFY(viewer->Browser()->toPlainText().contains("start page of the test help file"));
 }
@@ -348,7 +408,7 @@ void TestHelp::referenceNotFound()
     QCOMPARE(lookup.Viewer(path), viewer);
     QVERIFY(viewer->IsOpen());
     QCOMPARE(viewer->Browser()->source(), QUrl("chm:/start.html"));
-    QCOMPARE(viewer->windowTitle(), QStringLiteral("Talvex Test Reference"));
+    QCOMPARE(viewer->windowTitle(), QStringLiteral("Start - Talvex Test Reference"));
 }
 
 void TestHelp::unreadableFile_data()
@@ -418,6 +478,317 @@ void TestHelp::viewersBelongToFrame()
         QVERIFY(viewer);
     }
     QVERIFY(!viewer);
+}
+
+void TestHelp::lookUpSymbol_data()
+{
+    // The text of the editor, the caret (or a selection from..to), and the caption of the page shown.
+    QTest::addColumn<QString>("variant");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<QString>("caption");
+    for (const char *variant : {"keyword index", "symbol map", "index pages"}) {
+        const QString v = QString::fromLatin1(variant);
+        QTest::newRow(qPrintable(v + ": mapcar")) << v << QByteArray("(mapcar #'f xs)") << 4 << -1
+                                      << "Function MAPCAR, MAPLIST - Common Lisp HyperSpec";
+        QTest::newRow(qPrintable(v + ": #'car")) << v << QByteArray("(funcall #'car x)") << 14 << -1
+                                     << "Accessor CAR, CDR - Common Lisp HyperSpec";
+        QTest::newRow(qPrintable(v + ": cl:defun")) << v << QByteArray("(cl:defun f ())") << 1 << -1
+                                        << "Macro DEFUN - Common Lisp HyperSpec";
+        QTest::newRow(qPrintable(v + ": 'CDR selected")) << v << QByteArray("(f 'CDR)") << 3 << 7
+                                             << "Accessor CAR, CDR - Common Lisp HyperSpec";
+    }
+}
+
+void TestHelp::lookUpSymbol()
+{
+    QFETCH(QString, variant);
+    QFETCH(QByteArray, text);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(QString, caption);
+    const QString path = InstallSpec(variant);
+    QVERIFY(!path.isEmpty());
+    CScintillaCtrl editor;
+    editor.SetText(text);
+    to < 0 ? editor.GotoPos(from) : editor.SetSel(from, to);
+    QWidget frame;
+    QString status = "untouched";
+    CReferenceLookup lookup(&frame, [&] { return &editor; }, [&](const QString &t) { status = t; });
+    lookup.OnHelpLookUpSymbol();
+    CChmViewer *viewer = lookup.Viewer(path);
+    QVERIFY2(viewer, qPrintable(status));
+    QVERIFY(viewer->isVisible());
+    QCOMPARE(viewer->windowTitle(), caption);
+}
+
+void TestHelp::symbolAsRead_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("bars keep their case") << QByteArray("(f |Foo| x)") << 4 << -1 << "Foo";
+    QTest::newRow("internal symbol") << QByteArray("(cl-user::x)") << 10 << -1 << "X";
+    QTest::newRow("long package name") << QByteArray("(common-lisp:defun g)") << 14 << -1 << "DEFUN";
+    QTest::newRow("splice") << QByteArray("`(a ,@car)") << 8 << -1 << "CAR";
+    QTest::newRow("backquote selected") << QByteArray("(x `car)") << 3 << 7 << "CAR";
+    QTest::newRow("escaped character") << QByteArray("(a\\(b)") << 2 << -1 << "A(B";
+    QTest::newRow("selection over lines: the caret's") << QByteArray("(car\n cdr)") << 1 << 7 << "CDR";
+    QTest::newRow("in a string") << QByteArray("(f \"car\")") << 5 << -1 << "";
+}
+
+void TestHelp::symbolAsRead()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(QString, name);
+    CScintillaCtrl editor;
+    editor.SetText(text);
+    to < 0 ? editor.GotoPos(from) : editor.SetSel(from, to);
+    QCOMPARE(CReferenceLookup::SymbolToLookUp(editor, ReaderDialect::CommonLisp), name);
+}
+
+void TestHelp::severalPagesOrNone_data()
+{
+    QTest::addColumn<QString>("variant");
+    QTest::addColumn<QStringList>("titles");
+    QTest::newRow("keyword index") << "keyword index" << QStringList{"System Class LIST", "Function LIST"};
+    QTest::newRow("symbol map") << "symbol map" << QStringList{"System Class LIST", "Function LIST, LIST*"};
+    QTest::newRow("index pages") << "index pages" << QStringList{"System Class LIST", "Function LIST, LIST*"};
+}
+
+void TestHelp::severalPagesOrNone()
+{
+    QFETCH(QString, variant);
+    QFETCH(QStringList, titles);
+    const QString path = InstallSpec(variant);
+    QVERIFY(!path.isEmpty());
+    QWidget frame;
+    QString status;
+    CReferenceLookup lookup(&frame, {}, [&](const QString &t) { status = t; });
+
+    // A name nobody knows: said in the status bar, and no viewer comes.
+    lookup.LookUpSymbol("FROBNICATE");
+    QCOMPARE(status, QStringLiteral("No entry for FROBNICATE in CLHS.chm"));
+    QVERIFY(!lookup.Viewer(path) || !lookup.Viewer(path)->isVisible());
+
+    lookup.LookUpSymbol("LIST");
+    CChmViewer *viewer = lookup.Viewer(path);
+    QVERIFY(viewer);
+    CTopicChooser *chooser = viewer->Chooser();
+    QVERIFY(chooser);
+    QTRY_VERIFY(chooser->isVisible());
+    QStringList offered;
+    for (int row = 0; row < chooser->List()->count(); ++row)
+        offered.append(chooser->List()->item(row)->text());
+    QCOMPARE(offered, titles);
+    chooser->grab().save(QDir::temp().filePath("talvex-lookup-chooser.png"));
+    QTest::keyClick(chooser->List(), Qt::Key_Return);
+    QTRY_COMPARE(viewer->Browser()->source().path(), QStringLiteral("/Body/t_list.htm"));
+    QTRY_VERIFY(!viewer->Chooser());
+
+    // Unknown again: the page stays as it was.
+    lookup.LookUpSymbol("NO-SUCH-THING");
+    QCOMPARE(status, QStringLiteral("No entry for NO-SUCH-THING in CLHS.chm"));
+    QCOMPARE(viewer->Browser()->source().path(), QStringLiteral("/Body/t_list.htm"));
+}
+
+void TestHelp::historyAndContents()
+{
+    const QString path = InstallSpec("keyword index");
+    QVERIFY(!path.isEmpty());
+    QWidget frame;
+    CReferenceLookup lookup(&frame);
+    const QString pages[] = {"/Body/f_mapc_.htm", "/Body/f_car_c.htm", "/Body/m_defun.htm"};
+    const QString entries[] = {"Function MAPCAR", "Accessor CAR, CDR", "Macro DEFUN"};
+    lookup.LookUpSymbol("mapcar");
+    CChmViewer *viewer = lookup.Viewer(path);
+    QVERIFY(viewer);
+    QTreeWidget *tree = viewer->NavigationPane()->ContentsTree();
+    // The file's own tree: three entries at the top, the chapter holding three.
+    QCOMPARE(tree->topLevelItemCount(), 3);
+    QCOMPARE(tree->topLevelItem(1)->text(0), QStringLiteral("14. Conses"));
+    QCOMPARE(tree->topLevelItem(1)->childCount(), 3);
+    QCOMPARE(tree->currentItem()->text(0), entries[0]);
+    lookup.LookUpSymbol("car");
+    lookup.LookUpSymbol("defun");
+    QCOMPARE(tree->currentItem()->text(0), entries[2]);
+    QVERIFY(QTest::qWaitForWindowActive(viewer));
+
+    const auto check = [&](int k) {
+        return viewer->Browser()->source().path() == pages[k] && tree->currentItem()
+            && tree->currentItem()->text(0) == entries[k];
+    };
+    QTest::keyClick(viewer->Browser(), Qt::Key_Left, Qt::AltModifier);
+    QVERIFY2(check(1), qPrintable(viewer->Browser()->source().path()));
+    QTest::keyClick(viewer->Browser(), Qt::Key_Left, Qt::AltModifier);
+    QVERIFY(check(0));
+    QTest::keyClick(viewer->Browser(), Qt::Key_Right, Qt::AltModifier);
+    QVERIFY(check(1));
+    viewer->grab().save(QDir::temp().filePath("talvex-lookup-viewer-contents.png"));
+
+    // A click in the tree shows that page.
+    QTreeWidgetItem *start = tree->topLevelItem(0);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(start).center());
+    QCOMPARE(viewer->Browser()->source().path(), QStringLiteral("/start.htm"));
+}
+
+void TestHelp::indexTab()
+{
+    const QString path = InstallSpec("keyword index");
+    QVERIFY(!path.isEmpty());
+    QWidget frame;
+    CReferenceLookup lookup(&frame);
+    lookup.OnHelpHyperSpec();
+    CChmViewer *viewer = lookup.Viewer(path);
+    QVERIFY(viewer);
+    CChmNavigationPane *pane = viewer->NavigationPane();
+    pane->ShowIndex();
+    QListView *list = pane->IndexList();
+    QCOMPARE(list->model()->rowCount(), 5);
+    QTest::keyClicks(pane->IndexFilter(), "ma");
+    QCOMPARE(list->model()->rowCount(), 1);
+    QCOMPARE(list->currentIndex().data().toString(), QStringLiteral("mapcar"));
+    viewer->grab().save(QDir::temp().filePath("talvex-lookup-viewer-index.png"));
+    QTest::keyClick(pane->IndexFilter(), Qt::Key_Return);
+    QCOMPARE(viewer->Browser()->source().path(), QStringLiteral("/Body/f_mapc_.htm"));
+    // A keyword of two pages asks which.
+    pane->IndexFilter()->setText("list");
+    QTest::keyClick(pane->IndexFilter(), Qt::Key_Return);
+    QVERIFY(viewer->Chooser());
+    QCOMPARE(viewer->Chooser()->List()->count(), 2);
+}
+
+void TestHelp::damagedFiles()
+{
+    QWidget frame;
+    QString status;
+    CReferenceLookup lookup(&frame, {}, [&](const QString &t) { status = t; });
+
+    // A keyword index that does not read: the symbol map answers.
+    QString path = InstallSpec("broken keyword index");
+    lookup.LookUpSymbol("MAPCAR");
+    QVERIFY2(lookup.Viewer(path), qPrintable(status));
+    QCOMPARE(lookup.Viewer(path)->Browser()->source().path(), QStringLiteral("/Body/f_mapc_.htm"));
+    QCOMPARE(lookup.SymbolIndex(path)->LastSource(), CSymbolIndex::SymbolMap);
+
+    // A page the file lacks, and an object that is no page, are said in a line.
+    CChmViewer *viewer = lookup.Viewer(path);
+    viewer->ShowPage("/Body/gone.htm");
+    QVERIFY(viewer->Browser()->toPlainText().contains("/Body/gone.htm is not in this help file"));
+    viewer->ShowPage("/Data/Map_Sym.txt");
+    QVERIFY(viewer->Browser()->toPlainText().contains("../Body/f_mapc_.htm"));
+
+    // Cut in half: no crash, and the user is told the file is damaged, not that the name is unknown.
+    delete viewer;
+    status.clear();
+    path = InstallSpec("truncated");
+    for (const char *name : {"MAPCAR", "CAR", "DEFUN"}) {
+        lookup.LookUpSymbol(name);
+        const CChmViewer *shown = lookup.Viewer(path);
+        QVERIFY2(status.contains("the file may be damaged")
+                     || (shown && shown->isVisible() && shown->Browser()->toPlainText().contains("could not be opened")),
+                 qPrintable(status));
+    }
+}
+
+void TestHelp::binaryIndexMatchesSitemap_data()
+{
+    QTest::addColumn<int>("generated"); // keywords of a generated index; 0: the reference's own
+    QTest::newRow("one block") << 0;
+    QTest::newRow("many blocks") << 600;
+}
+
+void TestHelp::binaryIndexMatchesSitemap()
+{
+    // chmcmd writes the binary index from the .hhk: both must read as the same keywords and pages.
+    QFETCH(int, generated);
+    QString chm = m_specs["keyword index"];
+    if (generated > 0) {
+        const QString data = m_dir.filePath("generated");
+        QDir().mkpath(data);
+        QFile::copy(QStringLiteral(TALVEX_TEST_DATA_DIR "/clhs/start.htm"), data + "/start.htm");
+        QFile hhk(data + "/many.hhk");
+        QVERIFY(hhk.open(QIODevice::WriteOnly));
+        hhk.write("<html><body><ul>\n");
+        for (int k = 0; k < generated; ++k)
+            hhk.write(QStringLiteral("<li><object type=\"text/sitemap\"><param name=\"Name\" value=\"name-%1\">"
+                                     "<param name=\"Local\" value=\"start.htm#n%1\"></object>\n").arg(k).toUtf8());
+        hhk.write("</ul></body></html>\n");
+        hhk.close();
+        chm = BuildChm("many", "Index file=many.hhk\nDefault topic=start.htm\n", data, {"start.htm", "many.hhk"});
+        QVERIFY(!chm.isEmpty());
+    }
+    CSymbolIndex index(chm);
+    const ChmSitemap &sitemap = index.Entries(CSymbolIndex::KeywordIndex);
+    QCOMPARE(sitemap.size(), generated ? generated : 5);
+    CChmFile file;
+    QVERIFY(file.Open(chm));
+    const ChmSitemap binary = ChmBinaryIndex::Read(file);
+    QCOMPARE(binary.size(), sitemap.size());
+    for (qsizetype k = 0; k < binary.size(); ++k) {
+        QCOMPARE(binary[k].name, sitemap[k].name);
+        QStringList a, b;
+        for (const ChmTopic &t : binary[k].topics)
+            a.append(t.page);
+        for (const ChmTopic &t : sitemap[k].topics)
+            b.append(t.page);
+        QCOMPARE(a, b);
+    }
+}
+
+void TestHelp::findInPage()
+{
+    const QString path = InstallSpec("keyword index");
+    QWidget frame;
+    CReferenceLookup lookup(&frame);
+    lookup.LookUpSymbol("car");
+    CChmViewer *viewer = lookup.Viewer(path);
+    QVERIFY(viewer);
+    QVERIFY(QTest::qWaitForWindowActive(viewer));
+    QTest::keyClick(viewer->Browser(), Qt::Key_F, Qt::ControlModifier);
+    CChmFindBar *bar = viewer->FindBar();
+    QVERIFY(bar->isVisible());
+    QTest::keyClicks(bar->Field(), "CONS");
+    QTest::keyClick(bar->Field(), Qt::Key_Return);
+    QCOMPARE(viewer->Browser()->textCursor().selectedText(), QStringLiteral("cons"));
+    bar->Field()->setText("zebra");
+    QTest::keyClick(bar->Field(), Qt::Key_Return);
+    QVERIFY(bar->Message().contains("zebra"));
+    // Escape hides the bar and leaves the viewer open.
+    QTest::keyClick(bar->Field(), Qt::Key_Escape);
+    QVERIFY(!bar->isVisible());
+    QVERIFY(viewer->isVisible());
+}
+
+void TestHelp::paneKeepsWidth()
+{
+    QWidget frame;
+    CReferenceLookup lookup(&frame);
+    lookup.OpenHelpFile(m_full);
+    QPointer<CChmViewer> viewer = lookup.Viewer(m_full);
+    QVERIFY(viewer);
+    // The user drags the bar 60 pixels to the right.
+    QSplitterHandle *handle = viewer->Splitter()->handle(1);
+    const int width = viewer->Splitter()->sizes().first() + 60;
+    const QPoint grip = handle->rect().center();
+    QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(handle, grip + QPoint(60, 0));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(60, 0));
+    QCOMPARE(viewer->Splitter()->sizes().first(), width);
+    viewer->PaneAction()->trigger();
+    QVERIFY(!viewer->NavigationPane()->isVisible());
+    viewer->PaneAction()->trigger();
+    QVERIFY(viewer->NavigationPane()->isVisible());
+    QCOMPARE(viewer->Splitter()->sizes().first(), width);
+    // The next viewer of the run opens with the same width.
+    viewer->close();
+    QTRY_VERIFY(!viewer);
+    lookup.OpenHelpFile(m_full);
+    QCOMPARE(lookup.Viewer(m_full)->Splitter()->sizes().first(), width);
 }
 
 void TestHelp::versionLine_data()

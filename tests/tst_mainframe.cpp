@@ -3,6 +3,9 @@
 #include "app/CMainFrame.h"
 #include "editor/CFindReplaceDialog.h"
 #include "editor/CTalvexView.h"
+#include "help/CChmBrowser.h"
+#include "help/CChmFindBar.h"
+#include "help/CChmViewer.h"
 #include "lisp/LispPathSelector.h"
 #include "platform/FileLock.h"
 #include "platform/FileVersion.h"
@@ -111,6 +114,7 @@ private slots:
     void readyAfterMenuCloses();
     void accelerators_data();
     void accelerators();
+    void helpViewerKeepsItsKeys();
     void deadKeys_data();
     void deadKeys();
     void acceleratorsNotInModalDialogs();
@@ -320,6 +324,7 @@ void TestMainFrame::menuTexts_data()
     QTest::newRow("close") << 5 << 32772 << "&Close\tCtrl+F4";
     QTest::newRow("close all") << 5 << 32773 << "Close &All";
     QTest::newRow("hyperspec") << 6 << 32811 << "Common Lisp HyperSpec\tF1";
+    QTest::newRow("look up symbol") << 6 << 32847 << "Look Up Symbol\tShift+F1";
     QTest::newRow("about") << 6 << 57664 << "&About Talvex...";
 }
 
@@ -370,6 +375,7 @@ void TestMainFrame::prompts_data()
     QTest::newRow("cut") << 57635 << "Cut the selection and put it on the " << "Clipboard\nCut";
     QTest::newRow("save as") << 57604 << "Save the active document with a new name" << "Save \nAs";
     QTest::newRow("hyperspec, no tooltip") << 32811 << "Common Lisp HyperSpec" << "";
+    QTest::newRow("look up symbol") << 32847 << "Show the reference page of the symbol at the caret" << "Look Up Symbol";
     QTest::newRow("no string") << 32809 << "" << "";
     QTest::newRow("indent lines") << 32843 << "Indent the selected lines as Lisp" << "Indent Lines";
     QTest::newRow("keyword set") << 32830 << "" << "";
@@ -470,6 +476,7 @@ void TestMainFrame::accelerators_data()
     QTest::newRow("Ctrl+keypad Enter") << int(Qt::Key_Enter) << (C | int(Qt::KeypadModifier)) << 32816;
     QTest::newRow("Alt+Enter") << int(Qt::Key_Return) << A << 32836;
     QTest::newRow("F1") << int(Qt::Key_F1) << N << 32811;
+    QTest::newRow("Shift+F1") << int(Qt::Key_F1) << S << 32847;
     QTest::newRow("Ctrl+P") << int(Qt::Key_P) << C << 57607;
     QTest::newRow("F6") << int(Qt::Key_F6) << N << 57680;
     QTest::newRow("Shift+F6") << int(Qt::Key_F6) << S << 57681;
@@ -497,6 +504,31 @@ void TestMainFrame::accelerators()
     // The same in the console, where Ctrl+N and the rest act as well.
     QTest::keyClick(&frame->Console(), Qt::Key(key), Qt::KeyboardModifiers(mods));
     QCOMPARE(frame->LastCommand(), id ? id : before);
+}
+
+void TestMainFrame::helpViewerKeepsItsKeys()
+{
+    auto frame = MakeFrame();
+    QVERIFY(frame);
+    QVERIFY(NewDoc(*frame));
+    QTest::keyClick(frame.get(), Qt::Key_F1); // the viewer comes, here saying where it looked
+    CChmViewer *viewer = frame->findChild<CChmViewer *>();
+    QVERIFY(viewer);
+    viewer->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(viewer));
+    viewer->Browser()->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), viewer->Browser());
+    // Ctrl+F in the viewer finds in its page; the frame's Find stays away.
+    const int before = frame->LastCommand();
+    QTest::keyClick(viewer->Browser(), Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(viewer->FindBar()->isVisible());
+    QCOMPARE(frame->LastCommand(), before);
+    QVERIFY(!frame->findChild<CFindReplaceDialog *>());
+    // Ctrl+C copies from the page, not from the document.
+    viewer->Browser()->setFocus();
+    viewer->Browser()->selectAll();
+    QTest::keyClick(viewer->Browser(), Qt::Key_C, Qt::ControlModifier);
+    QVERIFY(QApplication::clipboard()->text().contains("CLHS.chm"));
 }
 
 void TestMainFrame::deadKeys_data()

@@ -30,6 +30,15 @@
 namespace {
 
 const QString kKeyPath = QStringLiteral("Software\\Quenmark\\Talvex");
+
+// A main window of its own (the help viewer) has its own keys, find in the page and copy among
+// them: the frame's accelerators act in the frame and in the dialogs it shows, not there.
+bool InOtherMainWindow(const QWidget *frame)
+{
+    const QWidget *focus = QApplication::focusWidget();
+    const QWidget *window = focus ? focus->window() : QApplication::activeWindow();
+    return window && window != frame && qobject_cast<const QMainWindow *>(window);
+}
 const QString &kSettings = CSettingsStore::kSettings;
 
 } // namespace
@@ -52,7 +61,11 @@ CMainFrame::CMainFrame(const CCommandTable &commands, QWidget *parent)
       m_recentMenu(m_recentFiles),
       m_docs(this, m_view, m_recentFiles),
       m_find(this, [this] { return GetActiveView(); }),
-      m_help(this)
+      m_help(this, [this]() -> CScintillaCtrl * { return GetActiveView(); },
+             [this](const QString &text) {
+                 if (m_pStatusText)
+                     m_pStatusText->setText(text.isEmpty() ? CCommandTable::String(Cmd::StrReady) : text);
+             })
 {
     InitResources();
     setWindowTitle(CCommandTable::String(Cmd::StrTitle));
@@ -206,12 +219,14 @@ CTalvexView *CMainFrame::GetActiveView() const
 
 bool CMainFrame::IsAccelerator(QKeyEvent *ev) const
 {
-    return m_commands.AcceleratorFor(KeyCombinationOf(*ev)) != 0;
+    return !InOtherMainWindow(this) && m_commands.AcceleratorFor(KeyCombinationOf(*ev)) != 0;
 }
 
 bool CMainFrame::PreTranslateMessage(QKeyEvent *ev)
 {
     // 1. Accelerators, whatever the enabled state of their command.
+    if (InOtherMainWindow(this))
+        return false;
     if (const int id = m_commands.AcceleratorFor(KeyCombinationOf(*ev))) {
         OnCommand(id);
         return true;

@@ -51,6 +51,7 @@ enum : int {
     WindowLast = 0xFFFD,
     HelpHyperSpec = 32811,
     HelpCLtL2 = 32812,
+    HelpLookUpSymbol = 32847,
     AppAbout = 57664,
 };
 

@@ -622,3 +622,39 @@ std::string_view CLispReader::WithoutPackage(std::string_view token, const LispS
     }
     return token;
 }
+
+std::string CLispReader::SymbolName(std::string_view token, const LispSyntax &syntax)
+{
+    if (!IsCommonLispFamily(syntax.dialect))
+        return std::string(WithoutPackage(token, syntax));
+    // The package marker is the last colon outside bars and escapes; the name follows it.
+    std::size_t nameStart = 0;
+    for (std::size_t i = 0; i < token.size(); ++i) {
+        const char c = token[i];
+        if (syntax.symbolEscapes && c == '\\')
+            ++i;
+        else if (syntax.barSymbols && c == '|')
+            for (++i; i < token.size() && token[i] != '|'; ++i)
+                i += token[i] == '\\' ? 1 : 0;
+        else if (c == ':')
+            nameStart = i + 1;
+    }
+    std::string name;
+    name.reserve(token.size() - std::min(nameStart, token.size()));
+    for (std::size_t i = nameStart; i < token.size(); ++i) {
+        const char c = token[i];
+        if (syntax.symbolEscapes && c == '\\') {
+            if (++i < token.size())
+                name += token[i];
+        } else if (syntax.barSymbols && c == '|') {
+            for (++i; i < token.size() && token[i] != '|'; ++i) {
+                if (token[i] == '\\' && i + 1 < token.size())
+                    ++i;
+                name += token[i];
+            }
+        } else {
+            name += syntax.foldCase && c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+        }
+    }
+    return name;
+}

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -104,6 +105,9 @@ public:
     void Feed(std::string_view text);
 
     bool InCode() const { return m_context == Context::Code; }
+    // Reading stopped inside the |quoted| part of a symbol, which began at BarTokenStart().
+    bool InBarSymbol() const { return m_context == Context::BarSymbol; }
+    Pos BarTokenStart() const { return m_barTokenStart; }
     // Reading stopped inside a ; comment (or a # one where # comments).
     bool InLineComment() const { return m_inLineComment; }
     // The open forms, outermost first; Frames()[0] is the top level and always there.
@@ -118,6 +122,10 @@ public:
     // The symbol part of a token: without a package (pkg:x, pkg::x) or namespace (ns/x), and
     // without the colon of a keyword.
     static std::string_view WithoutPackage(std::string_view token, const LispSyntax &syntax);
+    // The name of the symbol a token reads as, without its package or namespace: escaped
+    // characters and |quoted| parts as written, the rest in upper case where the dialect folds
+    // case, as the reader interns it ("CAR" for cl:car, "Foo" for |Foo|).
+    static std::string SymbolName(std::string_view token, const LispSyntax &syntax);
 
 private:
     enum CharClass : std::uint8_t {

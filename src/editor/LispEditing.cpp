@@ -95,7 +95,7 @@ std::optional<Span> FormBeforeCaret(const CScintillaCtrl &ctrl, ReaderDialect di
     }
 }
 
-QByteArray SymbolAt(const CScintillaCtrl &ctrl, Pos pos, ReaderDialect dialect)
+QByteArray SymbolTokenAt(const CScintillaCtrl &ctrl, Pos pos, ReaderDialect dialect)
 {
     const LispSyntax &syntax = SyntaxOf(dialect);
     pos = std::clamp<Pos>(pos, 0, ctrl.GetLength());
@@ -104,16 +104,24 @@ QByteArray SymbolAt(const CScintillaCtrl &ctrl, Pos pos, ReaderDialect dialect)
     const std::string_view all = View(text);
     CLispReader reader(syntax, ctrl.GetTabWidth(), true, top);
     reader.Feed(all.substr(0, static_cast<std::size_t>(pos - top)));
-    if (!reader.InCode() || reader.InLineComment())
-        return {};
     Pos start = pos;
-    if (reader.LastTokenEnd() == pos && reader.LastTokenStart() >= top)
+    if (reader.InBarSymbol() && reader.BarTokenStart() >= top)
+        start = reader.BarTokenStart(); // between the bars of |Foo|
+    else if (!reader.InCode() || reader.InLineComment())
+        return {};
+    else if (reader.LastTokenEnd() == pos && reader.LastTokenStart() >= top)
         start = reader.LastTokenStart(); // inside the token, or right after it
     const std::string_view token = all.substr(static_cast<std::size_t>(start - top));
     const std::string_view symbol = token.substr(0, CLispReader::TokenLength(token, syntax));
     if (symbol.empty() || symbol[0] == '#' || symbol[0] == '\\' || (symbol[0] >= '0' && symbol[0] <= '9'))
         return {};
-    const std::string_view bare = CLispReader::WithoutPackage(symbol, syntax);
+    return QByteArray(symbol.data(), static_cast<qsizetype>(symbol.size()));
+}
+
+QByteArray SymbolAt(const CScintillaCtrl &ctrl, Pos pos, ReaderDialect dialect)
+{
+    const QByteArray token = SymbolTokenAt(ctrl, pos, dialect);
+    const std::string_view bare = CLispReader::WithoutPackage(View(token), SyntaxOf(dialect));
     return QByteArray(bare.data(), static_cast<qsizetype>(bare.size()));
 }
 

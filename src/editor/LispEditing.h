@@ -33,6 +33,9 @@ std::optional<Span> FormBeforeCaret(const CScintillaCtrl &ctrl, ReaderDialect di
 // reader prefixes and without its package or namespace: "car" for #'cl:car. Empty inside a
 // string or comment and where no symbol touches pos.
 QByteArray SymbolAt(const CScintillaCtrl &ctrl, Pos pos, ReaderDialect dialect);
+// The same token whole, package and |bars| included ("cl:car" for #'cl:car), for a reader that
+// must know how it is written (CLispReader::SymbolName).
+QByteArray SymbolTokenAt(const CScintillaCtrl &ctrl, Pos pos, ReaderDialect dialect);
 
 // Re-indents lines first..last as one undo step, each line's leading blanks only, in the tabs or
 // spaces the control inserts; lines already right are not touched. The selection stays on its

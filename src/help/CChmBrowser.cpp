@@ -4,6 +4,7 @@
 #include "help/CChmFile.h"
 
 #include <QDesktopServices>
+#include <QImage>
 #include <QStringDecoder>
 
 namespace {
@@ -20,6 +21,32 @@ QString DecodePage(const QByteArray &bytes)
     QStringDecoder utf8(QStringDecoder::Utf8);
     QString text = utf8.decode(bytes);
     return utf8.hasError() ? QString::fromLatin1(bytes) : text;
+}
+
+QString Line(const QString &text)
+{
+    return QStringLiteral("<html><body><p>%1</p></body></html>").arg(text.toHtmlEscaped());
+}
+
+// A page the file lacks is said in a line of its own, never left as an empty pane.
+QString MissingPage(const QString &path)
+{
+    return Line(QObject::tr("The page %1 is not in this help file.").arg(path));
+}
+
+// What a link to an object shows: an HTML page as it is, a picture on a page of its own, plain
+// text as text, and for anything else a line saying it cannot be shown.
+QString PageFrom(const QString &path, const QByteArray &data)
+{
+    const bool html = path.endsWith(QLatin1String(".htm"), Qt::CaseInsensitive)
+        || path.endsWith(QLatin1String(".html"), Qt::CaseInsensitive);
+    if (!data.left(4096).contains('\0'))
+        return html || data.trimmed().startsWith('<')
+            ? DecodePage(data)
+            : QStringLiteral("<html><body><pre>%1</pre></body></html>").arg(DecodePage(data).toHtmlEscaped());
+    if (!QImage::fromData(data).isNull())
+        return QStringLiteral("<html><body><img src=\"%1\"></body></html>").arg(path.toHtmlEscaped());
+    return Line(QObject::tr("%1 is not a page that can be shown.").arg(path));
 }
 
 bool IsExternal(const QUrl &url)
@@ -68,10 +95,12 @@ QVariant CChmBrowser::loadResource(int type, const QUrl &name)
         ? ObjectPath(absolute)
         : CChmFile::NormalisePath(absolute.toString(QUrl::RemoveFragment | QUrl::RemoveQuery));
     QByteArray data;
-    if (!m_file.Read(path, data))
+    const bool found = m_file.Read(path, data);
+    if (type == QTextDocument::HtmlResource)
+        return found ? PageFrom(path, data) : MissingPage(path);
+    if (!found)
         return QVariant();
     switch (type) {
-    case QTextDocument::HtmlResource:
     case QTextDocument::StyleSheetResource:
     case QTextDocument::MarkdownResource:
         return DecodePage(data);

@@ -57,17 +57,18 @@ bool CChmFile::Open(const QString &path)
     if (!m_pFile)
         return false;
     ReadSystemData();
-    if (m_strContentsFile.isEmpty()) {
-        const QStringList files = [this] {
-            QStringList all;
-            chm_enumerate(m_pFile, CHM_ENUMERATE_NORMAL | CHM_ENUMERATE_FILES, CollectFiles, &all);
-            return all;
-        }();
-        for (const QString &f : files)
-            if (f.endsWith(QLatin1String(".hhc"), Qt::CaseInsensitive)) {
+    // A sitemap the system data names but the file lacks is as good as none.
+    if (!m_strContentsFile.isEmpty() && !Contains(m_strContentsFile))
+        m_strContentsFile.clear();
+    if (!m_strIndexFile.isEmpty() && !Contains(m_strIndexFile))
+        m_strIndexFile.clear();
+    if (m_strContentsFile.isEmpty() || m_strIndexFile.isEmpty()) {
+        for (const QString &f : Objects()) {
+            if (m_strContentsFile.isEmpty() && f.endsWith(QLatin1String(".hhc"), Qt::CaseInsensitive))
                 m_strContentsFile = f;
-                break;
-            }
+            else if (m_strIndexFile.isEmpty() && f.endsWith(QLatin1String(".hhk"), Qt::CaseInsensitive))
+                m_strIndexFile = f;
+        }
     }
     if (!m_strDefaultTopic.isEmpty() && !Contains(m_strDefaultTopic))
         m_strDefaultTopic.clear();
@@ -94,6 +95,7 @@ void CChmFile::Close()
     m_strTitle.clear();
     m_strDefaultTopic.clear();
     m_strContentsFile.clear();
+    m_strIndexFile.clear();
 }
 
 QString CChmFile::NormalisePath(const QString &objectPath)
@@ -153,15 +155,21 @@ bool CChmFile::Read(const QString &objectPath, QByteArray &data) const
 #endif
 }
 
+QStringList CChmFile::Objects() const
+{
+    QStringList all;
+#ifdef TALVEX_HAVE_CHMLIB
+    if (m_pFile)
+        chm_enumerate(m_pFile, CHM_ENUMERATE_NORMAL | CHM_ENUMERATE_FILES, CollectFiles, &all);
+#endif
+    return all;
+}
+
 QStringList CChmFile::Pages() const
 {
     QStringList pages;
 #ifdef TALVEX_HAVE_CHMLIB
-    if (!m_pFile)
-        return pages;
-    QStringList all;
-    chm_enumerate(m_pFile, CHM_ENUMERATE_NORMAL | CHM_ENUMERATE_FILES, CollectFiles, &all);
-    for (const QString &f : all)
+    for (const QString &f : Objects())
         if (IsHtmlPath(f))
             pages.append(f);
 #endif
@@ -169,7 +177,8 @@ QStringList CChmFile::Pages() const
 }
 
 // "#SYSTEM": a 4-byte version, then records of a 2-byte code, a 2-byte length and the data.
-// Code 0 names the contents file, 2 the default topic, 3 the title (all NUL-terminated).
+// Code 0 names the contents file, 1 the keyword index, 2 the default topic, 3 the title (all
+// NUL-terminated).
 void CChmFile::ReadSystemData()
 {
     QByteArray sys;
@@ -191,6 +200,10 @@ void CChmFile::ReadSystemData()
         case 0:
             if (!value.isEmpty())
                 m_strContentsFile = NormalisePath(DecodeText(value));
+            break;
+        case 1:
+            if (!value.isEmpty())
+                m_strIndexFile = NormalisePath(DecodeText(value));
             break;
         case 2:
             if (!value.isEmpty())

@@ -33,6 +33,10 @@ public:
     const QString &DefaultTopic() const { return m_strDefaultTopic; }
     // The .hhc file named by the system data or found in the file (empty when none).
     const QString &ContentsFile() const { return m_strContentsFile; }
+    // The keyword index (.hhk) named by the system data or found in the file (empty when none).
+    const QString &IndexFile() const { return m_strIndexFile; }
+    // Every object of the file (folders not included), in the file's directory order.
+    QStringList Objects() const;
     // The HTML pages of the file, in the file's directory order.
     QStringList Pages() const;
 
@@ -47,4 +51,5 @@ private:
     QString m_strTitle;
     QString m_strDefaultTopic;
     QString m_strContentsFile;
+    QString m_strIndexFile;
 };

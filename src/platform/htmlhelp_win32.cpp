@@ -1,4 +1,4 @@
-// Windows only: shows a compiled HTML help file through hhctrl.ocx, loaded at run time.
+// Windows only: shows a compiled HTML help file, or a keyword's page, through hhctrl.ocx, loaded at run time.
 #include "platform/HtmlHelp.h"
 
 #include <QDir>
@@ -10,6 +10,20 @@ namespace {
 using HtmlHelpFn = HWND(WINAPI *)(HWND caller, LPCSTR file, UINT command, DWORD_PTR data);
 
 constexpr UINT kHhDisplayTopic = 0;
+constexpr UINT kHhKeywordLookup = 0x000D;
+
+// HH_AKLINK of the HTML Help API, in its ANSI form.
+struct AkLink
+{
+    int cbStruct;
+    BOOL fReserved;
+    LPCSTR pszKeywords;
+    LPCSTR pszUrl;
+    LPCSTR pszMsgText;
+    LPCSTR pszMsgTitle;
+    LPCSTR pszWindow;
+    BOOL fIndexOnFail;
+};
 constexpr WORD kHtmlHelpAOrdinal = 14;
 
 // The control's registered server path, with environment variables expanded when stored so.
@@ -64,5 +78,28 @@ bool ShowHtmlHelp(quintptr ownerWindow, const QString &path)
     const QByteArray file = QDir::toNativeSeparators(path).toLocal8Bit();
     HWND caller = reinterpret_cast<HWND>(ownerWindow);
     fn(caller, file.constData(), kHhDisplayTopic, 0);
+    return true;
+}
+
+bool ShowHtmlHelpKeyword(quintptr ownerWindow, const QString &path, const QString &keyword,
+                         const QString &notFound)
+{
+    const HtmlHelpFn fn = HtmlHelpFunction();
+    if (!fn)
+        return false;
+    const QByteArray file = QDir::toNativeSeparators(path).toLocal8Bit();
+    const QByteArray keywords = keyword.toLocal8Bit();
+    const QByteArray message = notFound.toLocal8Bit();
+    HWND caller = reinterpret_cast<HWND>(ownerWindow);
+    // The control looks keywords up only in a help window that is open, so the file is shown first.
+    fn(caller, file.constData(), kHhDisplayTopic, 0);
+    AkLink link{};
+    link.cbStruct = sizeof(link);
+    link.fReserved = FALSE;
+    link.pszKeywords = keywords.constData();
+    link.pszMsgText = message.constData();
+    link.pszMsgTitle = "Talvex";
+    link.fIndexOnFail = FALSE;
+    fn(caller, file.constData(), kHhKeywordLookup, reinterpret_cast<DWORD_PTR>(&link));
     return true;
 }
