@@ -837,6 +837,12 @@ void TestMainFrame::lineEndingConvertsAll()
     CTalvexView *a = NewDoc(*frame, "(a)\r\n(b)\r\n");
     CTalvexView *b = NewDoc(*frame, "(c)\r(d)");
     CTalvexView *c = NewDoc(*frame, "(e)\n");
+    // A file holding NUL bytes is not text: its CR bytes are data, and stay.
+    QTemporaryDir dir;
+    const QByteArray png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    QVERIFY(WriteBytes(dir.filePath(QStringLiteral("b.png")), png));
+    frame->OnDropFiles({QUrl::fromLocalFile(dir.filePath(QStringLiteral("b.png")))});
+    CTalvexView *binary = frame->GetActiveView();
     ModalDriver answerer;
     frame->OnCommand(32828); // Unix (LF)
     QCOMPARE(CSettingsStore::Instance().ReadInt(kSettings, QStringLiteral("LineEnding"), -1), 2);
@@ -854,6 +860,8 @@ void TestMainFrame::lineEndingConvertsAll()
     frame->OnCommand(32827);
     QCOMPARE(a->GetText(), QByteArray("(a)\r(b)\r"));
     QCOMPARE(frame->Console().GetEOLMode(), consoleMode);
+    QCOMPARE(binary->GetText(), png);
+    QVERIFY(!binary->GetModify());
 }
 
 void TestMainFrame::evaluationCommands_data()
