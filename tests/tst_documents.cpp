@@ -733,10 +733,11 @@ void TestDocuments::externalChanges()
     const bool gone = disk.isEmpty();
     const bool changed = !gone && disk != original;
     const bool reloaded = changed && !modified;
-    QCOMPARE(view->GetText(), reloaded ? disk : before);
+    // (Waited for longer when the machine is slow to deliver the notice.)
+    QTRY_COMPARE(view->GetText(), reloaded ? disk : before);
     QCOMPARE(view->GetModify(), modified);
     // The bar comes for a modified document's changed file and for every deleted one.
-    QCOMPARE(view->IsDiskBarShown(), gone || (changed && modified));
+    QTRY_COMPARE(view->IsDiskBarShown(), gone || (changed && modified));
     if (view->IsDiskBarShown())
         QCOMPARE(view->DiskBar()->ReloadButton().isVisible(), !gone);
     QCOMPARE(d.view->TabStrip().GetTabToolTip(0).contains(QStringLiteral("deleted on disk")), gone);
