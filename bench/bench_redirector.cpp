@@ -1,4 +1,4 @@
-// Benchmarks of the Lisp redirector: output throughput against cat, write-to-output latency, stop time.
+// Benchmarks of the Lisp redirector: output throughput against cat, write-to-output latency, start and stop time.
 #include "lisp/CRedirector.h"
 
 #include <algorithm>
@@ -213,6 +213,30 @@ void CompareStreams(size_t megabytes, int rounds)
                 Median(ttyStop));
 }
 
+// Median time from StartLisp until the Lisp's first answer, while this program holds residentMb
+// megabytes more memory: a start copies the program's page tables once, so it grows with them.
+double StartToAnswer(size_t residentMb, int rounds)
+{
+    std::vector<char> held(residentMb << 20);
+    for (size_t i = 0; i < held.size(); i += 4096)
+        held[i] = 1;
+    ::setenv("LISPHELPER_MODE", "echo", 1);
+    CountingSink r(false);
+    r->m_strCommandLine = kHelper;
+    std::vector<double> times;
+    for (int i = 0; i < rounds; ++i) {
+        const size_t before = r.m_nBytes.load(std::memory_order_acquire);
+        const auto start = Clock::now();
+        r->StartLisp();
+        r->WriteToLisp("(+ 1 2)\n");
+        while (r.m_nBytes.load(std::memory_order_acquire) == before)
+            std::this_thread::yield();
+        times.push_back(Ms(Clock::now() - start));
+        r->StopLisp();
+    }
+    return Median(times);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -275,6 +299,11 @@ int main(int argc, char **argv)
     std::sort(stops.begin(), stops.end());
     std::printf("StopLisp of an idle child, %zu stops: median %.2f ms, max %.2f ms\n", stops.size(),
                 stops[stops.size() / 2], stops.back());
+
+    std::printf("StartLisp until the first answer (median of 30):");
+    for (size_t resident : {0, 256, 1024})
+        std::printf("  +%zu MB resident %.2f ms", resident, StartToAnswer(resident, 30));
+    std::printf("\n");
 
     CompareStreams(std::min<size_t>(megabytes, 50), rounds);
     return 0;

@@ -1,6 +1,7 @@
 // Tests of the main window: menus and toolbar from the command table, keys, states, settings commands, exit codes.
 #include "FifoGuard.h"
 #include "app/CMainFrame.h"
+#include "editor/CRecoveryJournals.h"
 #include "editor/CFindReplaceDialog.h"
 #include "editor/CTalvexView.h"
 #include "help/CChmBrowser.h"
@@ -14,6 +15,7 @@
 
 #include "FileBytes.h"
 #include "ModalDriver.h"
+#include "ProcTable.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -41,6 +43,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
@@ -1439,12 +1442,20 @@ void TestMainFrame::exitCodes_data()
     QTest::addColumn<QStringList>("keys");
     QTest::addColumn<QString>("window");
     QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("signal");   // sent after the keys; 0: none
     // File > Exit from the menu: a normal close.
-    QTest::newRow("exit") << "/bin/cat" << QStringList{"alt+f", "x"} << "Talvex" << 1;
+    QTest::newRow("exit") << "/bin/cat" << QStringList{"alt+f", "x"} << "Talvex" << 1 << 0;
     // No Lisp at the first start; the dialog is cancelled.
-    QTest::newRow("no lisp") << "" << QStringList{"Escape"} << "" << 0;
+    QTest::newRow("no lisp") << "" << QStringList{"Escape"} << "" << 0 << 0;
     // The program's own executable chosen at the first start: refused, then the run ends.
-    QTest::newRow("own executable") << "" << QStringList{"type:" TALVEX_BINARY_DIR "/talvex", "repeat:Return"} << "" << 0;
+    QTest::newRow("own executable") << "" << QStringList{"type:" TALVEX_BINARY_DIR "/talvex", "repeat:Return"} << "" << 0 << 0;
+    // A Lisp with children, grandchildren and an orphan; an unsaved document. A signal to end
+    // ends the run without a prompt, as a shell reports it, and keeps the document's journal.
+    const QString tree = QStringLiteral(TALVEX_TEST_HELPERS_DIR "/lisphelper");
+    QTest::newRow("SIGTERM") << tree << QStringList{"ctrl+n", "type:(kept)"} << "Talvex" << 128 + SIGTERM << SIGTERM;
+    QTest::newRow("SIGHUP during a save prompt") << tree << QStringList{"ctrl+n", "type:(kept)", "ctrl+F4"} << "Talvex"
+                                                 << 128 + SIGHUP << SIGHUP;
+    QTest::newRow("SIGKILL") << tree << QStringList{} << "Talvex" << -1 << SIGKILL;
 }
 
 void TestMainFrame::exitCodes()
@@ -1453,6 +1464,7 @@ void TestMainFrame::exitCodes()
     QFETCH(QStringList, keys);
     QFETCH(QString, window);
     QFETCH(int, exitCode);
+    QFETCH(int, signal);
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
     if (xvfb.isEmpty() || xdotool.isEmpty())
@@ -1474,9 +1486,11 @@ void TestMainFrame::exitCodes()
     const QString display = QStringLiteral(":") + QString::fromLatin1(server.readLine().trimmed());
     QVERIFY(display.size() > 1);
 
-    QTemporaryDir config;
+    QTemporaryDir config, state;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    env.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
+    env.insert(QStringLiteral("LISPHELPER_MODE"), QStringLiteral("tree"));
     env.insert(QStringLiteral("DISPLAY"), display);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
@@ -1533,15 +1547,51 @@ void TestMainFrame::exitCodes()
             xdo({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), key});
         QTest::qWait(800);
     }
+    // The program and everything it started: the Lisp's tree, and what ends it after a kill.
+    QList<qint64> members;
+    if (signal && program.processId() > 0)
+        members.append(program.processId());
+    for (qsizetype known = 0; !members.isEmpty() && known != members.size();) {
+        known = members.size();
+        for (const ProcEntry &p : ReadProcTable())
+            if (members.contains(p.ppid) && !members.contains(p.pid))
+                members.append(p.pid);
+    }
+    QElapsedTimer sent;
+    sent.start();
+    if (!members.isEmpty())
+        ::kill(pid_t(members.first()), signal);
     // It may have ended already while the test waited between keys.
     const bool finished = program.state() == QProcess::NotRunning || program.waitForFinished(15000);
     if (!finished)
         program.kill();
+    const auto anyLeft = [&] {
+        for (const ProcEntry &p : ReadProcTable())
+            if (members.contains(p.pid) && p.state != 'Z')
+                return true;
+        return false;
+    };
+    while (anyLeft() && sent.elapsed() < 1000)
+        QTest::qWait(20);
+    const bool left = anyLeft();
+    for (const ProcEntry &p : ReadProcTable())   // a failed run leaves nothing running either
+        if (left && p.pid > 1 && members.contains(p.pid) && p.state != 'Z')
+            ::kill(pid_t(p.pid), SIGKILL);
     server.terminate();
     server.waitForFinished(5000);
     QVERIFY(finished);
+    QVERIFY2(!left, "a process outlived the program by more than a second");
+    if (signal == SIGKILL)
+        return;
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), exitCode);
+    if (signal) {
+        QVERIFY(members.size() >= 5);   // the program, its guard, the Lisp and its children
+        CRecoveryJournals journals(state.filePath(QStringLiteral("talvex/recovery")));
+        const QList<CLeftOver> kept = journals.FindLeftOvers();
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(kept.first().contents.text, QByteArray("(kept)"));
+    }
 }
 
 // A first start that picks a known Lisp brings its keyword set: stored, checked in the menu and

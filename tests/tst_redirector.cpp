@@ -568,6 +568,7 @@ private slots:
         const int pid = std::atoi(r.Text().c_str() + 4);
         QVERIFY(pid > 0);
         QVERIFY(::getpgid(pid) == pid && ::getpgid(pid) != ::getpgrp());   // a group of its own
+        QCOMPARE(::getsid(pid), pid);   // and a session: no terminal of this program's reaches it
         for (int i = 1; i <= 2; ++i) {
             QVERIFY(r->InterruptLisp());
             QVERIFY(r.WaitFor("interrupted " + std::to_string(i) + "\n"));

@@ -53,6 +53,11 @@ public:
     void OfferRecovery();
     // Every document's recovery journal.
     CRecoveryJournals &Recovery() { return m_recovery; }
+    // An end that nobody answers (a signal to end the program, a logout): no prompt; every
+    // recovery journal is brought to the disk and kept for the next start, the open documents are
+    // listed as at Exit, the Lisp's whole tree is ended, and the run ends with exit code 128 plus
+    // the signal's number, as a shell reports a program that the signal ended.
+    void EndUnanswered(int signalNumber);
     // The id OnCommand saw last, handled or not (0 before the first): shows where keys went.
     int LastCommand() const { return m_nLastCommand; }
 
@@ -182,4 +187,5 @@ private:
     int m_nSplitterTop = 400;          // bar position until the splitter first has its size
     std::optional<CKeyFilter> m_keys;
     std::optional<CIdleHook> m_idle;
+    int m_nEndRounds = 0;              // rounds EndUnanswered waited for dialogs to close
 };

@@ -39,11 +39,14 @@ enum class Streams
 
 // A child process whose standard input is one pipe and whose standard output and standard error
 // share a second pipe (or all three one pseudo-terminal), so both arrive in the order the child
-// wrote them. The program's ends are never inherited by any child. The child leads a process
-// group of its own (a new process group on Windows; on a terminal, a session of its own), which
-// Interrupt() addresses. Members are used by one thread at a
-// time, except Wake(), Interrupt() and KillProcessTree(), which any thread may call while the
-// object exists.
+// wrote them. The program's ends are never inherited by any child. On POSIX systems the child
+// leads a session of its own, and so a process group, which Interrupt() addresses: with pipes it
+// has no controlling terminal (opening /dev/tty fails at once), on a terminal the pseudo-terminal
+// is its controlling one. Windows: a new process group. The child dies with the program, however
+// the program ends: on POSIX systems it gets SIGKILL when the thread that started it ends (so
+// start it from a thread that lives as long as the program, the UI thread); on Windows the tree
+// runs in a kill-on-close job. Members are used by one thread at a time, except Wake(),
+// Interrupt() and KillProcessTree(), which any thread may call while the object exists.
 class CChildProcess
 {
 public:
@@ -108,6 +111,12 @@ private:
     struct Impl;
     std::unique_ptr<Impl> m_pImpl;
 };
+
+// Makes sure that the processes the Lisps started end with the program, also when it is killed:
+// POSIX systems keep a small process that ends what is left once the program has ended (only
+// processes that kept the session mark in their environment can be found). Windows needs nothing:
+// each tree runs in a kill-on-close job. Once, at the start of main, before any thread starts.
+void GuardLispSessions();
 
 // The command line read as the system's process creation reads it: a leading quoted part is the
 // program; otherwise the shortest space-separated prefix that names an executable file (or, without

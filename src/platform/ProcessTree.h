@@ -31,6 +31,11 @@ public:
     // Makes this program the child subreaper of everything it starts and puts its own mark into
     // its environment. Once per program; best called before other threads start.
     static void Prepare();
+    // Starts a small process that waits for this program to end, however it ends, and then ends
+    // every process still carrying one of its sessions' marks: the descendants of a Lisp that a
+    // killed program could not end itself. Once per program, while it has a single thread (the
+    // process is a copy of the program that runs without an exec).
+    static void GuardSessions();
     // The environment entry ("NAME=value") that marks processes this program started itself.
     static const std::string &OwnMark();
     // The name part of the session marks given to the Lisps' environments.

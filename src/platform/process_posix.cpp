@@ -1,8 +1,9 @@
-// POSIX process layer: spawning with redirected pipes, one poll for all events, non-blocking I/O.
+// POSIX process layer: starting a Lisp that dies with the program, one poll for all events, non-blocking I/O.
 #include "platform/Process.h"
 #include "platform/ProcessTree.h"
 #include "platform/PseudoTerminal.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -12,12 +13,18 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#if __has_include(<linux/close_range.h>)
+#include <linux/close_range.h>
+#endif
 
 extern char **environ;
 
@@ -79,6 +86,131 @@ bool IsMarkEntry(const char *entry)
 // The descriptor number a terminal Lisp finds its line-editor settings under.
 constexpr int kSettingsFd = 3;
 
+// Everything the child needs between its start and its exec, prepared beforehand: until the exec
+// it shares the program's memory, and only async-signal-safe calls are allowed.
+struct ChildSetup
+{
+    const char *executable = nullptr;
+    char *const *argv = nullptr;
+    char *const *envp = nullptr;
+    const char *folder = nullptr;
+    const char *terminalPath = nullptr;   // the pseudo-terminal to open; null: pipes
+    int input = -1;                       // pipes: the child's ends
+    int output = -1;
+    int settingsFd = -1;                  // terminal: the line-editor settings, or -1
+    int firstToClose = 3;
+    int openMax = 1024;                   // for systems without close_range
+    pid_t parent = -1;
+    int *error = nullptr;                 // where a failed start leaves errno (shared memory)
+};
+
+[[noreturn]] void ChildFailed(const ChildSetup &setup)
+{
+    *setup.error = errno ? errno : ECHILD;
+    ::_exit(127);
+}
+
+// Descriptors from first on are closed by the exec.
+void CloseAtExec(int first, int openMax)
+{
+#if defined(SYS_close_range) && defined(CLOSE_RANGE_CLOEXEC)
+    if (::syscall(SYS_close_range, static_cast<unsigned>(first), ~0u, CLOSE_RANGE_CLOEXEC) == 0)
+        return;
+#endif
+    for (int fd = first; fd < openMax; ++fd) {
+        const int flags = ::fcntl(fd, F_GETFD);
+        if (flags >= 0 && !(flags & FD_CLOEXEC))
+            ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+    }
+}
+
+// The child's side of the start, up to the exec; it must never return. It leads a session of its own: with pipes it has
+// no controlling terminal at all, so a Lisp that opens /dev/tty gets ENXIO at once instead of
+// being stopped by the terminal Talvex was started from; on a terminal, the pseudo-terminal
+// becomes its controlling one as it opens it. It dies with the program however the program ends:
+// the kernel sends SIGKILL when the starting thread ends, and a program that ended before the
+// request was made is seen in the parent's changed id.
+[[noreturn]] void RunChild(const ChildSetup &setup)
+{
+    if (::setsid() < 0)
+        ChildFailed(setup);
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0)
+        ChildFailed(setup);
+    if (::getppid() != setup.parent)
+        ::_exit(127);
+    if (setup.terminalPath) {
+        const int fd = ::open(setup.terminalPath, O_RDWR);
+        if (fd < 0)
+            ChildFailed(setup);
+        for (int target = 0; target <= 2; ++target)
+            if (fd != target && ::dup2(fd, target) < 0)
+                ChildFailed(setup);
+        if (fd > 2)
+            ::close(fd);
+        if (setup.settingsFd >= 0 && ::dup2(setup.settingsFd, kSettingsFd) < 0)
+            ChildFailed(setup);
+    } else if (::dup2(setup.input, 0) < 0 || ::dup2(setup.output, 1) < 0 || ::dup2(setup.output, 2) < 0) {
+        ChildFailed(setup);
+    }
+    if (::chdir(setup.folder) != 0)
+        ChildFailed(setup);
+    CloseAtExec(setup.firstToClose, setup.openMax);
+    // The program may ignore or block signals (SIGPIPE in particular), and catches those that
+    // end it: the Lisp starts clean.
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    for (int sig = 1; sig < NSIG; ++sig)
+        if (sig != SIGKILL && sig != SIGSTOP)
+            ::sigaction(sig, &standard, nullptr);   // the C library's own signals refuse: fine
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(setup.executable, setup.argv, setup.envp);
+    ChildFailed(setup);
+}
+
+// The child shares this program's memory until its exec (and this thread waits until then): no
+// page table is copied, so a start costs the same however large the program has grown. The
+// child touches nothing but its own stack and the prepared setup.
+__attribute__((noinline)) pid_t ForkShared(const ChildSetup &setup)
+{
+    const pid_t pid = ::vfork();
+    if (pid == 0)
+        RunChild(setup);
+    return pid;
+}
+
+// Starts the child; its id, or -1 with the error code. Signals stay blocked around the start, so
+// that none of the program's handlers runs in the child before it has reset them. When this
+// thread goes on, the child has either run the program or ended with its error noted.
+pid_t SpawnChild(ChildSetup &setup, unsigned long &errorCode)
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        setup.openMax = static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 65536));
+    int childError = 0;
+    setup.error = &childError;
+
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = ForkShared(setup);
+    const int forkError = pid < 0 ? errno : 0;   // the child's calls may have changed errno
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (pid < 0) {
+        errorCode = static_cast<unsigned long>(forkError);
+        return -1;
+    }
+    if (childError == 0)
+        return pid;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    errorCode = static_cast<unsigned long>(childError);
+    return -1;
+}
+
 } // namespace
 
 struct CChildProcess::Impl
@@ -112,6 +244,8 @@ struct CChildProcess::Impl
         return exited;
     }
 };
+
+void GuardLispSessions() { CProcessTree::GuardSessions(); }
 
 CChildProcess::CChildProcess() : m_pImpl(std::make_unique<Impl>()) {}
 
@@ -208,55 +342,24 @@ bool CChildProcess::Start(const std::string &commandLine, unsigned long &errorCo
     }
     envp.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attr);
-    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-    int firstToClose = 3;
-    if (terminal) {
-        // A session of its own, whose controlling terminal the pseudo-terminal becomes when the
-        // child opens it. Its process group is the session's, which the interrupt addresses.
-        flags |= POSIX_SPAWN_SETSID;
-        posix_spawn_file_actions_addopen(&actions, 0, pty.slavePath.c_str(), O_RDWR, 0);
-        posix_spawn_file_actions_adddup2(&actions, 0, 1);
-        posix_spawn_file_actions_adddup2(&actions, 0, 2);
-        if (settingsFd >= 0) {
-            posix_spawn_file_actions_adddup2(&actions, settingsFd, kSettingsFd);
-            firstToClose = kSettingsFd + 1;
-        }
-    } else {
-        posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, output[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, output[1], 2);
-        // A process group of its own: the interrupt reaches the Lisp and whatever it runs in the
-        // foreground, and nothing of this program.
-        flags |= POSIX_SPAWN_SETPGROUP;
-        posix_spawnattr_setpgroup(&attr, 0);
-    }
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-    // Descriptors that other parts of the program opened without close-on-exec stay here too.
-    posix_spawn_file_actions_addclosefrom_np(&actions, firstToClose);
-#else
-    (void)firstToClose;
-#endif
-    // The program may ignore or block signals (SIGPIPE in particular); the Lisp starts clean.
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setflags(&attr, flags);
+    ChildSetup setup;
+    setup.executable = parts.executable.c_str();
+    setup.argv = argv.data();
+    setup.envp = envp.data();
     const std::string folder = StartFolder();
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-
-    pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, parts.executable.c_str(), &actions, &attr, argv.data(),
-                                 envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0)
-        return fail(rc);
+    setup.folder = folder.c_str();
+    setup.parent = ::getpid();
+    if (terminal) {
+        setup.terminalPath = pty.slavePath.c_str();
+        setup.settingsFd = settingsFd;
+        setup.firstToClose = settingsFd >= 0 ? kSettingsFd + 1 : 3;
+    } else {
+        setup.input = input[0];
+        setup.output = output[1];
+    }
+    const pid_t pid = SpawnChild(setup, errorCode);
+    if (pid < 0)
+        return fail(static_cast<int>(errorCode));
 
     // The child holds its own ends now; without these copies the output ends when the child's do.
     CloseFd(input[0]);

@@ -578,4 +578,8 @@ void CChildProcess::KillProcessTree()
     d.CheckExited();
 }
 
+// Each tree runs in a job that ends with its last handle, which the system closes however the
+// program ends.
+void GuardLispSessions() {}
+
 } // namespace platform

@@ -247,6 +247,53 @@ void SleepMicroseconds(long us)
     ::nanosleep(&ts, nullptr);
 }
 
+// Whether a process's birth environment holds an entry that starts with prefix.
+bool HasEntryWithPrefix(pid_t pid, const std::string &prefix)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/environ", static_cast<int>(pid));
+    std::string data;
+    if (!ReadWholeFile(path, data))
+        return false;
+    for (size_t pos = 0; pos < data.size();) {
+        size_t end = data.find('\0', pos);
+        if (end == std::string::npos)
+            end = data.size();
+        if (data.compare(pos, prefix.size(), prefix) == 0)
+            return true;
+        pos = end + 1;
+    }
+    return false;
+}
+
+// Ends every process that carries a session mark of the program whose marks start with prefix,
+// round after round until none is found, for at most a few seconds.
+void EndMarkedProcesses(const std::string &prefix)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(3000);
+    for (bool found = true; found && Clock::now() < deadline;) {
+        found = false;
+        for (const ProcEntry &e : TakeSnapshot()) {
+            if (IsGone(e.state) || e.pid == ::getpid() || !HasEntryWithPrefix(e.pid, prefix))
+                continue;
+            const int pidfd = PidfdOpen(e.pid);
+            ProcEntry now;
+            // Pinned first, then checked to be the same process, so no reused id is hit.
+            if (ReadStat(e.pid, now) && now.start == e.start) {
+                if (pidfd >= 0)
+                    PidfdSignal(pidfd, SIGKILL);
+                else
+                    ::kill(e.pid, SIGKILL);
+                found = true;
+            }
+            if (pidfd >= 0)
+                ::close(pidfd);
+        }
+        if (found)
+            SleepMicroseconds(20000);
+    }
+}
+
 } // namespace
 
 int PidfdOpen(pid_t pid)
@@ -287,6 +334,39 @@ void CProcessTree::Prepare()
         ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
         const std::string &mark = OwnMark();
         ::setenv(kOwnVariable, mark.c_str() + sizeof kOwnVariable, 1);
+    });
+}
+
+void CProcessTree::GuardSessions()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        int link[2];
+        if (::pipe2(link, O_CLOEXEC) != 0)
+            return;
+        const pid_t program = ::getpid();
+        const pid_t guard = ::fork();
+        if (guard != 0) {
+            // The program keeps the writing end open until it ends, however it ends.
+            ::close(link[0]);
+            if (guard < 0)
+                ::close(link[1]);
+            return;
+        }
+        ::close(link[1]);
+        // In the program's process group (so that no Lisp session takes it for one of its own),
+        // deaf to what asks the program to end, holding no terminal and no folder.
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE})
+            ::signal(sig, SIG_IGN);
+        const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+        for (int fd = 0; fd <= 2 && null >= 0; ++fd)
+            ::dup2(null, fd);
+        [[maybe_unused]] const int rc = ::chdir("/");
+        char byte;
+        while (::read(link[0], &byte, 1) < 0 && errno == EINTR) {
+        }
+        EndMarkedProcesses(std::string(kSessionVariable) + "=" + std::to_string(program) + ".");
+        ::_exit(0);
     });
 }
 

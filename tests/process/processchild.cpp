@@ -14,6 +14,8 @@
 //   interrupt  prints "ready\n", echoes its input; on the console's interrupt (SIGINT, or
 //              CTRL_BREAK_EVENT) prints "interrupted <n>\n" and goes on
 //   sleep      sleeps until it is ended
+//   devtty     (POSIX) opens /dev/tty and reads from it, prints "tty <errno>\n" (0: it could) and
+//              "ready\n", then echoes its input
 #include "../FloodPattern.h"
 
 #include <algorithm>
@@ -28,6 +30,7 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <fcntl.h>
 #include <spawn.h>
 #include <unistd.h>
 
@@ -266,6 +269,18 @@ int Interruptible()
 {
     return posixchild::SigintEcho("ready\n", [](const std::string &text) { WriteText(1, text); });
 }
+
+// A Lisp that shares the terminal of a session it is in the background of is stopped by the read.
+int DevTty()
+{
+    const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
+    int error = errno;
+    char c;
+    if (fd >= 0)
+        error = ::read(fd, &c, 1) < 0 ? errno : 0;   // 0: the terminal was the Lisp's to read
+    WriteText(1, "tty " + std::to_string(error) + "\nready\n");
+    return Echo();
+}
 #endif
 
 } // namespace
@@ -302,6 +317,10 @@ int main(int argc, char **argv)
         return Interruptible();
     if (mode == "sleep")
         SleepForever();
+#ifndef _WIN32
+    if (mode == "devtty")
+        return DevTty();
+#endif
     WriteText(2, "processchild: unknown mode " + mode + "\n");
     return 2;
 }

@@ -23,7 +23,14 @@
 #include <windows.h>
 #include <winternl.h>
 #else
+#include <cerrno>
+#include <csignal>
+
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
+
+#include "../PosixChild.h"
 #endif
 
 namespace fs = std::filesystem;
@@ -170,10 +177,12 @@ public:
 
     CChildProcess &Process() { return m_process; }
 
-    void Start(const std::string &arguments)
+    void Start(const std::string &arguments) { StartLine(ChildCommand(arguments)); }
+
+    void StartLine(const std::string &commandLine)
     {
         unsigned long error = 0;
-        const bool started = m_process.Start(ChildCommand(arguments), error);
+        const bool started = m_process.Start(commandLine, error);
         if (!started)
             check::Fail(__FILE__, __LINE__, "start failed with code " + std::to_string(error));
     }
@@ -650,8 +659,78 @@ TEST_CASE("Windows: icon 128 loads at the sizes the shell asks for; the manifest
 }
 #endif
 
+#ifndef _WIN32
+// "--play-program STREAMS MODE": plays the program, started from a terminal: a session whose
+// controlling terminal is a pseudo-terminal of its own, with its Lisp (the child program in MODE
+// on pipes or a terminal). Prints "player <pid>\n", then passes the Lisp's output on and its own
+// input to the Lisp.
+int PlayProgram(bool terminal, const std::string &mode)
+{
+    // A process group's leader cannot start a session: its copy can.
+    if (::setsid() < 0 && ::getsid(0) != ::getpid()) {
+        if (::fork() != 0)
+            ::_exit(0);
+        ::setsid();
+    }
+    platform::GuardLispSessions();
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::open(::ptsname(master), O_RDWR) < 0)
+        return 1;
+    CChildProcess lisp;
+    unsigned long error = 0;
+    if (!lisp.Start(ChildCommand(mode), error, terminal ? platform::Streams::Terminal : platform::Streams::Pipes))
+        return 1;
+    const std::string hello = "player " + std::to_string(::getpid()) + "\n";
+    posixchild::WriteAll(1, hello.data(), hello.size());
+    char buffer[4096];
+    for (;;) {
+        size_t count = 0;
+        if (lisp.Wait(20, true, false).outputReady
+            && lisp.ReadOutput(buffer, sizeof buffer, count, error) == IoStatus::Ok)
+            posixchild::WriteAll(1, buffer, count);
+        pollfd input{0, POLLIN, 0};
+        if (::poll(&input, 1, 0) <= 0)
+            continue;
+        const ssize_t n = ::read(0, buffer, sizeof buffer);
+        if (n <= 0)
+            return 0;
+        size_t written = 0;
+        lisp.Write(buffer, static_cast<size_t>(n), written, error);
+    }
+}
+
+TEST_CASE("POSIX: a kill -9 of the program ends its Lisp and what the Lisp started within 1 s, pipes or terminal")
+{
+    for (const std::string streams : {"pipes", "terminal"}) {
+        Child player;
+        player.StartLine(Quoted(fs::read_symlink("/proc/self/exe")) + " --play-program " + streams + " tree");
+        CHECK(player.ReadUntil("ready\n"));
+        const pid_t program = static_cast<pid_t>(NumberAfter(player.m_text, "player "));
+        const unsigned long lisp = NumberAfter(player.m_text, "pid ");
+        const unsigned long grandchild = NumberAfter(player.m_text, "pid ", player.m_text.find("pid ") + 4);
+        CHECK(program > 0 && ProcessAlive(lisp) && ProcessAlive(grandchild));
+        ::kill(program, SIGKILL);
+        CHECK(WaitUntil([&] { return !ProcessAlive(lisp) && !ProcessAlive(grandchild); }, 1000));
+    }
+}
+
+TEST_CASE("POSIX: a pipe Lisp has no controlling terminal: /dev/tty fails at once, and the Lisp still answers")
+{
+    Child player;
+    player.StartLine(Quoted(fs::read_symlink("/proc/self/exe")) + " --play-program pipes devtty");
+    CHECK(player.ReadUntil("ready\n", 2000));
+    CHECK_EQ(NumberAfter(player.m_text, "tty "), static_cast<unsigned long>(ENXIO));
+    player.WriteAll("still here\n");
+    CHECK(player.ReadUntil("still here\n"));
+}
+#endif
+
 int main(int argc, char **argv)
 {
+#ifndef _WIN32
+    if (argc > 3 && std::string(argv[1]) == "--play-program")
+        return PlayProgram(std::string(argv[2]) == "terminal", argv[3]);
+#endif
 #ifdef _WIN32
     // Like the program itself, which is a GUI program: no console of its own.
     FreeConsole();
