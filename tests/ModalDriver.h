@@ -26,6 +26,7 @@ public:
         QString text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         bool fileDialog = false;
+        QString directory; // where a file dialog started
     };
     using Action = std::function<void(QWidget *)>;
 
@@ -101,6 +102,7 @@ private:
             s.icon = box->icon();
         } else if (auto *dlg = qobject_cast<QFileDialog *>(w)) {
             s.fileDialog = true;
+            s.directory = dlg->directory().absolutePath();
             filters = dlg->nameFilters();
             defaultSuffix = dlg->defaultSuffix();
         }

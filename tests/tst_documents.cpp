@@ -1,5 +1,6 @@
 // Tests of documents and their files: open, save, close prompts, whole-file I/O and safe saving.
 #include "FifoGuard.h"
+#include "editor/CDiskWatcher.h"
 #include "editor/CDocumentFile.h"
 #include "editor/CDocumentManager.h"
 #include "editor/CLispTabView.h"
@@ -15,7 +16,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QBuffer>
 #include <QFileDialog>
+#include <QImage>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -23,6 +26,8 @@
 #include <QQueue>
 #include <QRandomGenerator>
 #include <QStandardPaths>
+#include <QStatusTipEvent>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTest>
@@ -39,8 +44,20 @@
 
 namespace {
 
+// The status tips that reach a window: what its status bar would say.
+struct StatusTips : QObject {
+    QStringList seen;
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::StatusTip)
+            seen.append(static_cast<QStatusTipEvent *>(e)->tip());
+        return false;
+    }
+};
+
 // The document machinery of the main frame, on a window of its own.
 struct Docs {
+    StatusTips tips;
     QWidget frame;
     CLispTabView *view;
     CRecentDocList recent{QStringLiteral("Recent Document List"), 57616, 16};
@@ -53,6 +70,7 @@ struct Docs {
         frame.resize(500, 400);
         view->resize(500, 400);
         view->SetTitleBarWindow(&frame);
+        frame.installEventFilter(&tips);
         frame.show();
     }
     CTalvexView *Active() const { return view->GetPageData(view->GetActivePage()); }
@@ -145,6 +163,12 @@ private slots:
     void closeModifiedUntitled();
     void closeAllCancelAtSecond();
     void closeWithNoPageBeeps();
+
+    // Files that other programs change, and files that are not text.
+    void externalChanges_data();
+    void externalChanges();
+    void binaryFilesKeepTheirBytes_data();
+    void binaryFilesKeepTheirBytes();
 
     // Real faults.
     void diskFull();
@@ -663,6 +687,142 @@ void TestDocuments::closeWithNoPageBeeps()
     QCOMPARE(d.docs.OnWindowClose(), 0);
     QCOMPARE(d.docs.OnFileSave(), 0);
     QCOMPARE(d.docs.OnWindowCloseAll(), 1);
+}
+
+void TestDocuments::externalChanges_data()
+{
+    // What another program does to the file, as a shell command on "$1".
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("modified"); // the document has an edit of its own
+    const QList<std::pair<const char *, const char *>> changes = {
+        {"write in place", "sed 's/(line 1)/(theirs)/' \"$1\" > \"$1.w\" && cat \"$1.w\" > \"$1\""},
+        {"sed -i", "sed -i 's/(line 1)/(theirs)/' \"$1\""},
+        {"rename over, as editors save", "sed 's/(line 1)/(theirs)/' \"$1\" > \"$1.new\" && mv \"$1.new\" \"$1\""},
+        {"renamed to a backup, written anew, as vim saves", "mv \"$1\" \"$1~\" && sed 's/(line 1)/(theirs)/' \"$1~\" > \"$1\""},
+        {"delete", "rm \"$1\""},
+        {"touch", "touch \"$1\""},
+        {"rename away", "mv \"$1\" \"$1.moved\""},
+    };
+    for (const auto &[name, command] : changes) {
+        QTest::addRow("%s, unmodified", name) << QString::fromLatin1(command) << false;
+        QTest::addRow("%s, modified", name) << QString::fromLatin1(command) << true;
+    }
+}
+
+void TestDocuments::externalChanges()
+{
+    QFETCH(QString, command);
+    QFETCH(bool, modified);
+    QByteArray original;
+    for (int i = 1; i <= 200; ++i)
+        original += "(line " + QByteArray::number(i) + ")\n";
+    const QString path = Path("outside.lisp");
+    QVERIFY(WriteBytes(path, original));
+    Docs d;
+    QCOMPARE(d.docs.OpenFile(path), 1);
+    CTalvexView *view = d.Active();
+    view->show();
+    view->GotoPos(view->PositionFromLine(150) + 3);
+    view->SendScintilla(QsciScintillaBase::SCI_SETFIRSTVISIBLELINE, 120UL);
+    if (modified)
+        view->AddText("(mine)");
+    const QByteArray before = view->GetText();
+
+    QCOMPARE(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), command, QStringLiteral("sh"), path}), 0);
+    QTest::qWait(CDiskWatcher::kSettleMs * 4);
+    const QByteArray disk = QFileInfo::exists(path) ? ReadBytes(path) : QByteArray();
+    const bool gone = disk.isEmpty();
+    const bool changed = !gone && disk != original;
+    const bool reloaded = changed && !modified;
+    // (Waited for longer when the machine is slow to deliver the notice.)
+    QTRY_COMPARE(view->GetText(), reloaded ? disk : before);
+    QCOMPARE(view->GetModify(), modified);
+    // The bar comes for a modified document's changed file and for every deleted one.
+    QTRY_COMPARE(view->IsDiskBarShown(), gone || (changed && modified));
+    if (view->IsDiskBarShown())
+        QCOMPARE(view->DiskBar()->ReloadButton().isVisible(), !gone);
+    QCOMPARE(d.view->TabStrip().GetTabToolTip(0).contains(QStringLiteral("deleted on disk")), gone);
+    if (reloaded) {
+        QCOMPARE(view->LineFromPosition(view->GetCurrentPos()), 150);
+        QCOMPARE(view->SendScintilla(QsciScintillaBase::SCI_GETFIRSTVISIBLELINE), 120L);
+        QCOMPARE(d.tips.seen.last(), QDir::toNativeSeparators(path) + QStringLiteral(" was reloaded: it changed on disk"));
+        view->Undo(); // one step back to the text before the reload
+        QCOMPARE(view->GetText(), before);
+        view->Redo();
+    }
+
+    // The save asks only when it would overwrite what the other program wrote; No saves nothing.
+    // Keeping the text hides the bar for this version of the file, not the question.
+    const bool asks = changed && modified;
+    if (asks) {
+        view->DiskBar()->KeepButton().click();
+        d.docs.CheckDisk();
+        QVERIFY(!view->IsDiskBarShown());
+    }
+    ModalDriver driver(QMessageBox::No);
+    QCOMPARE(d.docs.OnFileSave(), asks ? 0 : 1);
+    QCOMPARE(driver.seen.size(), asks ? 1 : 0);
+    QCOMPARE(ReadBytes(path), asks ? disk : view->GetText());
+    if (asks) {
+        QCOMPARE(driver.seen[0].text, QDir::toNativeSeparators(path)
+                                          + QStringLiteral(" has been changed on disk by another program. Overwrite it with the text in Talvex?"));
+        QCOMPARE(driver.seen[0].icon, QMessageBox::Warning);
+        QCOMPARE(driver.seen[0].caption, QStringLiteral("Talvex"));
+        // A later change brings the bar back; its Reload shows the disk's text, and one undo
+        // brings the edit back.
+        QVERIFY(WriteBytes(path, disk + "(more)\n"));
+        d.docs.CheckDisk();
+        QVERIFY(view->IsDiskBarShown());
+        view->DiskBar()->ReloadButton().click();
+        QCOMPARE(view->GetText(), disk + "(more)\n");
+        QVERIFY(!view->IsDiskBarShown());
+        view->Undo();
+        QCOMPARE(view->GetText(), before);
+    }
+    QVERIFY(!view->IsDiskBarShown());
+}
+
+void TestDocuments::binaryFilesKeepTheirBytes_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("mode");
+    QImage image(64, 64, QImage::Format_RGB32);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            image.setPixel(x, y, qRgb(x * 13 % 256, 13, (x ^ y) * 7 % 256));
+    QBuffer png;
+    QVERIFY(png.open(QIODevice::WriteOnly) && image.save(&png, "PNG"));
+    QFile self(QCoreApplication::applicationFilePath());
+    QVERIFY(self.open(QIODevice::ReadOnly));
+    const QByteArray elf = self.read(256 * 1024);
+    QStringEncoder toUtf16(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom);
+    const QByteArray utf16 = toUtf16(QStringLiteral("(a)\r\n(b \"\u00e9\")\r\n"));
+    const QByteArray nul("(a)\r\n\0(b)\r(c)\n", 15);
+    for (int mode : {0, 2}) {
+        const char *eol = mode == 0 ? "CR LF" : "LF";
+        QTest::addRow("PNG, %s", eol) << png.data() << mode;
+        QTest::addRow("ELF, %s", eol) << elf << mode;
+        QTest::addRow("UTF-16, %s", eol) << utf16 << mode;
+        QTest::addRow("NUL byte, %s", eol) << nul << mode;
+    }
+}
+
+void TestDocuments::binaryFilesKeepTheirBytes()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, mode);
+    QVERIFY(content.contains('\r') && content.contains('\0')); // CR bytes a conversion would change
+    CSettingsStore::Instance().WriteInt(QStringLiteral("Settings"), QStringLiteral("LineEnding"), mode);
+    const QString path = Path("binary.bin");
+    QVERIFY(WriteBytes(path, content));
+    Docs d;
+    QCOMPARE(d.docs.OpenFile(path), 1);
+    QCOMPARE(d.tips.seen, QStringList{QDir::toNativeSeparators(path) + QStringLiteral(" holds binary data: its line ends are kept as they are")});
+    CTalvexView *view = d.Active();
+    QVERIFY(!view->GetModify());
+    QTest::keyClick(view, Qt::Key_X);
+    QCOMPARE(d.docs.OnFileSave(), 1);
+    QCOMPARE(ReadBytes(path), "x" + content);
 }
 
 void TestDocuments::diskFull()

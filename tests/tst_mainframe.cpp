@@ -13,6 +13,7 @@
 #include "settings/CRecentDocList.h"
 #include "settings/CSettingsStore.h"
 
+#include "FileBytes.h"
 #include "ModalDriver.h"
 #include "ProcTable.h"
 
@@ -43,7 +44,9 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -154,6 +157,11 @@ private slots:
     void firstStartPicksKeywordSet();
     void heldSettingsLock();
     void hugeSettingsFile();
+
+    // Files that others change, names that are bytes, dialogs that start where the user works.
+    void twoWindowsOneFile();
+    void namesThatAreNotUtf8();
+    void fileDialogsStartWhereTheUserWorks();
 
 private:
     std::unique_ptr<CMainFrame> MakeFrame(bool show = true);
@@ -832,6 +840,12 @@ void TestMainFrame::lineEndingConvertsAll()
     CTalvexView *a = NewDoc(*frame, "(a)\r\n(b)\r\n");
     CTalvexView *b = NewDoc(*frame, "(c)\r(d)");
     CTalvexView *c = NewDoc(*frame, "(e)\n");
+    // A file holding NUL bytes is not text: its CR bytes are data, and stay.
+    QTemporaryDir dir;
+    const QByteArray png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    QVERIFY(WriteBytes(dir.filePath(QStringLiteral("b.png")), png));
+    frame->OnDropFiles({QUrl::fromLocalFile(dir.filePath(QStringLiteral("b.png")))});
+    CTalvexView *binary = frame->GetActiveView();
     ModalDriver answerer;
     frame->OnCommand(32828); // Unix (LF)
     QCOMPARE(CSettingsStore::Instance().ReadInt(kSettings, QStringLiteral("LineEnding"), -1), 2);
@@ -849,6 +863,8 @@ void TestMainFrame::lineEndingConvertsAll()
     frame->OnCommand(32827);
     QCOMPARE(a->GetText(), QByteArray("(a)\r(b)\r"));
     QCOMPARE(frame->Console().GetEOLMode(), consoleMode);
+    QCOMPARE(binary->GetText(), png);
+    QVERIFY(!binary->GetModify());
 }
 
 void TestMainFrame::evaluationCommands_data()
@@ -1698,6 +1714,104 @@ void TestMainFrame::hugeSettingsFile()
     QVERIFY(NewDoc(*frame, "(list 1 2)"));
     QVERIFY(frame->close());
     QCOMPARE(platform::VersionOfPath(path), version);
+}
+
+
+void TestMainFrame::twoWindowsOneFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("shared.lisp"));
+    QVERIFY(WriteBytes(path, "(start)\n"));
+    auto first = MakeFrame(false);
+    auto second = MakeFrame(false);
+    QVERIFY(first && second);
+    first->OnDropFiles({QUrl::fromLocalFile(path)});
+    second->OnDropFiles({QUrl::fromLocalFile(path)});
+    first->GetActiveView()->AddText("(first)");
+    first->OnCommand(Cmd::FileSave);
+    // Coming back to the second window shows the first one's text at once.
+    QEvent activate(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(second.get(), &activate);
+    QCOMPARE(second->GetActiveView()->GetText(), QByteArray("(first)(start)\n"));
+    QCOMPARE(second->StatusText(), QDir::toNativeSeparators(path) + QStringLiteral(" was reloaded: it changed on disk"));
+    // Undoing the reload is an edit, which the recovery journal keeps.
+    CTalvexView *view = second->GetActiveView();
+    QVERIFY(second->Recovery().JournalPath(view).isEmpty());
+    view->Undo();
+    second->Recovery().FlushAll();
+    QVERIFY(!second->Recovery().JournalPath(view).isEmpty());
+    view->Redo();
+    // Both edit; the first saves; the second's save asks, and No keeps the first one's text.
+    second->GetActiveView()->AddText("(second)");
+    first->GetActiveView()->AddText("(again)");
+    first->OnCommand(Cmd::FileSave);
+    ModalDriver driver(QMessageBox::No);
+    second->OnCommand(Cmd::FileSave);
+    QCOMPARE(driver.seen.size(), 1);
+    QVERIFY2(driver.seen[0].text.contains(QStringLiteral("changed on disk by another program")), qPrintable(driver.seen[0].text));
+    QCOMPARE(ReadBytes(path), QByteArray("(first)(again)(start)\n"));
+    QVERIFY(second->GetActiveView()->GetModify());
+}
+
+void TestMainFrame::namesThatAreNotUtf8()
+{
+    QTemporaryDir dir;
+    const QByteArray badName = QFile::encodeName(dir.path()) + "/bad\xff\xfe.lisp";
+    const QString twin = QFile::decodeName(badName); // what Qt makes of the name: another file
+    struct Unlink { // Qt cannot name the file to remove it with its folder
+        QByteArray name;
+        ~Unlink() { ::unlink(name.constData()); }
+    } unlink{badName};
+    {
+        std::FILE *bad = std::fopen(badName.constData(), "wb");
+        QVERIFY(bad && std::fputs("(bad)", bad) >= 0 && std::fclose(bad) == 0);
+    }
+    QVERIFY(WriteBytes(twin, "(twin)"));
+    {
+        CRecentDocList open(QStringLiteral("Open Document List"), 1, 32);
+        open.AddToList(twin);
+        QVERIFY(open.WriteToRegistry(kKeyPath));
+    }
+    ModalDriver driver(QMessageBox::Ok);
+    auto frame = MakeFrame(false); // the session list
+    QVERIFY(frame);
+    frame->OnDropFiles({QUrl::fromEncoded("file://" + badName.toPercentEncoding("/"))});
+    driver.Push(ModalDriver::ChooseFile(twin));
+    frame->OnCommand(Cmd::FileOpen);
+    QTRY_COMPARE(driver.seen.size(), 4); // three refusals and the Open dialog
+    const QString refusal = QStringLiteral("Cannot open %1/bad\\xFF\\xFE.lisp: its name is not valid UTF-8")
+                                .arg(QDir::toNativeSeparators(dir.path()));
+    for (int i : {0, 1, 3}) {
+        QCOMPARE(driver.seen[i].text, refusal);
+        QCOMPARE(driver.seen[i].caption, QStringLiteral("Talvex"));
+    }
+    QCOMPARE(frame->TabView().GetPageCount(), 0);
+    QCOMPARE(ReadBytes(twin), QByteArray("(twin)"));
+}
+
+void TestMainFrame::fileDialogsStartWhereTheUserWorks()
+{
+    auto frame = MakeFrame(false);
+    QVERIFY(frame);
+    // The Lisp's dialog is left in the Lisp's folder.
+    ModalDriver driver;
+    driver.Push(ModalDriver::ChooseFile(QStringLiteral("/bin/cat")));
+    frame->OnCommand(Cmd::SetLispPath);
+    QTRY_COMPARE(driver.seen.size(), 1);
+    NewDoc(*frame, "(new)");
+    driver.Push(ModalDriver::Cancel());
+    frame->OnCommand(Cmd::FileSaveAs);
+    QCOMPARE(driver.seen.last().directory, QDir::currentPath()); // the Lisp starts here
+    // With a file open in another folder, both dialogs start there.
+    QTemporaryDir dir;
+    QVERIFY(WriteBytes(dir.filePath(QStringLiteral("here.lisp")), "(here)"));
+    frame->OnDropFiles({QUrl::fromLocalFile(dir.filePath(QStringLiteral("here.lisp")))});
+    for (int command : {Cmd::FileSaveAs, Cmd::FileOpen}) {
+        driver.Push(ModalDriver::Cancel());
+        frame->OnCommand(command);
+        QCOMPARE(driver.seen.last().directory, QDir(dir.path()).absolutePath());
+    }
+    QCOMPARE(driver.unexpected, 0);
 }
 
 QTEST_MAIN(TestMainFrame)

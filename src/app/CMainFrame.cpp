@@ -244,17 +244,20 @@ bool CMainFrame::OnIdle()
     m_ui.UIUpdateToolBar();
 
     bool modified = false;
+    bool savable = false;
     bool sendable = false;
     const int page = m_view.GetActivePage();
     if (page >= 0) {
         if (CTalvexView *view = m_view.GetPageData(page)) {
             modified = view->GetModify();
+            // A file deleted on disk is saved again, and its document shows it may be.
+            savable = modified || view->m_bDeletedOnDisk;
             m_view.SetPageImage(page, modified ? 1 : 0);
             sendable = view->IsSendable();
         }
     }
-    m_ui.UIEnable(Cmd::FileSave, modified);
-    m_ui.UIEnable(Cmd::FileSaveAs, modified);
+    m_ui.UIEnable(Cmd::FileSave, savable);
+    m_ui.UIEnable(Cmd::FileSaveAs, savable);
     m_ui.UIEnable(Cmd::EditSendToLisp, sendable);
     m_ui.UIEnable(Cmd::EditMacroexpand, sendable && CanMacroexpand(m_console.Dialect()));
     m_ui.UIEnable(Cmd::FileInterruptLisp, m_console.CanInterrupt());
@@ -270,6 +273,10 @@ void CMainFrame::OnSendToLisp(QByteArray &text)
 
 bool CMainFrame::event(QEvent *e)
 {
+    // A watch can miss a change (a network file system, a file replaced while unwatched): every
+    // return to the window looks at the files again.
+    if (e->type() == QEvent::WindowActivate)
+        m_docs.CheckDisk();
     if (e->type() == SendToLispEvent::Type) {
         OnSendToLisp(static_cast<SendToLispEvent *>(e)->Text());
         return true;
@@ -295,10 +302,8 @@ void CMainFrame::contextMenuEvent(QContextMenuEvent *e)
 bool CMainFrame::OnDropFiles(const QList<QUrl> &urls)
 {
     activateWindow();
-    for (const QUrl &url : urls) {
-        if (url.isLocalFile())
-            m_docs.OpenFile(url.toLocalFile());
-    }
+    for (const QUrl &url : urls)
+        m_docs.OpenDroppedFile(url);
     return true;
 }
 

@@ -163,7 +163,9 @@ void CMainFrame::SetLineEnding(int mode)
     for (int i = 0; i < m_view.GetPageCount(); ++i) {
         if (CTalvexView *view = m_view.GetPageData(i)) {
             view->SetEOLMode(mode);
-            view->ConvertEOLs(mode);
+            // The CR bytes of an image or a program are data, not line ends.
+            if (!view->HoldsBinary())
+                view->ConvertEOLs(mode);
         }
     }
 }

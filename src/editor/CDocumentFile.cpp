@@ -22,11 +22,12 @@ QString TooLargeText()
 
 } // namespace
 
-bool CDocumentFile::Read(const QString &path, QByteArray &data, QString &errorText)
+bool CDocumentFile::Read(const QString &path, QByteArray &data, QString &errorText, platform::FileVersion *version)
 {
     QFile file;
     if (!OpenRegularFileForReading(path, file, errorText))
         return false;
+    const std::optional<platform::FileVersion> opened = platform::VersionOfHandle(file.handle());
     // The size is only a hint: files in /proc report 0, and a file may grow while it is read.
     // Reading goes on to the end of the file, or one byte past the limit; any error fails the
     // whole read.
@@ -70,10 +71,12 @@ bool CDocumentFile::Read(const QString &path, QByteArray &data, QString &errorTe
     }
     buffer.truncate(got);
     data = std::move(buffer);
+    if (version)
+        *version = opened.value_or(platform::FileVersion());
     return true;
 }
 
-bool CDocumentFile::Write(const QString &path, const QByteArray &data, QString &errorText)
+bool CDocumentFile::Write(const QString &path, const QByteArray &data, QString &errorText, platform::FileVersion *version)
 {
     // QSaveFile writes a temporary file beside the target (resolving symbolic links), gives it
     // the target's permissions and on commit renames it over the target.
@@ -104,10 +107,15 @@ bool CDocumentFile::Write(const QString &path, const QByteArray &data, QString &
         file.commit(); // discards the temporary file
         return false;
     }
+    // The rename keeps the temporary file's inode, size and time: its version now is the
+    // target's after the commit, with no moment between in which another writer could come.
+    const std::optional<platform::FileVersion> written = platform::VersionOfHandle(file.handle());
     if (!file.commit()) {
         errorText = file.errorString();
         return false;
     }
+    if (version)
+        *version = written ? *written : platform::VersionOfPath(path).value_or(platform::FileVersion());
     return true;
 }
 

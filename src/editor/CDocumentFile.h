@@ -1,6 +1,8 @@
 // Reading and writing document files whole and safely, and converting their line ends.
 #pragma once
 
+#include "platform/FileVersion.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -18,10 +20,15 @@ public:
 
     // The whole of a regular file into data; anything else (a folder, a named pipe, a device)
     // and anything larger than kMaxFileSize is refused without waiting and without reading it
-    // to its end. On failure data is untouched and errorText says why.
-    static bool Read(const QString &path, QByteArray &data, QString &errorText);
-    // The whole of data into the file at path. On failure the file is untouched.
-    static bool Write(const QString &path, const QByteArray &data, QString &errorText);
+    // to its end. On failure data is untouched and errorText says why. version, when given,
+    // receives the version of the file as it was opened, before its bytes were read: a writer
+    // that comes during the read leaves a newer version behind, which tells that it came.
+    static bool Read(const QString &path, QByteArray &data, QString &errorText,
+                     platform::FileVersion *version = nullptr);
+    // The whole of data into the file at path. On failure the file is untouched. version, when
+    // given, receives the version of the file written, as it is once it has replaced the target.
+    static bool Write(const QString &path, const QByteArray &data, QString &errorText,
+                      platform::FileVersion *version = nullptr);
 
     // Every CR LF, lone CR and lone LF replaced by the line end of a Scintilla mode
     // (SC_EOL_CRLF 0, SC_EOL_CR 1, SC_EOL_LF 2). Other bytes, NUL included, pass unchanged.

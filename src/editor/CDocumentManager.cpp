@@ -1,11 +1,13 @@
 // The document commands of the main frame: New, Open, Save, Save As, Close, Close All.
 #include "editor/CDocumentManager.h"
 
+#include "editor/CDocumentFile.h"
 #include "editor/CJournalFormat.h"
 #include "editor/CLispTabView.h"
 #include "editor/CRecoveryJournals.h"
 #include "editor/CTalvexView.h"
 #include "platform/CSameFile.h"
+#include "platform/FileNames.h"
 #include "settings/CRecentDocList.h"
 #include "settings/CSettingsStore.h"
 
@@ -14,6 +16,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -26,12 +29,22 @@ const QString kCaption = QStringLiteral("Talvex");
 const QString kLispFilter = QStringLiteral("Lisp Files (*.lisp;*.lsp) (*.lisp *.lsp)");
 const QString kAllFilter = QStringLiteral("All Files (*)");
 
+// The folder a Lisp starts in: the one this program was started from, or the home folder when
+// that is the root, as it is for programs started from a desktop menu. The program never
+// changes its own current folder, so this is also the folder it was started from.
+QString LispStartFolder()
+{
+    const QString current = QDir::currentPath();
+    return QDir(current).isRoot() ? QDir::homePath() : current;
+}
+
 } // namespace
 
 CDocumentManager::CDocumentManager(QWidget *frame, CLispTabView &view, CRecentDocList &recentFiles)
     : m_pFrame(frame)
     , m_view(view)
     , m_recentFiles(recentFiles)
+    , m_diskWatch(frame, view)
 {
 }
 
@@ -73,7 +86,7 @@ CTalvexView *CDocumentManager::OnFileNew()
 
 int CDocumentManager::OpenFile(const QString &path, bool interactive)
 {
-    if (path.isEmpty())
+    if (path.isEmpty() || RefuseLossyName(path))
         return 0;
     // A file open already, also under another name of it (a link, ".."), is only activated.
     const int open = FindOtherPageWithPath(path, -1);
@@ -101,9 +114,55 @@ int CDocumentManager::OpenFile(const QString &path, bool interactive)
         return 0;
     }
     WatchEdits(view, FileTitle(path));
+    m_diskWatch.WatchPages();
     RememberRecent(path);
     m_view.UpdateTitleBar();
+    if (view->HoldsBinary()) {
+        m_diskWatch.ShowStatus(QStringLiteral("%1 holds binary data: its line ends are kept as they are")
+                                   .arg(QDir::toNativeSeparators(path)));
+    }
     return 1;
+}
+
+int CDocumentManager::OpenDroppedFile(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return 0;
+    // The URL keeps the name's bytes percent-encoded; its local file string may have lost them.
+    // (Wide Windows names always come as valid UTF-8.)
+    const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    if (!QByteArrayView(bytes).isValidUtf8()) {
+        ShowNameRefusal(bytes);
+        return 0;
+    }
+    return OpenFile(url.toLocalFile());
+}
+
+bool CDocumentManager::RefuseLossyName(const QString &path)
+{
+    const std::optional<QByteArray> bytes = platform::LossyNameOnDisk(path);
+    if (!bytes)
+        return false;
+    ShowNameRefusal(*bytes);
+    return true;
+}
+
+void CDocumentManager::ShowNameRefusal(const QByteArray &nameBytes)
+{
+    QMessageBox::warning(m_pFrame, kCaption,
+                         QStringLiteral("Cannot open %1: its name is not valid UTF-8")
+                             .arg(QDir::toNativeSeparators(platform::EscapedFileName(nameBytes))));
+}
+
+QString CDocumentManager::DialogFolder() const
+{
+    const CTalvexView *view = m_view.GetPageData(m_view.GetActivePage());
+    if (view && !view->m_strPath.isEmpty()) {
+        const QFileInfo file(view->m_strPath);
+        if (file.absoluteDir().exists())
+            return file.absolutePath();
+    }
+    return LispStartFolder();
 }
 
 QString CDocumentManager::AskFileName(bool save)
@@ -116,6 +175,8 @@ QString CDocumentManager::AskFileName(bool save)
     dlg.setOption(QFileDialog::HideNameFilterDetails);
     dlg.setNameFilters(FileFilters());
     dlg.setDefaultSuffix(QStringLiteral("lisp"));
+    // Set each time: a file dialog otherwise opens where the last one of any kind was left.
+    dlg.setDirectory(DialogFolder());
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return QString();
     return dlg.selectedFiles().constFirst();
@@ -136,10 +197,16 @@ int CDocumentManager::OnFileSave()
         return 0;
     if (view->m_strPath.isEmpty())
         return OnFileSaveAs();
-    if (!view->SaveFile(view->m_strPath))
+    return SaveViewTo(view, view->m_strPath);
+}
+
+int CDocumentManager::SaveViewTo(CTalvexView *view, const QString &path)
+{
+    if (!m_diskWatch.ConfirmOverwrite(view, path) || !view->SaveFile(path))
         return 0;
     if (m_pRecovery)
         m_pRecovery->DocumentSaved(view);
+    m_diskWatch.Settled(view);
     return 1;
 }
 
@@ -157,7 +224,7 @@ int CDocumentManager::FindOtherPageWithPath(const QString &path, int except) con
 int CDocumentManager::OnFileSaveAs()
 {
     const QString path = AskFileName(true);
-    if (path.isEmpty())
+    if (path.isEmpty() || RefuseLossyName(path))
         return 0;
     const int active = m_view.GetActivePage();
     CTalvexView *view = m_view.GetPageData(active);
@@ -170,10 +237,8 @@ int CDocumentManager::OnFileSaveAs()
                                  .arg(QDir::toNativeSeparators(path)));
         return 0;
     }
-    if (!view->SaveFile(path))
+    if (!SaveViewTo(view, path))
         return 0;
-    if (m_pRecovery)
-        m_pRecovery->DocumentSaved(view);
     m_view.SetPageTitle(active, FileTitle(path));
     RememberRecent(path);
     return 1;
@@ -229,12 +294,27 @@ void CDocumentManager::ClosePage(int index)
     if (m_pRecovery)
         m_pRecovery->DocumentClosed(m_view.GetPageData(index));
     m_view.RemovePage(index);
+    m_diskWatch.WatchPages();
 }
 
 void CDocumentManager::WatchEdits(CTalvexView *view, const QString &title)
 {
     if (m_pRecovery)
         m_pRecovery->Attach(view, title);
+}
+
+void CDocumentManager::KnowFileOfJournal(CTalvexView &view, const CJournalHeader &header)
+{
+    // The journal began on the file as it is now: the recovered text is an edit of it, and its
+    // save asks nothing. Otherwise the file is one the document never read, and the save asks.
+    const QFileInfo disk(header.path);
+    if (!disk.exists() || disk.size() != header.fileSize || disk.lastModified().toMSecsSinceEpoch() != header.fileMtimeMs)
+        return;
+    QByteArray bytes;
+    QString error;
+    platform::FileVersion version;
+    if (CDocumentFile::Read(header.path, bytes, error, &version) && bytes.size() == header.fileSize)
+        view.Disk().Set(version, bytes);
 }
 
 CTalvexView *CDocumentManager::RestoreDocument(const CJournalHeader &header, const QByteArray &text)
@@ -250,6 +330,7 @@ CTalvexView *CDocumentManager::RestoreDocument(const CJournalHeader &header, con
         // and nothing is written until the user saves.
         view = CreateView();
         view->m_strPath = header.path;
+        KnowFileOfJournal(*view, header);
         ++m_nNewDocCount;
         if (!m_view.AddPage(view, FileTitle(header.path), 0, view)) {
             delete view;
@@ -260,6 +341,7 @@ CTalvexView *CDocumentManager::RestoreDocument(const CJournalHeader &header, con
     if (!view)
         return nullptr;
     view->SetRecoveredText(text);
+    m_diskWatch.WatchPages();
     m_view.UpdateTitleBar();
     return view;
 }

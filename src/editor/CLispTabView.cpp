@@ -194,6 +194,11 @@ QString CLispTabView::GetPageTitle(int i) const
     return IsValidPageIndex(i) ? m_pages[i].title : QString();
 }
 
+bool CLispTabView::SetPageToolTip(int index, const QString &toolTip)
+{
+    return IsValidPageIndex(index) && m_tabCtrl.SetTabText(index, ShownText(m_pages[index].title), toolTip);
+}
+
 CTalvexView *CLispTabView::GetPageData(int i) const
 {
     return IsValidPageIndex(i) ? m_pages[i].data : nullptr;

@@ -42,6 +42,8 @@ public:
     CTalvexView *GetPageData(int i) const;
 
     bool SetPageTitle(int index, const QString &title);
+    // The tab's tooltip, which is its title until the title is set again.
+    bool SetPageToolTip(int index, const QString &toolTip);
     // Returns the previous image index (0 saved, 1 modified), -1 for an invalid index.
     int SetPageImage(int index, int image);
     bool MovePage(int from, int to);

@@ -1,26 +1,15 @@
 // Read access to a compiled HTML help (.chm) file through chmlib.
 #include "help/CChmFile.h"
+#include "help/ChmSitemap.h"
 
 #include <QFile>
 #include <QRegularExpression>
-#include <QStringDecoder>
 
 #ifdef TALVEX_HAVE_CHMLIB
 #include <chm_lib.h>
 #endif
 
 namespace {
-
-// Texts in the system data and the contents file are in the file's code page: UTF-8 when they
-// decode as such, else taken as Latin-1 so that nothing is lost.
-QString DecodeText(const QByteArray &bytes)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8.decode(bytes);
-    if (utf8.hasError())
-        text = QString::fromLatin1(bytes);
-    return text;
-}
 
 #ifdef TALVEX_HAVE_CHMLIB
 // No help page or picture comes anywhere near this; a larger size means a damaged file.
@@ -199,18 +188,18 @@ void CChmFile::ReadSystemData()
         switch (code) {
         case 0:
             if (!value.isEmpty())
-                m_strContentsFile = NormalisePath(DecodeText(value));
+                m_strContentsFile = NormalisePath(ChmSitemapReader::DecodeText(value));
             break;
         case 1:
             if (!value.isEmpty())
-                m_strIndexFile = NormalisePath(DecodeText(value));
+                m_strIndexFile = NormalisePath(ChmSitemapReader::DecodeText(value));
             break;
         case 2:
             if (!value.isEmpty())
-                m_strDefaultTopic = NormalisePath(DecodeText(value));
+                m_strDefaultTopic = NormalisePath(ChmSitemapReader::DecodeText(value));
             break;
         case 3:
-            m_strTitle = DecodeText(value);
+            m_strTitle = ChmSitemapReader::DecodeText(value);
             break;
         default:
             break;
@@ -228,7 +217,7 @@ QString CChmFile::FirstContentsEntry() const
     static const QRegularExpression param(
         QStringLiteral(R"re(<param\s+name\s*=\s*"Local"\s+value\s*=\s*"([^"]+)")re"),
         QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = param.match(DecodeText(hhc));
+    const QRegularExpressionMatch m = param.match(ChmSitemapReader::DecodeText(hhc));
     if (!m.hasMatch())
         return QString();
     QString local = m.captured(1);

@@ -5,16 +5,6 @@
 
 namespace {
 
-// Sitemaps are in the file's code page: UTF-8 when they decode as such, else Latin-1.
-QString DecodeText(const QByteArray &bytes)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8.decode(bytes);
-    if (utf8.hasError())
-        text = QString::fromLatin1(bytes);
-    return text;
-}
-
 bool IsNameChar(QChar c)
 {
     return c.isLetterOrNumber() || c == u'-' || c == u'_' || c == u':';
@@ -139,6 +129,15 @@ bool IsExternal(QStringView link)
 } // namespace
 
 namespace ChmSitemapReader {
+
+QString DecodeText(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError())
+        text = QString::fromLatin1(bytes);
+    return text;
+}
 
 // The usual links, plain names and leading "../", are put together without splitting the path.
 QString ResolveInFolder(QStringView folder, QStringView link)

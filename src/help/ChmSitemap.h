@@ -27,6 +27,10 @@ using ChmSitemap = QList<ChmSitemapEntry>;
 
 namespace ChmSitemapReader {
 
+// Texts of a help file (sitemaps, its system data) are in the file's code page: UTF-8 when they
+// decode as such, else Latin-1, so that nothing is lost.
+QString DecodeText(const QByteArray &bytes);
+
 // The entries of a sitemap stored at sitemapPath, in order; links are resolved against its
 // folder. Damage never stops the reading: what could be read is returned, nothing for bytes that
 // are not a sitemap at all.

@@ -8,8 +8,9 @@
 
 namespace platform {
 
-// Off Windows only. Two versions that differ in any of these are different files or differently
-// written; a file replaced by renaming gets the inode of its replacement.
+// Two versions that differ in any of these are different files or differently written; a file
+// replaced by renaming gets the inode of its replacement. On Windows the device is the volume's
+// serial number and the inode the file index of GetFileInformationByHandle.
 struct FileVersion
 {
     std::uint64_t device = 0;
