@@ -99,6 +99,7 @@ private slots:
     void pasteSendsLineByLine();
     void pasteStaysWholeWhileOutputArrives();
     void floodArrivesWholeAndInOrder();
+    void floodColouredWhenSeen();
     void framingFollowsKeywordSet_data();
     void framingFollowsKeywordSet();
     void clojureInterruptKeepsSession();
@@ -409,6 +410,27 @@ void TstConsole::floodArrivesWholeAndInOrder()
     text.replace("\r\nMARK\n", "").replace("MARK\n", "");
     QVERIFY(text.startsWith(expected));
     QCOMPARE(console.GetCurrentPos(), console.GetLength());
+}
+
+// Output far beyond the screen is not coloured as it comes, but it is once the user scrolls to it;
+// what ends on screen is coloured at once.
+void TstConsole::floodColouredWhenSeen()
+{
+    m_console->SetCommandLine("/bin/sh -c 'yes \"(defun f (x) x)\" | head -n 20000'");
+    QVERIFY(m_console->StartLisp());
+    QTRY_VERIFY_WITH_TIMEOUT(m_console->GetText().endsWith("Child process ended\r\n"), 20000);
+    constexpr int kKeyword = 3;   // SCE_LISP_KEYWORD
+    const auto lastForm = m_console->GetText().lastIndexOf("(defun");
+    m_console->viewport()->repaint();
+    QCOMPARE(m_console->GetStyleAt(lastForm + 1), kKeyword);
+    m_console->SendScintilla(QsciScintillaBase::SCI_SETFIRSTVISIBLELINE, 0UL);
+    m_console->viewport()->repaint();
+    QCOMPARE(m_console->GetStyleAt(1), kKeyword);
+    const auto middle = m_console->GetText().indexOf("(defun", m_console->GetLength() / 2);
+    m_console->SendScintilla(QsciScintillaBase::SCI_SETFIRSTVISIBLELINE,
+                             static_cast<unsigned long>(m_console->LineFromPosition(middle)));
+    m_console->viewport()->repaint();
+    QCOMPARE(m_console->GetStyleAt(middle + 1), kKeyword);
 }
 
 // A Lisp that prints while the user types: its output goes before the typed line, which stays
