@@ -104,7 +104,10 @@ grep -q "^WM_CLASS(STRING) = .*, \"$wm_class\"\$" <<<"$props" || fail "window cl
 grep -q 'Icon (128 x 128)' <<<"$props" || fail "the window does not show the installed icon $icon"
 sleep 3
 kill -0 "$talvex" 2>/dev/null || { cat "$work/talvex.log"; fail "the program ended on its own"; }
-pgrep -s "$session" -f sbcl >/dev/null || fail "SBCL was not started"
+# The Lisp is a child of the program, in a session of its own (it has no controlling terminal).
+lisp=$(pgrep -P "$talvex" -x sbcl || true)
+[ -n "$lisp" ] || fail "SBCL was not started"
+[ "$(ps -o sid= -p "$lisp" | tr -d ' ')" = "$lisp" ] || fail "SBCL does not lead a session of its own"
 # File > Exit: the normal close.
 xdotool windowfocus --sync "$wid"
 xdotool key --clearmodifiers alt+f
@@ -118,7 +121,13 @@ done
 cat "$work/talvex.log"
 [ -n "$code" ] || fail "the program did not end within 15 s of being closed"
 [ "$code" -eq 1 ] || fail "exit code $code after a normal close; 1 expected"
-left=$(pgrep -s "$session" -a || true)
+# What the program leaves goes within a moment: its guard process and the Lisp's session.
+left=""
+for _ in $(seq 20); do
+  left=$( (pgrep -s "$session" -a; pgrep -s "$lisp" -a) || true)
+  [ -z "$left" ] && break
+  sleep 0.1
+done
 [ -z "$left" ] || fail "processes left behind: $left"
 echo "the installed program showed its window and ended with exit code 1"
 
