@@ -266,6 +266,24 @@ bool HasEntryWithPrefix(pid_t pid, const std::string &prefix)
     return false;
 }
 
+// Sends sig to the process entry names: pinned by a pidfd first, then checked by its start time to
+// be the same process, so that no reused id is hit. False when it is no longer that process.
+bool SignalSameProcess(const ProcEntry &entry, int sig)
+{
+    const int pidfd = PidfdOpen(entry.pid);
+    ProcEntry now;
+    const bool same = ReadStat(entry.pid, now) && now.start == entry.start;
+    if (same) {
+        if (pidfd >= 0)
+            PidfdSignal(pidfd, sig);
+        else
+            ::kill(entry.pid, sig);
+    }
+    if (pidfd >= 0)
+        ::close(pidfd);
+    return same;
+}
+
 // Ends every process that carries a session mark of the program whose marks start with prefix,
 // round after round until none is found, for at most a few seconds.
 void EndMarkedProcesses(const std::string &prefix)
@@ -276,18 +294,8 @@ void EndMarkedProcesses(const std::string &prefix)
         for (const ProcEntry &e : TakeSnapshot()) {
             if (IsGone(e.state) || e.pid == ::getpid() || !HasEntryWithPrefix(e.pid, prefix))
                 continue;
-            const int pidfd = PidfdOpen(e.pid);
-            ProcEntry now;
-            // Pinned first, then checked to be the same process, so no reused id is hit.
-            if (ReadStat(e.pid, now) && now.start == e.start) {
-                if (pidfd >= 0)
-                    PidfdSignal(pidfd, SIGKILL);
-                else
-                    ::kill(e.pid, SIGKILL);
+            if (SignalSameProcess(e, SIGKILL))
                 found = true;
-            }
-            if (pidfd >= 0)
-                ::close(pidfd);
         }
         if (found)
             SleepMicroseconds(20000);
@@ -408,16 +416,7 @@ void CProcessTree::Signal(const ProcEntry &entry, int sig)
             ::kill(m_child, sig);
         return;
     }
-    const int pidfd = PidfdOpen(entry.pid);
-    ProcEntry now;
-    if (ReadStat(entry.pid, now) && now.start == entry.start) {
-        if (pidfd >= 0)
-            PidfdSignal(pidfd, sig);
-        else
-            ::kill(entry.pid, sig);
-    }
-    if (pidfd >= 0)
-        ::close(pidfd);
+    SignalSameProcess(entry, sig);
 }
 
 // Whether a child of this program belongs to the session: the direct child, or an adopted
