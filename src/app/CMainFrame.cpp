@@ -192,13 +192,18 @@ void CMainFrame::closeEvent(QCloseEvent *e)
         e->ignore();
         return;
     }
+    WriteOpenDocuments();
+    m_docs.CloseAllPages();
+    e->accept();
+    OnDestroy();
+}
+
+void CMainFrame::WriteOpenDocuments()
+{
     const QStringList paths = m_docs.PagePaths();
     for (const QString &path : paths)
         m_openDocs.AddToList(path);
     m_openDocs.WriteToRegistry(kKeyPath);
-    m_docs.CloseAllPages();
-    e->accept();
-    OnDestroy();
 }
 
 void CMainFrame::OnDestroy()

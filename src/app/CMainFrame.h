@@ -165,6 +165,8 @@ private:
     void ReopenDocuments();
     void KeepSplitterProportion();
     void OnDestroy();
+    // The open documents' list as the next start reads it: written when the window goes.
+    void WriteOpenDocuments();
 
     const CCommandTable m_commands;
     CUpdateUI m_ui;

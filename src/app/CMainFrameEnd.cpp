@@ -1,8 +1,6 @@
 // The main window's end without prompts: what a signal to end the program or a logout does.
 #include "app/CMainFrame.h"
 
-#include "settings/CSettingsStore.h"
-
 #include <QApplication>
 #include <QThread>
 #include <QTimer>
@@ -32,10 +30,7 @@ void CMainFrame::EndUnanswered(int signalNumber)
     }
     m_nEndRounds = kDialogRounds;
 
-    const QStringList paths = m_docs.PagePaths();
-    for (const QString &path : paths)
-        m_openDocs.AddToList(path);
-    m_openDocs.WriteToRegistry(CSettingsStore::Instance().KeyPath());
+    WriteOpenDocuments();
     // As at Exit, but before the window goes: the Lisp and every process it started.
     m_console.StopLisp();
     m_keys.reset();
