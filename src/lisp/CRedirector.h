@@ -1,4 +1,4 @@
-// Runs the user's Lisp as a child process: writes to its input, hands its output to a sink.
+// Runs the user's Lisp as a child process: writes to its input, keeps its output until it is taken.
 #pragma once
 
 #include <atomic>
