@@ -358,28 +358,16 @@ int Pieces(char **)
 
 std::string PidLine(unsigned long pid) { return "pid " + std::to_string(pid) + "\n"; }
 
+
 #ifndef _WIN32
-// The POSIX part of a tree: a child with a grandchild, and a child in a new session whose own
-// child outlives it, so that this grandchild is orphaned.
-std::string PosixBranches()
+// Starts a child in a new session that forks grandchild() and ends at once, so that the
+// grandchild is orphaned; returns "<label> <grandchild>\n" once the child has ended.
+template <class Grandchild>
+std::string StartOrphan(const char *label, Grandchild grandchild, pid_t *child = nullptr)
 {
-    std::string report;
-    int link[2];   // grandchildren report their pids through it
+    int link[2];
     if (::pipe(link) != 0)
-        return report;
-    const pid_t b = ::fork();
-    if (b == 0) {
-        ::close(link[0]);
-        const pid_t g = ::fork();
-        if (g == 0) {
-            ::close(link[1]);
-            SleepForever();
-        }
-        WriteText(link[1], PidLine(static_cast<unsigned long>(g)));
-        ::close(link[1]);
-        SleepForever();
-    }
-    report += PidLine(static_cast<unsigned long>(b));
+        return {};
     const pid_t c = ::fork();
     if (c == 0) {
         ::setsid();
@@ -387,18 +375,42 @@ std::string PosixBranches()
         const pid_t g = ::fork();
         if (g == 0) {
             ::close(link[1]);
-            SleepForever();
+            grandchild();
+            ::_exit(0);
         }
-        WriteText(link[1], "orphan " + std::to_string(g) + "\n");
+        WriteText(link[1], std::string(label) + " " + std::to_string(g) + "\n");
         ::_exit(0);
     }
-    report += PidLine(static_cast<unsigned long>(c));
     ::close(link[1]);
-    ::waitpid(c, nullptr, 0);   // the session leader is gone; its child now has a new parent
-    for (std::string line; !(line = ReadLine(link[0])).empty();)
-        report += line + "\n";
+    ::waitpid(c, nullptr, 0);
+    const std::string line = ReadLine(link[0]) + "\n";
     ::close(link[0]);
-    return report;
+    if (child)
+        *child = c;
+    return line;
+}
+
+// The POSIX part of a tree: a child with a grandchild, and a session leader's orphan.
+std::string PosixBranches()
+{
+    int link[2];   // the grandchild's id comes through it
+    if (::pipe(link) != 0)
+        return {};
+    const pid_t b = ::fork();
+    if (b == 0) {
+        ::close(link[0]);
+        const pid_t g = ::fork();
+        if (g == 0)
+            SleepForever();
+        WriteText(link[1], PidLine(static_cast<unsigned long>(g)));
+        SleepForever();
+    }
+    ::close(link[1]);
+    std::string report = PidLine(static_cast<unsigned long>(b)) + ReadLine(link[0]) + "\n";
+    ::close(link[0]);
+    pid_t c = 0;
+    const std::string orphan = StartOrphan("orphan", [] { SleepForever(); }, &c);
+    return report + PidLine(static_cast<unsigned long>(c)) + orphan;
 }
 #endif
 
@@ -487,38 +499,12 @@ int Ticks(char **)
     }
 }
 
-// Starts a child in a new session that forks grandchild() and writes what report(pid) makes of
-// its id to this program's output, then ends at once; returns when that child has ended.
-template <class Grandchild, class Report>
-void StartOrphan(Grandchild grandchild, Report report)
-{
-    int link[2];
-    if (::pipe(link) != 0)
-        return;
-    const pid_t c = ::fork();
-    if (c == 0) {
-        ::setsid();
-        ::close(link[0]);
-        const pid_t g = ::fork();
-        if (g == 0) {
-            ::close(link[1]);
-            grandchild();
-            ::_exit(0);
-        }
-        WriteText(link[1], report(g) + "\n");
-        ::_exit(0);
-    }
-    ::close(link[1]);
-    ::waitpid(c, nullptr, 0);
-    WriteText(1, ReadLine(link[0]) + "\n");
-    ::close(link[0]);
-}
 
 int Orphans(char **)
 {
     for (int i = 0; i < 5; ++i) {
-        StartOrphan([] { SleepMs(600); },   // outlives its parent, then ends as an orphan
-                    [](pid_t g) { return "orphan " + std::to_string(g); });
+        // The orphan outlives its parent, then ends.
+        WriteText(1, StartOrphan("orphan", [] { SleepMs(600); }));
         SleepMs(300);
     }
     WriteText(1, "done\n");
@@ -527,14 +513,12 @@ int Orphans(char **)
 
 int Daemon(char **)
 {
-    StartOrphan(
-        [] {
-            // Nothing of the parent's environment goes along, not even a mark.
-            char *const argv[] = {const_cast<char *>("sleep"), const_cast<char *>("1005"), nullptr};
-            char *const envp[] = {nullptr};
-            ::execve("/bin/sleep", argv, envp);
-        },
-        [](pid_t g) { return "daemon " + std::to_string(g); });
+    WriteText(1, StartOrphan("daemon", [] {
+        // Nothing of the parent's environment goes along, not even a mark.
+        char *const argv[] = {const_cast<char *>("sleep"), const_cast<char *>("1005"), nullptr};
+        char *const envp[] = {nullptr};
+        ::execve("/bin/sleep", argv, envp);
+    }));
     WriteText(1, "ready\n");
     return WaitForEndOfInput();
 }
