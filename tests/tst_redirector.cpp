@@ -1,4 +1,4 @@
-// Tests of the Lisp redirector against real child processes: start, output, writes, stop, tree kill.
+// The redirector on POSIX, against real child processes; what holds on every system is in tests/process.
 #include "lisp/CRedirector.h"
 #include "platform/Process.h"
 #include "CollectingRedirector.h"
