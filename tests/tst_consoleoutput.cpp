@@ -85,6 +85,45 @@ private slots:
         QVERIFY(all.ends_with(kept));
     }
 
+    // A flood taken as the console takes it, one event at a time: a trim of megabytes goes in
+    // steps short enough for a key to be served between them, the text never passes the limit,
+    // and what is dropped is exactly what the marker counts.
+    void floodTrimmedInSteps()
+    {
+        constexpr std::int64_t limit = 16 << 20;
+        Screen s;
+        s.model.SetLimit(limit);
+        std::string line(79, 'x');
+        line += '\n';
+        std::int64_t total = 0;
+        int trims = 0;
+        size_t longest = 0;
+        CConsoleOutput::Edits edits;
+        while (total < 3 * limit) {
+            const size_t piece = s.model.PieceBytes();
+            if (s.model.Trim(piece, edits)) {
+                ++trims;
+                for (const CConsoleOutput::Edit &edit : edits)
+                    QVERIFY2(edit.end - edit.start <= (9 << 20) / 8, qPrintable(QString::number(edit.end)));   // about a megabyte
+                s.Apply(edits);
+            } else {
+                std::string data;
+                while (data.size() + line.size() <= piece)
+                    data += line;
+                total += std::int64_t(data.size());
+                s.Output(data);
+                s.model.PieceShown(data.size(), std::chrono::microseconds(500));
+            }
+            longest = std::max(longest, s.text.size());
+        }
+        QVERIFY(longest <= size_t(limit));
+        QVERIFY(trims >= 8);
+        const size_t markerEnd = s.text.find('\n') + 1;
+        QVERIFY(s.text.substr(0, markerEnd).ends_with(" MB of earlier output dropped]\n"));
+        QCOMPARE(s.model.Dropped() + std::int64_t(s.text.size() - markerEnd), total);
+        QVERIFY(s.text.size() >= size_t(limit / 2));
+    }
+
     // Pieces follow what showing them costs: smaller when slow, larger when quick, never past
     // an eighth of the limit.
     void piecesSizedByTime()

@@ -19,6 +19,10 @@ constexpr std::size_t kPieceMax = std::size_t(4) << 20;
 constexpr std::size_t kHideWithin = 4096;
 // Pieces smaller than this say little about the cost per byte.
 constexpr std::size_t kPieceMeasured = std::size_t(4) << 10;
+// Most output dropped by one step of a trim. The first step moves the whole kept text (its bytes
+// and its styles) to close the room at the start; later steps only pass over what they drop, at
+// about a nanosecond a byte, so a trim of megabytes goes in steps between which keys are served.
+constexpr std::size_t kTrimStepMax = std::size_t(1) << 20;
 
 bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
 
@@ -50,6 +54,7 @@ void CConsoleOutput::SetColumns(int columns, int tabWidth)
 void CConsoleOutput::SetLimit(std::int64_t bytes)
 {
     m_nLimit = std::max<std::int64_t>(0, bytes);
+    m_nTrimTo = -1;
 }
 
 std::string &CConsoleOutput::NewText()
@@ -188,7 +193,8 @@ void CConsoleOutput::Show(std::string_view data, Edits &edits)
 {
     while (!data.empty()) {
         const std::size_t chunk = ChunkLength(data, ChunkMax());
-        Trim(chunk, edits);
+        while (Trim(chunk, edits)) {
+        }
         Insert(data.substr(0, chunk), edits);
         data.remove_prefix(chunk);
     }
@@ -294,19 +300,26 @@ std::string CConsoleOutput::DroppedMarker(std::int64_t bytes) const
 
 bool CConsoleOutput::TrimDue(std::size_t incoming) const
 {
-    return m_nLimit > 0 && m_nEnd + Pos(incoming) > m_nLimit && m_nEnd > m_nMarkerLength;
+    if (m_nLimit <= 0 || m_nEnd <= m_nMarkerLength)
+        return false;
+    return m_nTrimTo >= 0 ? m_nEnd > m_nTrimTo : m_nEnd + Pos(incoming) > m_nLimit;
 }
 
 bool CConsoleOutput::Trim(std::size_t incoming, Edits &edits)
 {
     if (edits.empty())
         m_nTextsUsed = 0;
-    if (!TrimDue(incoming))
+    if (!TrimDue(incoming)) {
+        m_nTrimTo = -1;
         return false;
-    // Down to three quarters of the limit, in whole lines.
-    const std::string probe = DroppedMarker(m_nDropped + (m_nEnd - m_nLimit));
-    const Pos keep = Pos(m_nLimit - m_nLimit / 4) - Pos(incoming) - Pos(probe.size());
-    const Pos want = std::clamp<Pos>(m_nEnd - keep, 1, m_nEnd);
+    }
+    if (m_nTrimTo < 0) {
+        // Down to three quarters of the limit, in whole lines, over as many steps as it takes.
+        const std::string probe = DroppedMarker(m_nDropped + (m_nEnd - m_nLimit));
+        m_nTrimTo = std::max<Pos>(0, Pos(m_nLimit - m_nLimit / 4) - Pos(incoming) - Pos(probe.size()));
+    }
+    const Pos step = Pos(std::clamp<std::int64_t>(m_nLimit / 16, 4096, kTrimStepMax));
+    const Pos want = std::clamp<Pos>(std::min(m_nEnd - m_nTrimTo, m_nMarkerLength + step), 1, m_nEnd);
     // The first line start at or after the point wanted, else the last one before it.
     const auto after = std::lower_bound(m_lineStarts.begin(), m_lineStarts.end(), want);
     Pos cut = 0;
@@ -314,8 +327,10 @@ bool CConsoleOutput::Trim(std::size_t incoming, Edits &edits)
         cut = *after;
     else if (!m_lineStarts.empty())
         cut = m_lineStarts.back();
-    if (cut <= m_nMarkerLength)
+    if (cut <= m_nMarkerLength) {
+        m_nTrimTo = -1;
         return false;   // no line ends after the marker: nothing can go whole
+    }
 
     m_nDropped += cut - m_nMarkerLength;
     std::string &marker = NewText();
@@ -333,6 +348,10 @@ bool CConsoleOutput::Trim(std::size_t incoming, Edits &edits)
         m_lineStarts.pop_front();
     for (Pos &start : m_lineStarts)
         start += shift;
+    if (m_nEnd <= m_nTrimTo) {
+        m_nTrimTo = -1;
+        m_bTrimmed = true;
+    }
     return true;
 }
 
@@ -340,6 +359,10 @@ bool CConsoleOutput::Trim(std::size_t incoming, Edits &edits)
 
 std::size_t CConsoleOutput::PieceBytes() const
 {
+    // After a trim the first insertion at the end moves the kept text back: that alone is its
+    // cost, so the piece is small and says nothing of the cost per byte.
+    if (m_bTrimmed)
+        return kPieceMin;
     std::size_t bytes = kPieceFirst;
     if (m_dNsPerByte > 0)
         bytes = std::size_t(std::clamp(kPieceTargetNs / m_dNsPerByte, double(kPieceMin), double(kPieceMax)));
@@ -348,7 +371,7 @@ std::size_t CConsoleOutput::PieceBytes() const
 
 void CConsoleOutput::PieceShown(std::size_t bytes, std::chrono::nanoseconds cost)
 {
-    if (bytes < kPieceMeasured)
+    if (std::exchange(m_bTrimmed, false) || bytes < kPieceMeasured)
         return;
     const double perByte = double(cost.count()) / double(bytes);
     // The last pieces weigh most, and a slow one at once: a key waits for the next piece.

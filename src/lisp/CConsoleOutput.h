@@ -16,8 +16,8 @@
 // - output goes before the line being typed, never into it;
 // - a line wider than the console is broken into display lines, as a terminal shows it; the
 //   breaks are line feeds the Lisp never wrote, and their offsets go with the edit;
-// - beyond the output limit the oldest whole lines go in large steps, replaced by one first line
-//   that says how much was dropped;
+// - beyond the output limit the oldest whole lines go, a quarter of the limit at a time (in steps
+//   of at most a megabyte), replaced by one first line that says how much was dropped;
 // - output is shown in pieces sized by the time the last pieces took, so that a key waits for one
 //   piece at most.
 // Everything that changes the output region goes through the model: output, the console's own
@@ -82,9 +82,11 @@ public:
     // The Lisp restarts: a line break, and nothing pending from the last send.
     void Restarted(Edits &edits);
 
-    // Whether showing incoming more bytes must first drop old output (a trim is an event's work).
+    // Whether showing incoming more bytes must first drop old output. Once begun, a trim goes on
+    // until the output is down to three quarters of the limit.
     bool TrimDue(std::size_t incoming) const;
-    // The trim alone, for incoming more bytes: false when there is nothing to drop.
+    // One step of the trim, for incoming more bytes (each step is an event's work): false when
+    // there is nothing to drop.
     bool Trim(std::size_t incoming, Edits &edits);
 
     // Pieces: the bytes to show in the next UI event, and what showing the last piece cost
@@ -120,6 +122,8 @@ private:
     bool m_bUtf8 = true;
     std::int64_t m_nDropped = 0;
     Pos m_nMarkerLength = 0;       // length of the first line that says what was dropped; 0 = none
+    Pos m_nTrimTo = -1;            // while a trim goes on, the output end it goes down to
+    bool m_bTrimmed = false;       // a trim ended and no piece has been shown since
 
     Pos m_nEnd = 0;                // end of the output region
     Pos m_nInputStart = -1;

@@ -190,9 +190,9 @@ void CTalvexPipe::TakePiece()
     QElapsedTimer timer;
     timer.start();
     bool more = true;
-    // Dropping the oldest lines moves the whole text once: when due, that is this event's work.
+    m_taken.clear();   // a trim step shows no output: it is not a piece
+    // When a trim is due or under way, one step of it is this event's work.
     if (!m_output.Trim(piece, m_edits)) {
-        m_taken.clear();
         more = m_lisp.TakeOutput(m_taken, piece);
         m_output.Output(m_taken, m_edits);
     }
