@@ -42,7 +42,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const char *const kSbcl = "/usr/bin/sbcl";
-const std::string kHelper = TALVEX_TEST_HELPERS_DIR "/lisphelper";
+const std::string kHelper = TALVEX_TEST_HELPERS_DIR "/fakelisp";
 constexpr int kRoundTrips = 200;
 constexpr long kFloodLines = 625000; // 80 bytes each: 50 MB
 const char *const kFloodForm =
@@ -450,8 +450,8 @@ void Interrupt()
 void LongLine(int megabytes)
 {
     TimedConsole pane;
-    ::setenv("LISPHELPER_MODE", "longline", 1);
-    ::setenv("LISPHELPER_KB", std::to_string(megabytes * 1024).c_str(), 1);
+    ::setenv("FAKELISP_MODE", "longline", 1);
+    ::setenv("FAKELISP_KB", std::to_string(megabytes * 1024).c_str(), 1);
     const double cpu0 = ThreadCpuMs();
     const auto t0 = Clock::now();
     pane.TypeEvery(50, true);

@@ -19,7 +19,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const std::string kHelper = TALVEX_TEST_HELPERS_DIR "/lisphelper";
+const std::string kHelper = TALVEX_TEST_HELPERS_DIR "/fakelisp";
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -85,7 +85,7 @@ std::vector<double> g_cpuCat, g_cpuTaken;
 double ThroughputCat(size_t megabytes)
 {
     const double cpu = CpuMs();
-    const std::string command = "LISPHELPER_MODE=flood LISPHELPER_MB=" + std::to_string(megabytes)
+    const std::string command = "FAKELISP_MODE=flood FAKELISP_MB=" + std::to_string(megabytes)
         + " '" + kHelper + "' </dev/null | cat >/dev/null";
     const auto start = Clock::now();
     if (std::system(command.c_str()) != 0)
@@ -97,9 +97,9 @@ double ThroughputCat(size_t megabytes)
 
 double ThroughputRedirector(size_t megabytes)
 {
-    ::setenv("LISPHELPER_MODE", "flood", 1);
-    ::setenv("LISPHELPER_MB", std::to_string(megabytes).c_str(), 1);
-    ::setenv("LISPHELPER_READ", "0", 1);
+    ::setenv("FAKELISP_MODE", "flood", 1);
+    ::setenv("FAKELISP_MB", std::to_string(megabytes).c_str(), 1);
+    ::setenv("FAKELISP_READ", "0", 1);
     const double cpu = CpuMs();
     CountingSink r;
     r->m_strCommandLine = kHelper;
@@ -124,8 +124,8 @@ double Median(std::vector<double> v)
 // console drains it.
 double ThroughputText(size_t megabytes, bool terminal)
 {
-    ::setenv("LISPHELPER_MODE", "longline", 1);
-    ::setenv("LISPHELPER_KB", std::to_string(megabytes << 10).c_str(), 1);
+    ::setenv("FAKELISP_MODE", "longline", 1);
+    ::setenv("FAKELISP_KB", std::to_string(megabytes << 10).c_str(), 1);
     CountingSink r;
     r->m_bTerminal = terminal;
     r->m_strCommandLine = kHelper;
@@ -142,7 +142,7 @@ double ThroughputText(size_t megabytes, bool terminal)
 // Median time from a write to the first byte of its echo, and median StopLisp time.
 std::pair<double, double> EchoAndStop(bool terminal, int lines, int stops)
 {
-    ::setenv("LISPHELPER_MODE", "echo", 1);
+    ::setenv("FAKELISP_MODE", "echo", 1);
     CountingSink r;
     r->m_bTerminal = terminal;
     r->m_strCommandLine = kHelper;
@@ -197,7 +197,7 @@ double StartToAnswer(size_t residentMb, int rounds)
     std::vector<char> held(residentMb << 20);
     for (size_t i = 0; i < held.size(); i += 4096)
         held[i] = 1;
-    ::setenv("LISPHELPER_MODE", "echo", 1);
+    ::setenv("FAKELISP_MODE", "echo", 1);
     CountingSink r;
     r->m_strCommandLine = kHelper;
     std::vector<double> times;
@@ -239,7 +239,7 @@ int main(int argc, char **argv)
                 Median(g_cpuCat), Median(g_cpuTaken));
 
     // Latency: one line to an echoing child until its first byte is in the sink.
-    ::setenv("LISPHELPER_MODE", "echo", 1);
+    ::setenv("FAKELISP_MODE", "echo", 1);
     CountingSink r;
     r->m_strCommandLine = kHelper;
     r->StartLisp();

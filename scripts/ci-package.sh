@@ -38,7 +38,7 @@ for f in usr/bin/talvex "usr/share/metainfo/$app_id.metainfo.xml" usr/share/man/
          usr/share/doc/talvex/copyright; do
   [ -f "$stage/$f" ] || fail "missing /$f"
 done
-leaked=$(find "$stage" \( -name 'tst_*' -o -name 'bench_*' -o -name 'lisphelper*' -o -name '*.a' \) -print)
+leaked=$(find "$stage" \( -name 'tst_*' -o -name 'bench_*' -o -name 'fakelisp*' -o -name '*.a' \) -print)
 [ -z "$leaked" ] || fail "test or benchmark files installed: $leaked"
 LC_ALL=C.UTF-8 MANROFFSEQ="" MANWIDTH=80 man --warnings -E UTF-8 -l "$stage/usr/share/man/man1/talvex.1.gz" >/dev/null 2>"$work/man.err" \
   || fail "the manual page does not format"

@@ -29,7 +29,7 @@ namespace {
 
 // Every line it reads comes back as "<line>\n": shows exactly what reached the child's stdin.
 const char *const kLineEcho = "/usr/bin/sed -u s/^/</;s/$/>/";
-const std::string kHelper = TALVEX_TEST_HELPERS_DIR "/lisphelper";
+const std::string kHelper = TALVEX_TEST_HELPERS_DIR "/fakelisp";
 
 const QString kSettings = QStringLiteral("Settings");
 
@@ -165,7 +165,7 @@ void TstConsole::skipNewline()
 {
     QFETCH(QByteArray, answer);
     QFETCH(QByteArray, shown);
-    qputenv("LISPHELPER_MODE", "echo");
+    qputenv("FAKELISP_MODE", "echo");
     m_console->SetCommandLine(kHelper);
     QVERIFY(m_console->StartLisp());
     m_console->SendToLisp(answer.chopped(1));   // the echo answers with exactly what it read
@@ -177,7 +177,7 @@ void TstConsole::skipNewline()
 // one-shot rule with it, so the line feed that ends the answer stays.
 void TstConsole::answersKeepTheirLineFeed()
 {
-    qputenv("LISPHELPER_MODE", "pieces");
+    qputenv("FAKELISP_MODE", "pieces");
     m_console->SetCommandLine(kHelper);
     QVERIFY(m_console->StartLisp());
     QByteArray expected;
@@ -188,11 +188,11 @@ void TstConsole::answersKeepTheirLineFeed()
         QTRY_COMPARE(m_console->GetText(), expected);
     }
     // A reset right after a send clears the rule: the new Lisp's first output keeps its line feed.
-    qputenv("LISPHELPER_MODE", "longline");
-    qputenv("LISPHELPER_KB", "0");
+    qputenv("FAKELISP_MODE", "longline");
+    qputenv("FAKELISP_KB", "0");
     m_console->SendToLisp("x");
     m_console->ResetLisp();
-    qunsetenv("LISPHELPER_KB");
+    qunsetenv("FAKELISP_KB");
     QTRY_VERIFY(m_console->GetText().endsWith("\r\n\nend\n"));
 }
 
@@ -437,8 +437,8 @@ void TstConsole::floodColouredWhenSeen()
 // whole with the caret where it was, and Enter sends exactly what was typed.
 void TstConsole::outputGoesBeforeTypedLine()
 {
-    qputenv("LISPHELPER_MODE", "ticks");
-    qputenv("LISPHELPER_MS", "20");
+    qputenv("FAKELISP_MODE", "ticks");
+    qputenv("FAKELISP_MS", "20");
     m_console->SetCommandLine(kHelper);
     QVERIFY(m_console->StartLisp());
     QTRY_VERIFY(m_console->GetText().contains("tick 2\n"));
@@ -462,7 +462,7 @@ void TstConsole::outputGoesBeforeTypedLine()
         if (line.startsWith("tick "))
             QCOMPARE(line, "tick " + QByteArray::number(next++));
     QVERIFY(next > 10);
-    qunsetenv("LISPHELPER_MS");
+    qunsetenv("FAKELISP_MS");
 }
 
 // The input started (a click and End) before a send from an editor: the answer goes before the
@@ -529,7 +529,7 @@ void TstConsole::cutCopiesOutputKeepsIt()
 void TstConsole::notRunningSaysSo()
 {
     const QByteArray line = "<ERROR>: Lisp is not running; Reset Lisp starts it\r\n";
-    qputenv("LISPHELPER_MODE", "exit");
+    qputenv("FAKELISP_MODE", "exit");
     m_console->SetCommandLine(kHelper);
     QVERIFY(m_console->StartLisp());
     QTRY_VERIFY(m_console->GetText().contains("Child process ended"));
@@ -541,7 +541,7 @@ void TstConsole::notRunningSaysSo()
     QTest::keyClick(m_console.get(), Qt::Key_Return);
     QCOMPARE(m_console->GetText(), ended + line + "(b)\n" + line);
     QCOMPARE(m_console->History(), QList<QByteArray>{"(b)"});
-    qputenv("LISPHELPER_MODE", "echo");
+    qputenv("FAKELISP_MODE", "echo");
     m_console->ResetLisp();
     QTest::qWait(200);
     QVERIFY(!m_console->GetText().contains("(a)\n"));
@@ -587,12 +587,12 @@ void TstConsole::outputLimitDropsOldest()
 // display lines no wider than the console, while copying and sending give back exactly the bytes.
 void TstConsole::longLinesShownInPieces()
 {
-    qputenv("LISPHELPER_MODE", "longline");
-    qputenv("LISPHELPER_KB", "3072");
+    qputenv("FAKELISP_MODE", "longline");
+    qputenv("FAKELISP_KB", "3072");
     m_console->SetCommandLine(kHelper);
     QVERIFY(m_console->StartLisp());
     QTRY_VERIFY_WITH_TIMEOUT(m_console->GetText().endsWith("\nend\n"), 30000);
-    qunsetenv("LISPHELPER_KB");
+    qunsetenv("FAKELISP_KB");
     QByteArray digits;
     while (digits.size() < (3072 << 10))
         digits += "0123456789";

@@ -916,9 +916,9 @@ void TestMainFrame::evaluationCommands()
 // while a Lisp runs; the console says the interrupt went, and the Lisp goes on.
 void TestMainFrame::interruptCommand()
 {
-    qputenv("LISPHELPER_MODE", "interrupt");
+    qputenv("FAKELISP_MODE", "interrupt");
     CSettingsStore::Instance().WriteString(kSettings, QStringLiteral("Lisp"),
-                                           QStringLiteral(TALVEX_TEST_HELPERS_DIR "/lisphelper"));
+                                           QStringLiteral(TALVEX_TEST_HELPERS_DIR "/fakelisp"));
     auto frame = MakeFrame();
     QVERIFY(frame);
     CTalvexPipe &console = frame->Console();
@@ -944,7 +944,7 @@ void TestMainFrame::interruptCommand()
     QVERIFY(console.IsLispRunning());
 
     // A Lisp that has ended cannot be interrupted: the command is disabled, and its key says so.
-    qputenv("LISPHELPER_MODE", "exit");
+    qputenv("FAKELISP_MODE", "exit");
     frame->OnCommand(Cmd::FileResetLisp);
     QTRY_VERIFY(!console.IsLispRunning());
     frame->OnIdle();
@@ -953,7 +953,7 @@ void TestMainFrame::interruptCommand()
     QVERIFY(!ToolAction(frame->ToolBar(), Cmd::FileInterruptLisp)->isEnabled());
     QTest::keyClick(view, Qt::Key_Pause, Qt::ControlModifier);
     QVERIFY(console.GetText().endsWith("<ERROR>: Lisp is not running; Reset Lisp starts it\r\n"));
-    qunsetenv("LISPHELPER_MODE");
+    qunsetenv("FAKELISP_MODE");
 }
 
 void TestMainFrame::setFont()
@@ -1451,7 +1451,7 @@ void TestMainFrame::exitCodes_data()
     QTest::newRow("own executable") << "" << QStringList{"type:" TALVEX_BINARY_DIR "/talvex", "repeat:Return"} << "" << 0 << 0;
     // A Lisp with children, grandchildren and an orphan; an unsaved document. A signal to end
     // ends the run without a prompt, as a shell reports it, and keeps the document's journal.
-    const QString tree = QStringLiteral(TALVEX_TEST_HELPERS_DIR "/lisphelper");
+    const QString tree = QStringLiteral(TALVEX_TEST_HELPERS_DIR "/fakelisp");
     QTest::newRow("SIGTERM") << tree << QStringList{"ctrl+n", "type:(kept)"} << "Talvex" << 128 + SIGTERM << SIGTERM;
     QTest::newRow("SIGHUP during a save prompt") << tree << QStringList{"ctrl+n", "type:(kept)", "ctrl+F4"} << "Talvex"
                                                  << 128 + SIGHUP << SIGHUP;
@@ -1490,7 +1490,7 @@ void TestMainFrame::exitCodes()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
     env.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
-    env.insert(QStringLiteral("LISPHELPER_MODE"), QStringLiteral("tree"));
+    env.insert(QStringLiteral("FAKELISP_MODE"), QStringLiteral("tree"));
     env.insert(QStringLiteral("DISPLAY"), display);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));

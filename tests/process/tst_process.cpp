@@ -5,22 +5,26 @@
 #include "lisp/CRedirector.h"
 #include "platform/Process.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
+#include <tlhelp32.h>
 #include <winternl.h>
 #else
 #include <cerrno>
@@ -42,8 +46,15 @@ namespace {
 
 const std::string kEnded = "\r\n<ERROR>: Child process ended\r\n";
 
+// How long a stop of the Lisp, which ends its whole tree, may take (wine ends processes slowly).
 #ifdef _WIN32
-const char kChildName[] = "processchild.exe";
+constexpr long long kStopMs = 5000;
+#else
+constexpr long long kStopMs = 1000;
+#endif
+
+#ifdef _WIN32
+const char kChildName[] = "fakelisp.exe";
 
 fs::path OwnFolder()
 {
@@ -62,21 +73,65 @@ bool ProcessAlive(unsigned long id)
     return alive;
 }
 #else
-const char kChildName[] = "processchild";
+const char kChildName[] = "fakelisp";
 
 fs::path OwnFolder() { return fs::read_symlink("/proc/self/exe").parent_path(); }
+
+// The state letter and the parent of a process; false when there is no such process.
+bool ReadStat(const std::string &id, char &state, long &parent)
+{
+    std::ifstream stat("/proc/" + id + "/stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
+        return false;
+    std::istringstream rest(line.substr(line.rfind(')') + 1));
+    return static_cast<bool>(rest >> state >> parent);
+}
 
 // A zombie has ended: only its entry waits to be reaped.
 bool ProcessAlive(unsigned long id)
 {
-    std::ifstream stat("/proc/" + std::to_string(id) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line))
-        return false;
-    const size_t close = line.rfind(')');
-    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+    char state = 0;
+    long parent = 0;
+    return ReadStat(std::to_string(id), state, parent) && state != 'Z';
+}
+
+long ParentOf(unsigned long id)
+{
+    char state = 0;
+    long parent = 0;
+    return ReadStat(std::to_string(id), state, parent) ? parent : 0;
+}
+
+// Children of this program, an ended one that is not reaped yet included.
+long OwnChildren()
+{
+    long count = 0;
+    for (const auto &entry : fs::directory_iterator("/proc")) {
+        char state = 0;
+        long parent = 0;
+        count += ReadStat(entry.path().filename().string(), state, parent) && parent == ::getpid();
+    }
+    return count;
 }
 #endif
+
+// Threads of this program.
+long OwnThreads()
+{
+#ifdef _WIN32
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    long count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+    return count;
+#else
+    return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator());
+#endif
+}
 
 // Handles (descriptors) this program holds open. The system's handle table is asked, since a
 // count of one's own handles is not offered everywhere (wine answers 0).
@@ -144,7 +199,24 @@ fs::path ChildPath() { return OwnFolder() / kChildName; }
 
 std::string Quoted(const fs::path &path) { return "\"" + path.string() + "\""; }
 
-std::string ChildCommand(const std::string &arguments) { return Quoted(ChildPath()) + " " + arguments; }
+void SetEnvironment(const char *name, const std::string &value)
+{
+#ifdef _WIN32
+    SetEnvironmentVariableA(name, value.c_str());
+#else
+    ::setenv(name, value.c_str(), 1);
+#endif
+}
+
+// The command line of the fake Lisp, which runs in mode with the given settings (FAKELISP_*
+// variables) when started next: a child takes this program's environment.
+std::string FakeLisp(const std::string &mode, const std::vector<std::pair<const char *, size_t>> &settings = {})
+{
+    SetEnvironment("FAKELISP_MODE", mode);
+    for (const auto &[name, value] : settings)
+        SetEnvironment(name, std::to_string(value));
+    return Quoted(ChildPath());
+}
 
 bool WaitUntil(const std::function<bool()> &done, int ms = 5000)
 {
@@ -168,6 +240,26 @@ unsigned long NumberAfter(const std::string &text, const std::string &label, siz
     return at == std::string::npos ? 0 : std::stoul(text.substr(at + label.size()));
 }
 
+// The processes a tree reported ("pid <n>" and "orphan <n>" lines) that are still running.
+std::vector<unsigned long> RunningInTree(const std::string &text)
+{
+    std::vector<unsigned long> running;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string label;
+        unsigned long id = 0;
+        if (words >> label >> id && (label == "pid" || label == "orphan") && ProcessAlive(id))
+            running.push_back(id);
+    }
+    return running;
+}
+
+bool NoneAlive(const std::vector<unsigned long> &ids)
+{
+    return std::none_of(ids.begin(), ids.end(), [](unsigned long id) { return ProcessAlive(id); });
+}
+
 // A child driven the way the redirector drives it: one thread, Wait, then read or write what is
 // ready. Every call into the process layer is timed: none may block.
 class Child
@@ -177,7 +269,10 @@ public:
 
     CChildProcess &Process() { return m_process; }
 
-    void Start(const std::string &arguments) { StartLine(ChildCommand(arguments)); }
+    void Start(const std::string &mode, const std::vector<std::pair<const char *, size_t>> &settings = {})
+    {
+        StartLine(FakeLisp(mode, settings));
+    }
 
     void StartLine(const std::string &commandLine)
     {
@@ -309,7 +404,7 @@ TEST_CASE("a command line that names no program fails with code 2 and leaves not
         CChildProcess warmUp;
         unsigned long error = 0;
         CHECK(!warmUp.Start(missing, error));
-        CHECK(warmUp.Start(ChildCommand("exit"), error));
+        CHECK(warmUp.Start(FakeLisp("exit"), error));
         warmUp.KillProcessTree();
     }
     const long before = OpenHandles();
@@ -326,7 +421,7 @@ TEST_CASE("a command line that names no program fails with code 2 and leaves not
 
         // The same object starts a program afterwards, and gives back all it held.
         unsigned long error = 0;
-        CHECK(process.Start(ChildCommand("echo"), error));
+        CHECK(process.Start(FakeLisp("echo"), error));
         process.KillProcessTree();
     }
     CHECK_EQ(OpenHandles(), before);
@@ -369,15 +464,16 @@ TEST_CASE("standard output and error share one stream in order; the end is seen;
 TEST_CASE("arguments reach the child as SplitArguments splits them; an unquoted path may hold spaces")
 {
     SpacedCopy copy;
-    const std::string arguments = "args one \"two  three\" four\\\"five back\\slash";
+    const std::string arguments = "one \"two  three\" four\\\"five back\\slash";
     std::vector<std::string> words;
-    CHECK(platform::SplitArguments(arguments.substr(5), words));
+    CHECK(platform::SplitArguments(arguments, words));
     CHECK_EQ(words.size(), size_t(4));
     CHECK_EQ(words[0], std::string("one"));
     CHECK_EQ(words[1], std::string("two  three"));
     CHECK_EQ(words[2], std::string("four\"five"));
 
     [[maybe_unused]] const fs::path before = fs::current_path();
+    FakeLisp("args");
     const std::string line = copy.program.string() + " " + arguments;
     const platform::CommandLineParts parts = platform::SplitCommandLine(line);
     CHECK_EQ(parts.program, copy.program.string());
@@ -422,7 +518,7 @@ TEST_CASE("a flood both ways: no call blocks, every byte arrives in order")
     for (char &c : input)
         c = static_cast<char>(random());
     Child child;
-    child.Start("flood " + std::to_string(kMegabytes) + " " + std::to_string(input.size()));
+    child.Start("flood", {{"FAKELISP_MB", kMegabytes}, {"FAKELISP_READ", input.size()}});
     child.WriteAll(input);
     CHECK(child.ReadUntil(std::to_string(input.size()) + "\n"));
     const size_t flood = kMegabytes << 20;
@@ -474,7 +570,7 @@ TEST_CASE("the interrupt reaches the child, which goes on; this program is not i
 {
     Child child;
     child.Start("interrupt");
-    CHECK(child.ReadUntil("ready\n"));
+    CHECK(child.ReadUntil("\n"));
     CHECK(child.Process().Interrupt());
     CHECK(child.ReadUntil("interrupted 1\n"));
     child.WriteAll("still here\n");
@@ -485,31 +581,66 @@ TEST_CASE("the interrupt reaches the child, which goes on; this program is not i
     CHECK(!child.Process().Interrupt());
 }
 
-TEST_CASE("redirector: a missing program shows the error line and nothing runs")
+TEST_CASE("redirector: a command line that names no program shows the error line; nothing runs or stays open")
 {
-    CollectingRedirector console;
-    console->m_strCommandLine = (OwnFolder() / "no-such-lisp").string();
-    CHECK(!console->StartLisp());
-    CHECK_EQ(console.Text(), std::string("Redirect console error: 2\r\n"));
-    CHECK(!console->IsLispRunning());
-    CHECK(!console->WriteToLisp("(+ 1 2)\n"));
+    std::vector<std::string> lines = {(OwnFolder() / "no-such-lisp").string() + " --core x", "", "   ",
+                                      "no-such-lisp-anywhere"};
+#ifndef _WIN32
+    // A folder, and a file without execute permission (Windows has codes of its own for these).
+    lines.push_back(OwnFolder().string());
+    lines.push_back("/etc/passwd");
+#endif
+#ifndef _WIN32
+    const long children = OwnChildren();
+#endif
+    for (const std::string &line : lines) {
+        const long handles = OpenHandles();
+        const long threads = OwnThreads();
+        CollectingRedirector console;
+        console->m_strCommandLine = line;
+        CHECK(!console->StartLisp());
+        CHECK_EQ(console.Text(), std::string("Redirect console error: 2\r\n"));
+        CHECK(!console->IsLispRunning());
+        CHECK(!console->WriteToLisp("(+ 1 2)\n"));
+        CHECK_EQ(OpenHandles(), handles);
+        CHECK_EQ(OwnThreads(), threads);
+#ifndef _WIN32
+        CHECK_EQ(OwnChildren(), children);
+#endif
+        console->StopLisp();   // harmless when nothing runs
+        console->StopLisp();
+    }
 }
 
-TEST_CASE("redirector: the last output, then the ended line; later writes fail")
+TEST_CASE("redirector: the last output, then the ended line; then nothing, and later writes fail")
 {
-    CollectingRedirector console;
-    console->m_strCommandLine = ChildCommand("exit");
-    CHECK(console->StartLisp());
-    CHECK(console.WaitFor(kEnded));
-    CHECK_EQ(console.Text(), "last words\non stderr\n" + kEnded);
-    CHECK(WaitUntil([&] { return !console->IsLispRunning(); }));
-    CHECK(!console->WriteToLisp("(+ 1 2)\n"));
+    std::vector<std::pair<std::string, std::string>> endings = {{"exit", "last words\non stderr\n"}};
+#ifndef _WIN32
+    endings.push_back({"crash", "about to crash\n"});
+    const long children = OwnChildren();
+#endif
+    for (const auto &[mode, lastOutput] : endings) {
+        CollectingRedirector console;
+        console->m_strCommandLine = FakeLisp(mode);
+        CHECK(console->StartLisp());
+        CHECK(console.WaitFor(kEnded));
+        CHECK(WaitUntil([&] { return !console->IsLispRunning(); }));
+        CHECK(!console->WriteToLisp("(+ 1 2)\n"));
+        CHECK(!console->InterruptLisp());
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        CHECK_EQ(console.Text(), lastOutput + kEnded);   // nothing more, no error text
+#ifndef _WIN32
+        // The ended Lisp is reaped at once: no zombie waits for a restart.
+        CHECK(WaitUntil([&] { return OwnChildren() == children; }));
+#endif
+        console->StopLisp();
+    }
 }
 
 TEST_CASE("redirector: a Lisp that waits, or has ended, costs this program no processor time")
 {
     CollectingRedirector console;
-    console->m_strCommandLine = ChildCommand("echo");
+    console->m_strCommandLine = FakeLisp("echo");
     CHECK(console->StartLisp());
     CHECK(console->WriteToLisp("(+ 1 2)\n"));
     CHECK(console.WaitFor("(+ 1 2)\n"));
@@ -518,7 +649,7 @@ TEST_CASE("redirector: a Lisp that waits, or has ended, costs this program no pr
     CHECK(CpuMs() - before < 150);
 
     // Its input closed, the child ends; the I/O thread stays until the stop, idle.
-    console->m_strCommandLine = ChildCommand("exit");
+    console->m_strCommandLine = FakeLisp("exit");
     CHECK(console->StartLisp());
     CHECK(console.WaitFor(kEnded));
     before = CpuMs();
@@ -526,16 +657,17 @@ TEST_CASE("redirector: a Lisp that waits, or has ended, costs this program no pr
     CHECK(CpuMs() - before < 150);
 }
 
-TEST_CASE("redirector: a write longer than the pipe while the child floods never hangs")
+TEST_CASE("redirector: a write longer than the pipe while the child floods never hangs; both arrive whole")
 {
     constexpr size_t kFlood = 8, kWrite = 4u << 20;
     CollectingRedirector console;
-    console->m_strCommandLine = ChildCommand("flood " + std::to_string(kFlood) + " " + std::to_string(kWrite));
+    console->m_strCommandLine = FakeLisp("flood", {{"FAKELISP_MB", kFlood}, {"FAKELISP_READ", kWrite}});
     console->m_bFrameCommands = true;
     CHECK(console->StartLisp());
-    std::string text(kWrite - 13, 'x');   // framed: "[cmd]\n" + text + "[/cmd]\n" is kWrite bytes
-    for (size_t i = 0; i < text.size(); i += 61)
-        text[i] = '\n';
+    std::string text(kWrite - 13, '\0');   // framed: "[cmd]\n" + text + "[/cmd]\n" is kWrite bytes
+    std::mt19937 random(42);
+    for (char &c : text)
+        c = static_cast<char>(random());
     const auto start = Clock::now();
     CHECK(console->WriteToLisp(text));
     CHECK(MsSince(start) < 100);
@@ -546,9 +678,15 @@ TEST_CASE("redirector: a write longer than the pipe while the child floods never
                   static_cast<unsigned long long>(flood::Digest(framed.data(), framed.size())),
                   static_cast<unsigned long long>(kWrite));
     CHECK(console.WaitFor(expected, 5000));
+    const std::string output = console.Text();
+    CHECK_EQ(output.size(), (kFlood << 20) + std::strlen(expected));
+    size_t wrong = 0;
+    for (size_t i = 0; i < (kFlood << 20) && i < output.size(); ++i)
+        wrong += static_cast<unsigned char>(output[i]) != flood::PatternByte(i);
+    CHECK_EQ(wrong, size_t(0));
     const auto stop = Clock::now();
     console->StopLisp();
-    CHECK(MsSince(stop) < 5000);
+    CHECK(MsSince(stop) < kStopMs);
 }
 
 TEST_CASE("redirector: a Lisp that ends while the console is behind: all its output, then the ended line")
@@ -559,7 +697,7 @@ TEST_CASE("redirector: a Lisp that ends while the console is behind: all its out
     std::atomic<bool> pending{false};
     std::string text;
     CRedirector lisp([&] { pending = true; });
-    lisp.m_strCommandLine = ChildCommand("spill " + std::to_string(kMegabytes));
+    lisp.m_strCommandLine = FakeLisp("spill", {{"FAKELISP_MB", kMegabytes}});
     CHECK(lisp.StartLisp());
     // A console that takes what waits only now and then, as a busy UI thread does.
     const auto deadline = Clock::now() + std::chrono::seconds(30);
@@ -580,7 +718,7 @@ TEST_CASE("redirector: a Lisp that ends while the console is behind: all its out
 TEST_CASE("redirector: a Lisp that ends while a descendant holds its output open ends all the same")
 {
     CollectingRedirector console;
-    console->m_strCommandLine = ChildCommand("escape");
+    console->m_strCommandLine = FakeLisp("escape");
     CHECK(console->StartLisp());
     CHECK(console.WaitFor("\n"));
     const unsigned long sleeper = NumberAfter(console.Text(), "orphan ");
@@ -593,20 +731,41 @@ TEST_CASE("redirector: a Lisp that ends while a descendant holds its output open
     CHECK(WaitUntil([&] { return !ProcessAlive(sleeper); }, 1000));
 }
 
-TEST_CASE("redirector: stopping ends the whole tree at once")
+TEST_CASE("redirector: a restart or a stop ends the whole tree at once, pipes or terminal")
 {
-    CollectingRedirector console;
-    console->m_strCommandLine = ChildCommand("tree");
-    CHECK(console->StartLisp());
-    CHECK(console.WaitFor("ready\n"));
-    const std::string text = console.Text();
-    const unsigned long own = NumberAfter(text, "pid ");
-    const unsigned long grandchild = NumberAfter(text, "pid ", text.find('\n'));
-    const auto start = Clock::now();
-    console->StopLisp();
-    CHECK(MsSince(start) < 5000);
-    CHECK(WaitUntil([&] { return !ProcessAlive(own) && !ProcessAlive(grandchild); }, 1000));
-    CHECK(!console->IsLispRunning());
+#ifndef _WIN32
+    const long before = OwnChildren();
+#endif
+    for (const bool terminal : {false, true}) {
+        for (const bool restart : {true, false}) {
+            CollectingRedirector console;
+            console->m_bTerminal = terminal;   // Windows has no terminal for the Lisp: pipes again
+            console->m_strCommandLine = FakeLisp("tree");
+            CHECK(console->StartLisp());
+            CHECK(console.WaitFor("ready\n"));
+            const std::vector<unsigned long> tree = RunningInTree(console.Text());
+            CHECK(tree.size() >= 2);
+#ifndef _WIN32
+            // The Lisp, two children, a grandchild, and the orphan of a session leader that has
+            // ended, which this program adopted.
+            CHECK_EQ(tree.size(), size_t(5));
+            CHECK_EQ(ParentOf(NumberAfter(console.Text(), "orphan ")), long(::getpid()));
+#endif
+            const auto start = Clock::now();
+            if (restart) {
+                FakeLisp("echo");
+                CHECK(console->StartLisp());   // stops the old tree first
+            } else {
+                console->StopLisp();
+            }
+            CHECK(MsSince(start) < kStopMs);
+            CHECK(WaitUntil([&] { return NoneAlive(tree); }, 1000));
+            CHECK_EQ(console->IsLispRunning(), restart);
+#ifndef _WIN32
+            CHECK_EQ(OwnChildren(), before + (restart ? 1 : 0));   // the new Lisp, if any; no zombie
+#endif
+        }
+    }
 }
 
 #ifdef _WIN32
@@ -616,8 +775,9 @@ TEST_CASE("Windows: a batch file runs as the Lisp, from a folder with spaces, an
     const fs::path batch = copy.folder / "run lisp.bat";
     {
         std::ofstream out(batch, std::ios::binary);
-        out << "@echo off\r\necho from batch\r\n\"" << copy.program.string() << "\" tree\r\n";
+        out << "@echo off\r\necho from batch\r\n\"" << copy.program.string() << "\"\r\n";
     }
+    FakeLisp("tree");
     Child child;
     unsigned long error = 0;
     CHECK(child.Process().Start(batch.string(), error));
@@ -678,7 +838,7 @@ int PlayProgram(bool terminal, const std::string &mode)
         return 1;
     CChildProcess lisp;
     unsigned long error = 0;
-    if (!lisp.Start(ChildCommand(mode), error, terminal ? platform::Streams::Terminal : platform::Streams::Pipes))
+    if (!lisp.Start(FakeLisp(mode), error, terminal ? platform::Streams::Terminal : platform::Streams::Pipes))
         return 1;
     const std::string hello = "player " + std::to_string(::getpid()) + "\n";
     posixchild::WriteAll(1, hello.data(), hello.size());
@@ -706,11 +866,10 @@ TEST_CASE("POSIX: a kill -9 of the program ends its Lisp and what the Lisp start
         player.StartLine(Quoted(fs::read_symlink("/proc/self/exe")) + " --play-program " + streams + " tree");
         CHECK(player.ReadUntil("ready\n"));
         const pid_t program = static_cast<pid_t>(NumberAfter(player.m_text, "player "));
-        const unsigned long lisp = NumberAfter(player.m_text, "pid ");
-        const unsigned long grandchild = NumberAfter(player.m_text, "pid ", player.m_text.find("pid ") + 4);
-        CHECK(program > 0 && ProcessAlive(lisp) && ProcessAlive(grandchild));
+        const std::vector<unsigned long> tree = RunningInTree(player.m_text);
+        CHECK(program > 0 && tree.size() == 5);
         ::kill(program, SIGKILL);
-        CHECK(WaitUntil([&] { return !ProcessAlive(lisp) && !ProcessAlive(grandchild); }, 1000));
+        CHECK(WaitUntil([&] { return NoneAlive(tree); }, 1000));
     }
 }
 
