@@ -19,6 +19,10 @@ constexpr std::size_t kPieceMax = std::size_t(4) << 20;
 constexpr std::size_t kHideWithin = 4096;
 // Pieces smaller than this say little about the cost per byte.
 constexpr std::size_t kPieceMeasured = std::size_t(4) << 10;
+// Takes of output at least kPieceMeasured long start no closer together than this: output that
+// comes in many small reads is shown in fewer, larger pieces, each with one paint, and no later
+// than this after it came.
+constexpr std::chrono::nanoseconds kFloodTakeSpacing = std::chrono::milliseconds(6);
 // Most output dropped by one step of a trim. The first step moves the whole kept text (its bytes
 // and its styles) to close the room at the start; later steps only pass over what they drop, at
 // about a nanosecond a byte, so a trim of megabytes goes in steps between which keys are served.
@@ -376,4 +380,13 @@ void CConsoleOutput::PieceShown(std::size_t bytes, std::chrono::nanoseconds cost
     const double perByte = double(cost.count()) / double(bytes);
     // The last pieces weigh most, and a slow one at once: a key waits for the next piece.
     m_dNsPerByte = m_dNsPerByte <= 0 || perByte > m_dNsPerByte ? perByte : 0.7 * m_dNsPerByte + 0.3 * perByte;
+}
+
+std::chrono::nanoseconds CConsoleOutput::WaitAfterTake(std::size_t bytes, std::chrono::nanoseconds cost, bool more) const
+{
+    if (more)
+        return cost;
+    if (bytes < kPieceMeasured)
+        return std::chrono::nanoseconds(0);
+    return std::max(std::chrono::nanoseconds(0), kFloodTakeSpacing - cost);
 }

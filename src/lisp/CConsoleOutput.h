@@ -93,6 +93,11 @@ public:
     // (insertion, layout and painting together).
     std::size_t PieceBytes() const;
     void PieceShown(std::size_t bytes, std::chrono::nanoseconds cost);
+    // How long after a take of bytes that cost this much the next take waits (0: none): as long
+    // again when more waits, so output has at most half the thread. When it took all there was,
+    // output that comes in many small reads is gathered for a few milliseconds, so that each
+    // paint shows more of it.
+    std::chrono::nanoseconds WaitAfterTake(std::size_t bytes, std::chrono::nanoseconds cost, bool more) const;
 
     // Text broken into display lines as output would be, starting at the given column (for text
     // put into the typed line). Returns the column after it; broken and breaks stay empty when

@@ -174,6 +174,12 @@ void CTalvexPipe::PostTake()
 
 void CTalvexPipe::TakePiece()
 {
+    if (!m_nextTake.hasExpired()) {
+        // Output came sooner after the last take than takes follow each other: the timer is
+        // the take that stays posted.
+        m_takeTimer.start(static_cast<int>((m_nextTake.remainingTimeNSecs() + 999999) / 1000000));
+        return;
+    }
     // Cleared before taking: output arriving after this point posts a new take, output arriving
     // before it is taken by this one.
     m_bTakePosted.store(false);
@@ -208,8 +214,14 @@ void CTalvexPipe::TakePiece()
         m_nPieceBytes = m_taken.size();
         m_pieceTimer = timer;   // the cost so far; the paint adds its own
     }
-    if (more && !m_bTakePosted.exchange(true))
-        m_takeTimer.start(static_cast<int>((timer.nsecsElapsed() + 999999) / 1000000));
+    const std::chrono::nanoseconds wait =
+        m_output.WaitAfterTake(m_taken.size(), std::chrono::nanoseconds(timer.nsecsElapsed()), more);
+    if (more) {
+        if (!m_bTakePosted.exchange(true))
+            m_takeTimer.start(static_cast<int>((wait.count() + 500000) / 1000000));   // to the nearest ms
+    } else if (wait.count() > 0) {
+        m_nextTake = QDeadlineTimer(wait, Qt::PreciseTimer);   // output that comes sooner waits
+    }
 }
 
 void CTalvexPipe::FlushOutput()

@@ -7,6 +7,7 @@
 #include "lisp/LispDialect.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QList>
 #include <QTimer>
@@ -147,6 +148,7 @@ private:
     // The next piece of a flood, after a pause as long as the last piece took: the UI thread
     // spends at most half its time on output, and a key waits for one piece at most.
     QTimer m_takeTimer;
+    QDeadlineTimer m_nextTake;     // no take before this; expired when there is no wait
     int m_nCharWidth = 8;          // pixels of a typical character of the console's font
     // The piece last shown, measured until its paint has ended.
     size_t m_nPieceBytes = 0;
