@@ -20,6 +20,17 @@ constexpr size_t kMaxPendingOutput = 4u << 20;
 // else waits for, however short its life).
 constexpr auto kOrphanReapInterval = std::chrono::milliseconds(200);
 
+// A Lisp that prints fast writes many small pieces, and reading each as it comes costs a wake-up
+// on both sides (about 500 bytes a wake-up for SBCL). Once the output read with no gap longer than
+// kBurstGap passes kBurstBytes, a read of less than kBurstSmallRead leaves the output in the pipe
+// for kBurstPauseMs before the next: the pipe holds a megabyte, so the Lisp runs on and the next
+// read takes what came meanwhile. Short answers never pass the bound and are read at once; a
+// terminal holds a few kilobytes only, and is never left waiting.
+constexpr size_t kBurstBytes = 256u << 10;
+constexpr size_t kBurstSmallRead = 64u << 10;
+constexpr auto kBurstGap = std::chrono::milliseconds(5);
+constexpr int kBurstPauseMs = 1;
+
 constexpr const char kChildEnded[] = "\r\n<ERROR>: Child process ended\r\n";
 constexpr const char kReadError[] = "Read stdout pipe error\r\n";
 
@@ -247,8 +258,12 @@ void CRedirector::ReaderThread(Session &s)
 {
     std::unique_ptr<char[]> buffer;   // grows to the largest read; never zero-filled
     size_t capacity = 0;
+    size_t lastRead = 0;              // bytes of the last read
     bool outputOpen = true;
     auto lastReap = std::chrono::steady_clock::now();
+    size_t burst = 0;                 // bytes read with no gap longer than kBurstGap
+    auto lastOutput = lastReap;
+    bool pause = false;               // the next wait leaves the output in the pipe
 
     // Reads whatever the pipe holds and hands it on, once or (untilEmpty) until the pipe is
     // empty. Paused: the consumer is behind or a stop is asked for, more may wait in the pipe.
@@ -266,6 +281,7 @@ void CRedirector::ReaderThread(Session &s)
             unsigned long error = 0;
             const platform::IoStatus status = s.process.ReadOutput(buffer.get(), want, count, error);
             if (status == platform::IoStatus::Ok) {
+                lastRead = count;
                 QueueOutput(buffer.get(), count, &s);
                 if (!untilEmpty)
                     return Read::Empty;
@@ -293,13 +309,20 @@ void CRedirector::ReaderThread(Session &s)
             std::lock_guard lock(s.mutex);
             wantInput = s.inputOpen && !s.writes.empty();
         }
-        const bool wantOutput = outputOpen && !s.throttled && !s.childEnded;
+        const bool wantOutput = outputOpen && !s.throttled && !s.childEnded && !pause;
         const platform::WaitResult r =
-            s.process.Wait(static_cast<int>(m_dwPollTimeout), wantOutput, wantInput);
+            s.process.Wait(pause ? kBurstPauseMs : static_cast<int>(m_dwPollTimeout), wantOutput, wantInput);
+        pause = false;
         if (s.stop)
             break;
-        if (r.outputReady && wantOutput)
+        if (r.outputReady && wantOutput) {
+            lastRead = 0;
             outputOpen = readOutput(false) != Read::Finished;
+            const auto now = std::chrono::steady_clock::now();
+            burst = (now - lastOutput <= kBurstGap ? burst : 0) + lastRead;
+            lastOutput = now;
+            pause = outputOpen && !m_bTerminal && burst >= kBurstBytes && lastRead < kBurstSmallRead;
+        }
         if (s.stop)
             break;
         if (r.inputReady && wantInput)
