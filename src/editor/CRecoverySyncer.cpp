@@ -22,20 +22,11 @@ void CRecoverySyncer::MarkDirty(const std::shared_ptr<platform::CJournalFile> &f
     bool first = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        first = m_dirty.empty() && m_folders.empty();
+        first = m_dirty.empty();
         m_dirty.insert(file);
     }
     if (first)
         m_wake.notify_one();
-}
-
-void CRecoverySyncer::MarkFolder(const QString &folder)
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_folders.insert(folder);
-    }
-    m_wake.notify_one();
 }
 
 void CRecoverySyncer::SyncNow()
@@ -47,12 +38,8 @@ void CRecoverySyncer::SyncNow()
 void CRecoverySyncer::SyncMarked(std::unique_lock<std::mutex> &lock)
 {
     auto files = std::move(m_dirty);
-    auto folders = std::move(m_folders);
     m_dirty.clear();
-    m_folders.clear();
     lock.unlock();
-    for (const QString &folder : folders)
-        platform::SyncFolder(folder);
     for (const auto &file : files) {
         QString error;
         if (!file->Sync(error) && m_onError)
@@ -68,8 +55,8 @@ void CRecoverySyncer::Run()
     std::unique_lock<std::mutex> lock(m_mutex);
     auto lastSync = Clock::now() - std::chrono::milliseconds(kDelayMs);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_bStop || !m_dirty.empty() || !m_folders.empty(); });
-        if (m_bStop && m_dirty.empty() && m_folders.empty())
+        m_wake.wait(lock, [this] { return m_bStop || !m_dirty.empty(); });
+        if (m_bStop && m_dirty.empty())
             return;
         // Records come in bursts while the user types: one flush covers all of a burst's
         // records, and the next waits until kDelayMs after this one began, never longer.

@@ -3,8 +3,6 @@
 
 #include "platform/JournalFile.h"
 
-#include <QString>
-
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -25,7 +23,6 @@ public:
     ~CRecoverySyncer(); // what is marked is flushed before the thread ends
 
     void MarkDirty(const std::shared_ptr<platform::CJournalFile> &file);
-    void MarkFolder(const QString &folder);
     // Flushes everything marked so far on the calling thread, before it returns.
     void SyncNow();
 
@@ -37,7 +34,6 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::set<std::shared_ptr<platform::CJournalFile>> m_dirty;
-    std::set<QString> m_folders;
     bool m_bStop = false;
     std::thread m_thread;
 };
