@@ -77,7 +77,9 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb
 unset WAYLAND_DISPLAY
 # A Lisp already chosen, so no first-start dialog comes up.
-export XDG_CONFIG_HOME=$work/config
+# Settings and recovery journals of its own: journals that the user's own runs left would bring
+# up the recovery offer, which takes the keys meant for the menu.
+export XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state
 mkdir -p "$XDG_CONFIG_HOME/Quenmark"
 printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Quenmark\\Talvex\\Settings]\n"Lisp"="/usr/bin/sbcl"\n' \
   >"$XDG_CONFIG_HOME/Quenmark/Talvex.reg"
