@@ -1,6 +1,8 @@
 // Key echo of the real program on an X display: keys typed into the editor, timed until they show.
 //
-//   bench_keyecho [keys] [rounds] [program]   (DISPLAY: a display with XTEST and DAMAGE, e.g. Xvfb)
+//   bench_keyecho [keys] [rounds] [program] [flooding Lisp]
+//   (DISPLAY: a display with XTEST and DAMAGE, e.g. Xvfb; the flooding Lisp is a command line,
+//   by default yes with 79 x's, e.g. "/usr/bin/sbcl --eval \"(loop (print 'x))\"")
 //
 // Runs the program with an idle Lisp and with a Lisp that floods the console, in turns, each with
 // a settings folder of its own. In each run it opens a new document, clicks into the editor and
@@ -209,7 +211,7 @@ int main(int argc, char **argv)
         return 1;
     }
     const std::string program = argc > 3 ? argv[3] : TALVEX_BINARY_DIR "/talvex";
-    const std::string flood = "/usr/bin/yes " + std::string(79, 'x');
+    const std::string flood = argc > 4 ? argv[4] : "/usr/bin/yes " + std::string(79, 'x');
     std::vector<double> idle, flooded;
     int idleLost = 0, floodLost = 0;
     for (int round = 0; round < rounds; ++round) {
@@ -222,7 +224,7 @@ int main(int argc, char **argv)
     }
     std::printf("key echo in the editor (%d rounds, interleaved):\n", rounds);
     Print("idle Lisp (cat)", idle, idleLost);
-    Print("Lisp flooding the console (yes)", flooded, floodLost);
+    Print("Lisp flooding the console", flooded, floodLost);
     XCloseDisplay(d);
     return 0;
 }
