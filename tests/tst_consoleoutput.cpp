@@ -86,8 +86,9 @@ private slots:
     }
 
     // A flood taken as the console takes it, one event at a time: a trim of megabytes goes in
-    // steps short enough for a key to be served between them, the text never passes the limit,
-    // and what is dropped is exactly what the marker counts.
+    // steps short enough for a key to be served between them (at the cost a byte of short lines,
+    // later steps shrink to a few milliseconds), the text never passes the limit, and what is
+    // dropped is exactly what the marker counts.
     void floodTrimmedInSteps()
     {
         constexpr std::int64_t limit = 16 << 20;
@@ -99,14 +100,23 @@ private slots:
         int trims = 0;
         size_t longest = 0;
         CConsoleOutput::Edits edits;
+        constexpr std::chrono::nanoseconds perByte(8);
+        bool stepping = false;
         while (total < 3 * limit) {
             const size_t piece = s.model.PieceBytes();
             if (s.model.Trim(piece, edits)) {
                 ++trims;
+                std::int64_t dropped = 0;
                 for (const CConsoleOutput::Edit &edit : edits)
-                    QVERIFY2(edit.end - edit.start <= (9 << 20) / 8, qPrintable(QString::number(edit.end)));   // about a megabyte
+                    dropped += edit.end - edit.start;
+                QVERIFY2(dropped <= (9 << 20) / 8, qPrintable(QString::number(dropped)));   // about a megabyte
+                if (stepping)
+                    QVERIFY2(dropped * perByte <= std::chrono::microseconds(2500), qPrintable(QString::number(dropped)));
                 s.Apply(edits);
+                s.model.TrimStepShown(dropped * perByte);
+                stepping = true;
             } else {
+                stepping = false;
                 std::string data;
                 while (data.size() + line.size() <= piece)
                     data += line;

@@ -27,6 +27,10 @@ constexpr std::chrono::nanoseconds kFloodTakeSpacing = std::chrono::milliseconds
 // and its styles) to close the room at the start; later steps only pass over what they drop, at
 // about a nanosecond a byte, so a trim of megabytes goes in steps between which keys are served.
 constexpr std::size_t kTrimStepMax = std::size_t(1) << 20;
+// Later steps are sized to take about this long, at what the last one cost a byte: short lines
+// cost more a byte (SBCL printing one symbol a line: 6.6 ms a megabyte).
+constexpr double kTrimStepTargetNs = 2e6;
+constexpr std::size_t kTrimStepMin = std::size_t(64) << 10;
 
 bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
 
@@ -322,7 +326,9 @@ bool CConsoleOutput::Trim(std::size_t incoming, Edits &edits)
         const std::string probe = DroppedMarker(m_nDropped + (m_nEnd - m_nLimit));
         m_nTrimTo = std::max<Pos>(0, Pos(m_nLimit - m_nLimit / 4) - Pos(incoming) - Pos(probe.size()));
     }
-    const Pos step = Pos(std::clamp<std::int64_t>(m_nLimit / 16, 4096, kTrimStepMax));
+    Pos step = Pos(std::clamp<std::int64_t>(m_nLimit / 16, 4096, kTrimStepMax));
+    if (m_dTrimNsPerByte > 0)
+        step = std::min(step, std::max(Pos(kTrimStepMin), Pos(kTrimStepTargetNs / m_dTrimNsPerByte)));
     const Pos want = std::clamp<Pos>(std::min(m_nEnd - m_nTrimTo, m_nMarkerLength + step), 1, m_nEnd);
     // The first line start at or after the point wanted, else the last one before it.
     const auto after = std::lower_bound(m_lineStarts.begin(), m_lineStarts.end(), want);
@@ -336,6 +342,9 @@ bool CConsoleOutput::Trim(std::size_t incoming, Edits &edits)
         return false;   // no line ends after the marker: nothing can go whole
     }
 
+    // The first step's cost is mostly moving the kept text: it makes the next step small, which
+    // then tells the cost a byte.
+    m_nStepDropped = cut - m_nMarkerLength;
     m_nDropped += cut - m_nMarkerLength;
     std::string &marker = NewText();
     marker = DroppedMarker(m_nDropped);
@@ -357,6 +366,13 @@ bool CConsoleOutput::Trim(std::size_t incoming, Edits &edits)
         m_bTrimmed = true;
     }
     return true;
+}
+
+void CConsoleOutput::TrimStepShown(std::chrono::nanoseconds cost)
+{
+    if (std::size_t(m_nStepDropped) >= kPieceMeasured)
+        m_dTrimNsPerByte = double(cost.count()) / double(m_nStepDropped);
+    m_nStepDropped = 0;
 }
 
 // --- Pieces -------------------------------------------------------------------------------------

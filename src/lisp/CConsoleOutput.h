@@ -88,6 +88,8 @@ public:
     // One step of the trim, for incoming more bytes (each step is an event's work): false when
     // there is nothing to drop.
     bool Trim(std::size_t incoming, Edits &edits);
+    // What applying the last step of a trim cost: later steps are sized by it.
+    void TrimStepShown(std::chrono::nanoseconds cost);
 
     // Pieces: the bytes to show in the next UI event, and what showing the last piece cost
     // (insertion, layout and painting together).
@@ -129,6 +131,8 @@ private:
     Pos m_nMarkerLength = 0;       // length of the first line that says what was dropped; 0 = none
     Pos m_nTrimTo = -1;            // while a trim goes on, the output end it goes down to
     bool m_bTrimmed = false;       // a trim ended and no piece has been shown since
+    Pos m_nStepDropped = 0;        // output dropped by the last step of a trim
+    double m_dTrimNsPerByte = 0;   // measured cost of a trim step, 0 before the first
 
     Pos m_nEnd = 0;                // end of the output region
     Pos m_nInputStart = -1;

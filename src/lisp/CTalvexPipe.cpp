@@ -198,11 +198,14 @@ void CTalvexPipe::TakePiece()
     bool more = true;
     m_taken.clear();   // a trim step shows no output: it is not a piece
     // When a trim is due or under way, one step of it is this event's work.
-    if (!m_output.Trim(piece, m_edits)) {
+    const bool trimmed = m_output.Trim(piece, m_edits);
+    if (!trimmed) {
         more = m_lisp.TakeOutput(m_taken, piece);
         m_output.Output(m_taken, m_edits);
     }
     ApplyEdits();
+    if (trimmed)
+        m_output.TrimStepShown(std::chrono::nanoseconds(timer.nsecsElapsed()));
     PassOverHiddenOutput();
     const qint64 limit = m_output.Limit();
     if (!m_bRoomMade && limit > 0 && limit <= kRoomMax && GetLength() >= kRoomFrom) {
