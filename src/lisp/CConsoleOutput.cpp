@@ -24,11 +24,11 @@ constexpr std::size_t kPieceMeasured = std::size_t(4) << 10;
 // than this after it came.
 constexpr std::chrono::nanoseconds kFloodTakeSpacing = std::chrono::milliseconds(6);
 // Most output dropped by one step of a trim. The first step moves the whole kept text (its bytes
-// and its styles) to close the room at the start; later steps only pass over what they drop, at
-// about a nanosecond a byte, so a trim of megabytes goes in steps between which keys are served.
+// and its styles) to close the room at the start; later steps only pass over what they drop, so a
+// trim of megabytes goes in steps between which keys are served.
 constexpr std::size_t kTrimStepMax = std::size_t(1) << 20;
-// Later steps are sized to take about this long, at what the last one cost a byte: short lines
-// cost more a byte (SBCL printing one symbol a line: 6.6 ms a megabyte).
+// Steps are sized to take about this long, at what the last one cost a byte: 80-byte lines cost
+// about 1.2 ms a megabyte, SBCL printing one symbol a line 6.6 ms.
 constexpr double kTrimStepTargetNs = 2e6;
 constexpr std::size_t kTrimStepMin = std::size_t(64) << 10;
 

@@ -17,7 +17,7 @@
 // - a line wider than the console is broken into display lines, as a terminal shows it; the
 //   breaks are line feeds the Lisp never wrote, and their offsets go with the edit;
 // - beyond the output limit the oldest whole lines go, a quarter of the limit at a time (in steps
-//   of at most a megabyte), replaced by one first line that says how much was dropped;
+//   of a few milliseconds each), replaced by one first line that says how much was dropped;
 // - output is shown in pieces sized by the time the last pieces took, so that a key waits for one
 //   piece at most.
 // Everything that changes the output region goes through the model: output, the console's own
