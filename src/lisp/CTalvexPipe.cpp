@@ -260,11 +260,7 @@ void CTalvexPipe::ApplyEdits()
             m_nUnstyledFrom = m_nUnstyledFrom >= end ? m_nUnstyledFrom + added : start;
             m_nUnstyledTo = m_nUnstyledTo >= end ? m_nUnstyledTo + added : start;
         }
-        if (!edit.breaks.empty()) {
-            SendScintilla(SCI_SETINDICATORCURRENT, static_cast<unsigned long>(kBreakIndicator));
-            for (const CConsoleOutput::Pos offset : edit.breaks)
-                SendScintilla(SCI_INDICATORFILLRANGE, static_cast<unsigned long>(start + offset), 1L);
-        }
+        MarkBreaks(start, edit.breaks);
         if (m_output.InputStart() < 0) {
             GotoPos(GetLength());
         } else if (caret >= end && anchor >= end) {
@@ -353,10 +349,17 @@ CScintillaCtrl::Pos CTalvexPipe::InsertBroken(Pos pos, const std::string_view &t
         return Pos(text.size());
     }
     InsertText(pos, m_broken.data(), Pos(m_broken.size()));
-    SendScintilla(SCI_SETINDICATORCURRENT, static_cast<unsigned long>(kBreakIndicator));
-    for (const CConsoleOutput::Pos offset : m_breaks)
-        SendScintilla(SCI_INDICATORFILLRANGE, static_cast<unsigned long>(pos + offset), 1L);
+    MarkBreaks(pos, m_breaks);
     return Pos(m_broken.size());
+}
+
+void CTalvexPipe::MarkBreaks(Pos start, const std::vector<CConsoleOutput::Pos> &breaks)
+{
+    if (breaks.empty())
+        return;
+    SendScintilla(SCI_SETINDICATORCURRENT, static_cast<unsigned long>(kBreakIndicator));
+    for (const CConsoleOutput::Pos offset : breaks)
+        SendScintilla(SCI_INDICATORFILLRANGE, static_cast<unsigned long>(start + offset), 1L);
 }
 
 QByteArray CTalvexPipe::PlainText(Pos start, Pos end) const

@@ -130,6 +130,8 @@ private:
     void ReplaceInput(const QByteArray &text);
     // Inserts text with the display breaks the model gives it; returns the bytes inserted.
     Pos InsertBroken(Pos pos, const std::string_view &text, int column);
+    // Marks the display breaks at the given offsets from start, so copying and sending skip them.
+    void MarkBreaks(Pos start, const std::vector<CConsoleOutput::Pos> &breaks);
     // The input starts at the end of the text (what was typed before and not sent stays shown).
     void StartInputAtEnd();
     // Puts the next part of the paste in, for a few milliseconds; sends its lines as it goes.
