@@ -123,6 +123,8 @@ void CTalvexPipe::SendToLisp(const QByteArray &text)
 
 void CTalvexPipe::ResetLisp()
 {
+    // The old Lisp ends first, so that all it wrote comes before the break and none after it.
+    m_lisp.StopLisp();
     FlushOutput();
     m_edits.clear();
     m_output.Restarted(m_edits);
