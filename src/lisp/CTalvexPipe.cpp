@@ -105,20 +105,12 @@ void CTalvexPipe::StopLisp()
 void CTalvexPipe::SendToLisp(const QByteArray &text)
 {
     FlushOutput();
-    if (!m_lisp.IsLispRunning()) {
-        ShowNotRunning();
+    if (!CanTakeLine())
         return;
-    }
-    if (m_lisp.IsInputFull()) {
-        ShowNotReading();
-        return;
-    }
     m_edits.clear();
     m_output.CommandSent(m_edits);
     ApplyEdits();
-    std::string line(text.constData(), static_cast<size_t>(text.size()));
-    line += '\n';
-    m_lisp.WriteToLisp(line);
+    WriteLine(text);
 }
 
 void CTalvexPipe::ResetLisp()
@@ -136,7 +128,7 @@ void CTalvexPipe::InterruptLisp()
 {
     FlushOutput();
     if (!m_lisp.IsLispRunning()) {
-        ShowNotRunning();
+        ShowMessage(kNotRunning);
         return;
     }
     if (const char *reason = Dialect().noInterrupt) {
@@ -148,14 +140,27 @@ void CTalvexPipe::InterruptLisp()
     m_lisp.InterruptLisp();
 }
 
-void CTalvexPipe::ShowNotRunning()
+bool CTalvexPipe::CanTakeLine()
 {
-    ShowMessage(kNotRunning);
+    if (!m_lisp.IsLispRunning())
+        ShowMessage(kNotRunning);
+    else if (m_lisp.IsInputFull())
+        ShowNotReading();
+    else
+        return true;
+    return false;
 }
 
 void CTalvexPipe::ShowNotReading()
 {
     ShowMessage(kNotReading);
+}
+
+void CTalvexPipe::WriteLine(const QByteArray &text)
+{
+    std::string line(text.constData(), static_cast<size_t>(text.size()));
+    line += '\n';
+    m_lisp.WriteToLisp(line);
 }
 
 void CTalvexPipe::ShowMessage(const QByteArray &text)

@@ -109,8 +109,12 @@ private:
     void FlushOutput();
     // Applies the model's edits to the text, keeping the caret in the typed line.
     void ApplyEdits();
-    // The line that says a send found no Lisp to take it.
-    void ShowNotRunning();
+    // True when the Lisp can take a line now; otherwise one line in the console says why not.
+    bool CanTakeLine();
+    // Writes text and a line feed to the Lisp.
+    void WriteLine(const QByteArray &text);
+    // The line that says a line was not sent: the Lisp's input is full.
+    void ShowNotReading();
     // Output far beyond what the screen shows is not coloured by the lexer as it comes: only the
     // lines that end on screen are. What was passed over is coloured when it comes on screen.
     void PassOverHiddenOutput();
@@ -136,8 +140,6 @@ private:
     void StartInputAtEnd();
     // Puts the next part of the paste in, for a few milliseconds; sends its lines as it goes.
     void PasteSome();
-    // The line that says a send found the Lisp's input full.
-    void ShowNotReading();
 
     int m_nKeywordSet = 0;         // as read at start-up
     const LispDialect *m_pDialect; // of the Lisp that runs

@@ -204,20 +204,12 @@ void CTalvexPipe::SendInputLine()
         m_history.append(line);
     m_nHistoryIndex = static_cast<int>(m_history.size());
     GotoPos(length);
-    if (!m_lisp.IsLispRunning()) {
-        ShowNotRunning();
+    if (!CanTakeLine())
         return;
-    }
-    if (m_lisp.IsInputFull()) {
-        ShowNotReading();
-        return;
-    }
     // The console already shows the line end, so the line feed that usually opens Lisp's answer
     // is dropped.
     m_output.ExpectAnswer();
-    std::string text(line.constData(), static_cast<size_t>(line.size()));
-    text += '\n';
-    m_lisp.WriteToLisp(text);
+    WriteLine(line);
 }
 
 // --- Paste, cut, copy and context menu ------------------------------------------------------
